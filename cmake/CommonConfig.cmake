@@ -1,0 +1,17 @@
+# One interface target carries the language level, warnings and Qt's safety
+# defines; every target of the project links it.
+add_library(zp_common INTERFACE)
+target_compile_features(zp_common INTERFACE cxx_std_20)
+target_compile_options(zp_common INTERFACE -Wall -Wextra -Wpedantic -Werror)
+target_compile_definitions(zp_common INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CONTEXTLESS_CONNECT
+    QT_NO_KEYWORDS
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
+
+if(ZP_SANITIZE)
+    target_compile_options(zp_common INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(zp_common INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+namespace zp {
+
+// Title of every message box of the program.
+inline const QString MessageTitle = QStringLiteral("Парсер Zavrinello из Tolmari");
+
+// The four kinds of message box the program shows.
+enum class MessageStyle {
+    StopQuestion, // question icon, Yes and No ("Остановить парсерсер?")
+    RetryPrompt,  // critical icon, Yes and No, Yes the default (a page failed)
+    Failure,      // critical icon, OK (failures, "Парсер остановлен.")
+    Report,       // information icon, OK (the final report)
+};
+
+enum class MessageAnswer { Yes, No, Ok };
+
+// Shows a modal message box titled MessageTitle and returns the button pressed.
+// The window implements it with QMessageBox; tests answer from a script.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    virtual MessageAnswer show(MessageStyle style, const QString& text) = 0;
+};
+
+} // namespace zp

@@ -1,0 +1,1 @@
+// Window sources come here.

@@ -1,0 +1,1 @@
+// Network sources come here.

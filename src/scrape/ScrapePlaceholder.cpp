@@ -1,0 +1,1 @@
+// Replaced by the crawler and the product extraction.

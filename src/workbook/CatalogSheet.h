@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+namespace zp {
+
+// The worksheet as the crawler and the product extraction use it: rows of
+// text cells with links, property columns found by header, the stored-product
+// lookup, and saving. Rows and columns are 1-based; row 1 is the header row.
+// The workbook layout implements it over the .xlsx engine; tests may fake it.
+class CatalogSheet {
+public:
+    virtual ~CatalogSheet() = default;
+
+    // Writes text into a cell (stored as a string, text-formatted).
+    // Returns false when the cell cannot be written (outside the sheet).
+    virtual bool writeCell(int row, int column, const QString& text) = 0;
+
+    // Makes the cell a link to address, which is an absolute URL or a path
+    // relative to the workbook's folder ("Images/abc.jpg"). The cell keeps
+    // showing its own text. Returns false when the link is refused (for
+    // instance at the sheet's hyperlink limit); the cell is unchanged then.
+    virtual bool linkCell(int row, int column, const QString& address) = 0;
+
+    // The column whose header (row 1, column 15 onwards) is exactly name,
+    // adding it in the first empty header cell after the last property
+    // column when absent. Returns 0 when no column can be had (header full).
+    virtual int propertyColumn(const QString& name) = 0;
+
+    // True when a product is already in column A: a cell whose link address
+    // equals productUrl, or whose text equals lastSegment without regard to
+    // case. Knows the rows written in this run as well. O(1).
+    virtual bool isStored(const QString& productUrl, const QString& lastSegment) const = 0;
+
+    // Saves the workbook to its file. Returns false when the save failed (the
+    // file on disk is then the previous one, intact).
+    virtual bool save() = 0;
+};
+
+} // namespace zp

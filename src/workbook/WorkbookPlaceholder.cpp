@@ -1,0 +1,1 @@
+// Workbook sources come here.
