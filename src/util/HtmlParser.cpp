@@ -1,0 +1,35 @@
+#include "util/HtmlParser.h"
+
+#include <limits>
+
+namespace zp {
+
+qint32 FindFrom(const QString& text, const QString& marker, qint32 fromPos)
+{
+    const qsizetype from = fromPos <= 1 ? 0 : qsizetype(fromPos) - 1;
+    if (from > text.size())
+        return 0;
+    const qsizetype found = text.indexOf(marker, from, Qt::CaseSensitive);
+    // Pages are far below 2 GiB characters; a position beyond qint32 is not found.
+    if (found < 0 || found >= std::numeric_limits<qint32>::max())
+        return 0;
+    return qint32(found + 1);
+}
+
+QString ExtractBetween(const QString& text, const QString& startMarker, const QString& endMarker,
+                       qint32 fromPos, qint32& endPos, qint32& startPos)
+{
+    endPos = 0;
+    startPos = FindFrom(text, startMarker, fromPos);
+    if (startPos == 0)
+        return {};
+    const qint64 pieceStart = qint64(startPos) + startMarker.size();
+    if (pieceStart > std::numeric_limits<qint32>::max())
+        return {};
+    endPos = FindFrom(text, endMarker, qint32(pieceStart));
+    if (endPos == 0)
+        return {};
+    return text.mid(pieceStart - 1, endPos - pieceStart);
+}
+
+} // namespace zp

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace zp {
+
+// Returns the text strictly between the first startMarker found at or after
+// fromPos and the first endMarker found behind it. Positions are 1-based
+// UTF-16 positions in text; fromPos 0 counts as 1. Matching is exact and
+// case-sensitive.
+//
+// startPos receives the position of the start marker (0 when not found) and
+// endPos the position of the end marker (0 when not found). A missing marker
+// gives the empty string; an empty piece between two found markers gives the
+// empty string with endPos > 0. Callers walk a text by feeding endPos back as
+// the next fromPos.
+QString ExtractBetween(const QString& text, const QString& startMarker, const QString& endMarker,
+                       qint32 fromPos, qint32& endPos, qint32& startPos);
+
+// Plain forward search: the 1-based position of the first occurrence of
+// marker at or after fromPos (0 counts as 1), or 0 when there is none.
+qint32 FindFrom(const QString& text, const QString& marker, qint32 fromPos);
+
+} // namespace zp

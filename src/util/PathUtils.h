@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace zp {
+
+// True when path names an existing directory. One trailing separator is
+// ignored. An empty path, a file or a missing path gives false.
+bool DirExists(const QString& path);
+
+// Creates the directory path together with every missing level above it.
+// Returns false when the whole path exists as directories at the end, true
+// when it could not be created (a level exists as a file, no permission).
+// An existing directory is left unchanged.
+bool CreateDir(const QString& path);
+
+// The text after the last "/" of url (all of url when it has none); may be
+// empty. A query or fragment stays part of the result.
+QString GetFileNameFromURL(const QString& url);
+
+// True when name can be used as the name of a file inside a folder: not
+// empty, not "." or "..", and free of path separators and control
+// characters. Names taken from web addresses must pass this before use.
+bool IsSafeFileName(const QString& name);
+
+} // namespace zp

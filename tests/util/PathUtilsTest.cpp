@@ -1,0 +1,83 @@
+#include "util/PathUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+namespace {
+
+class PathUtilsTest : public ::testing::Test {
+protected:
+    QString path(const QString& relative) const { return m_dir.filePath(relative); }
+    void makeFile(const QString& relative) const
+    {
+        QFile f(path(relative));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(PathUtilsTest, DirExistsIgnoresOneTrailingSeparator)
+{
+    EXPECT_TRUE(DirExists(m_dir.path()));
+    EXPECT_TRUE(DirExists(m_dir.path() + u'/'));
+}
+
+TEST_F(PathUtilsTest, DirExistsIsFalseForFilesMissingPathsAndEmpty)
+{
+    makeFile(u"plain"_s);
+    EXPECT_FALSE(DirExists(path(u"plain"_s)));
+    EXPECT_FALSE(DirExists(path(u"missing"_s)));
+    EXPECT_FALSE(DirExists(QString()));
+}
+
+TEST_F(PathUtilsTest, CreateDirMakesEveryMissingLevel)
+{
+    for (const QString& suffix : {QString(), u"/"_s}) {
+        const QString target = path(u"A"_s + QString::number(suffix.size()) + u"/B/C"_s) + suffix;
+        EXPECT_FALSE(CreateDir(target)) << target.toStdString();
+        EXPECT_TRUE(QFileInfo(target).isDir());
+    }
+}
+
+TEST_F(PathUtilsTest, CreateDirOnExistingDirectoryChangesNothing)
+{
+    makeFile(u"keep.txt"_s);
+    EXPECT_FALSE(CreateDir(m_dir.path()));
+    EXPECT_TRUE(QFile::exists(path(u"keep.txt"_s)));
+}
+
+TEST_F(PathUtilsTest, CreateDirFailsWhenALevelIsAFile)
+{
+    makeFile(u"blocker"_s);
+    EXPECT_TRUE(CreateDir(path(u"blocker/sub"_s)));
+    EXPECT_TRUE(CreateDir(path(u"blocker"_s)));
+    EXPECT_TRUE(QFileInfo(path(u"blocker"_s)).isFile());
+}
+
+TEST(GetFileNameFromURL, LastSegment)
+{
+    EXPECT_EQ(GetFileNameFromURL(u"/picture/12/abc.jpg"_s), u"abc.jpg"_s);
+    EXPECT_EQ(GetFileNameFromURL(u"abc.jpg"_s), u"abc.jpg"_s);
+    EXPECT_EQ(GetFileNameFromURL(u"/catalog/"_s), QString());
+    EXPECT_EQ(GetFileNameFromURL(u"a\\b"_s), u"a\\b"_s);
+    EXPECT_EQ(GetFileNameFromURL(u"/p/x.png?size=2#top"_s), u"x.png?size=2#top"_s);
+}
+
+TEST(IsSafeFileName, RejectsNamesThatLeaveTheFolder)
+{
+    EXPECT_TRUE(IsSafeFileName(u"ZV-10234.png"_s));
+    EXPECT_TRUE(IsSafeFileName(u"kuva ä.jpg"_s));
+    for (const QString& bad : {QString(), u"."_s, u".."_s, u"a\\b.png"_s, u"a/b"_s,
+                               u"x\ny.png"_s, QString(u"nul\0.png"_s)}) {
+        EXPECT_FALSE(IsSafeFileName(bad)) << bad.toStdString();
+    }
+}
+
+} // namespace
+} // namespace zp

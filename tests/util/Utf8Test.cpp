@@ -1,0 +1,64 @@
+#include "util/Utf8.h"
+
+#include <QList>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+namespace {
+
+TEST(UTF8ToUnicode, EmptyGivesEmpty)
+{
+    EXPECT_TRUE(UTF8ToUnicode(QByteArray()).isEmpty());
+}
+
+TEST(UTF8ToUnicode, AsciiIsKeptCharacterForCharacter)
+{
+    QByteArray all;
+    for (int c = 1; c < 128; ++c)
+        all.append(char(c));
+    const QString text = UTF8ToUnicode(all);
+    ASSERT_EQ(text.size(), 127);
+    for (int c = 1; c < 128; ++c)
+        EXPECT_EQ(text.at(c - 1).unicode(), c);
+}
+
+TEST(UTF8ToUnicode, MultiByteSequences)
+{
+    EXPECT_EQ(UTF8ToUnicode(QByteArray("\xC3\xA4")), QString(QChar(0x00E4)));
+    const QString pair = UTF8ToUnicode(QByteArray("\xF0\x9F\x98\x80"));
+    ASSERT_EQ(pair.size(), 2);
+    EXPECT_TRUE(pair.at(0).isHighSurrogate());
+    EXPECT_EQ(pair.toUcs4().value(0), 0x1F600u);
+}
+
+TEST(UTF8ToUnicode, StopsAtFirstNulByte)
+{
+    EXPECT_EQ(UTF8ToUnicode(QByteArray("abc\0def", 7)), u"abc"_s);
+    EXPECT_TRUE(UTF8ToUnicode(QByteArray("\0abc", 4)).isEmpty());
+}
+
+TEST(UTF8ToUnicode, ByteOrderMarkStaysAtTheStart)
+{
+    const QString text = UTF8ToUnicode(QByteArray("\xEF\xBB\xBFok"));
+    ASSERT_EQ(text.size(), 3);
+    EXPECT_EQ(text.at(0).unicode(), 0xFEFF);
+    EXPECT_EQ(text.mid(1), u"ok"_s);
+}
+
+TEST(UTF8ToUnicode, MalformedBytesDoNotLoseTheRest)
+{
+    const QString stray = UTF8ToUnicode(QByteArray("a\x80" "b"));
+    EXPECT_TRUE(stray.startsWith(u'a'));
+    EXPECT_TRUE(stray.endsWith(u'b'));
+    EXPECT_LE(stray.size(), 3);
+
+    const QString cut = UTF8ToUnicode(QByteArray("Tila\xC3"));
+    EXPECT_TRUE(cut.startsWith(u"Tila"_s));
+    EXPECT_LE(cut.size(), 5);
+}
+
+} // namespace
+} // namespace zp
