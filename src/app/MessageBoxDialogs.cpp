@@ -1,0 +1,71 @@
+#include "app/MessageBoxDialogs.h"
+
+#include <QMessageBox>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+namespace {
+
+struct BoxLook {
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton;
+};
+
+BoxLook lookOf(MessageStyle style)
+{
+    const auto yesNo = QMessageBox::Yes | QMessageBox::No;
+    switch (style) {
+    case MessageStyle::StopQuestion:
+        return {QMessageBox::Question, yesNo, QMessageBox::Yes};
+    case MessageStyle::RetryPrompt:
+        return {QMessageBox::Critical, yesNo, QMessageBox::Yes};
+    case MessageStyle::Failure:
+        return {QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok};
+    case MessageStyle::Report:
+        return {QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok};
+    }
+    return {QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok};
+}
+
+// The program's texts break lines with a carriage return, which a Qt label
+// would not show as a break.
+QString withLineBreaks(QString text)
+{
+    text.replace(u"\r\n"_s, u"\n"_s);
+    text.replace(u'\r', u'\n');
+    return text;
+}
+
+} // namespace
+
+MessageBoxDialogs::MessageBoxDialogs(QWidget* window)
+    : m_window(window)
+{
+}
+
+MessageAnswer MessageBoxDialogs::show(MessageStyle style, const QString& text)
+{
+    const BoxLook look = lookOf(style);
+    QMessageBox box(look.icon, MessageTitle, withLineBreaks(text), look.buttons, m_window.data());
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(look.defaultButton);
+    box.setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
+    box.exec();
+
+    // Escape and the close button give no clicked button on a Yes/No box.
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Yes:
+        return MessageAnswer::Yes;
+    case QMessageBox::No:
+        return MessageAnswer::No;
+    case QMessageBox::Ok:
+        return MessageAnswer::Ok;
+    default:
+        return look.buttons.testFlag(QMessageBox::Ok) ? MessageAnswer::Ok : MessageAnswer::No;
+    }
+}
+
+} // namespace zp

@@ -1,1 +1,0 @@
-// Window sources come here.
