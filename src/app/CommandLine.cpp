@@ -1,0 +1,41 @@
+#include "app/CommandLine.h"
+
+#include "app/BuildConfig.h"
+
+#include <QCommandLineParser>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+CommandLine ParseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Копирует каталог Zavrinello из магазина Tolmari в Zavrinello.xlsx рядом с программой."_s);
+    const QCommandLineOption headless(u"headless"_s,
+                                      u"Выполнить одну загрузку без окна и выйти."_s);
+    parser.addOption(headless);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+
+    CommandLine result;
+    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+        const QString error = parser.errorText().isEmpty()
+            ? u"Неизвестный аргумент: "_s + parser.positionalArguments().join(u' ')
+            : parser.errorText();
+        result.mode = CommandLine::Mode::UsageError;
+        result.text = error + u"\n\n"_s + parser.helpText();
+    } else if (parser.isSet(help)) {
+        result.mode = CommandLine::Mode::Help;
+        result.text = parser.helpText();
+    } else if (parser.isSet(version)) {
+        result.mode = CommandLine::Mode::Version;
+        result.text = u"zavrinello-parser "_s + QString::fromLatin1(ProgramVersion);
+    } else if (parser.isSet(headless)) {
+        result.mode = CommandLine::Mode::Headless;
+    }
+    return result;
+}
+
+} // namespace zp

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace zp {
+
+// What the command line asks the program to do.
+struct CommandLine {
+    enum class Mode { Window, Headless, Help, Version, UsageError };
+    Mode mode = Mode::Window;
+    QString text; // help or version text; for a usage error, the error and the usage
+};
+
+// Reads the arguments (arguments[0] is the program). Without arguments the
+// window is shown; "--headless" runs once without it.
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+} // namespace zp

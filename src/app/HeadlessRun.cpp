@@ -1,0 +1,54 @@
+#include "app/HeadlessRun.h"
+
+#include "app/RunState.h"
+#include "app/StopSignals.h"
+#include "app/TerminalOutput.h"
+#include "app/TerminalRunView.h"
+#include "net/FileDownloader.h"
+#include "net/PageFetcher.h"
+#include "util/Clock.h"
+
+#include <QDir>
+#include <QNetworkAccessManager>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+int ExitStatusFor(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Completed:
+        return ExitCompleted;
+    case RunOutcome::Stopped:
+        return ExitStopped;
+    case RunOutcome::NotRun:
+    case RunOutcome::NoSiteAccess:
+    case RunOutcome::WorkbookUnusable:
+        break;
+    }
+    return ExitFailed;
+}
+
+int RunHeadless(const RunSettings& settings, std::FILE* out)
+{
+    RunState state;
+    StopSignals signals(state.StopRequested);
+    SystemClock clock;
+    TerminalOutput output(out, IsTerminal(out));
+    TerminalRunView view(state, clock, output);
+    TerminalDialogs dialogs(output, IsTerminal(stdin));
+
+    QNetworkAccessManager network;
+    PageFetcher pages(network, state.StopRequested);
+    FileDownloader downloader(network);
+
+    RunController controller(state, view, dialogs, pages, downloader, clock, settings,
+                             [&output](const QString& path) {
+                                 output.line(u"Файл: "_s + QDir::toNativeSeparators(path));
+                             });
+    controller.Command1_Click();
+    return ExitStatusFor(controller.lastOutcome());
+}
+
+} // namespace zp

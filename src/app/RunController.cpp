@@ -1,0 +1,96 @@
+#include "app/RunController.h"
+
+#include "app/Dialogs.h"
+#include "app/RunState.h"
+#include "app/RunView.h"
+#include "net/PageReader.h"
+#include "util/Clock.h"
+#include "util/PathUtils.h"
+#include "util/Utf8.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+RunController::RunController(RunState& state, RunView& view, Dialogs& dialogs, PageReader& pages,
+                             Downloader& downloader, const Clock& clock, RunSettings settings,
+                             ExcelConnection::Handover handover)
+    : m_state(state)
+    , m_view(view)
+    , m_dialogs(dialogs)
+    , m_pages(pages)
+    , m_downloader(downloader)
+    , m_clock(clock)
+    , m_settings(std::move(settings))
+    , m_excel(state, view, dialogs, m_settings.programFolder, std::move(handover))
+{
+}
+
+void RunController::Command1_Click()
+{
+    if (m_state.IsRunning)
+        askToStop();
+    else
+        performRun();
+}
+
+void RunController::askToStop()
+{
+    if (m_dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s) == MessageAnswer::Yes)
+        m_state.StopRequested.set();
+}
+
+void RunController::performRun()
+{
+    m_state.IsRunning = true;
+    m_view.setButtonCaption(u"Стоп"_s);
+    m_state.StartTime = m_clock.now();
+    m_state.NewCount = 0;
+
+    const QString firstPage = UTF8ToUnicode(
+        m_pages.ReadHTML(m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
+    if (firstPage.isEmpty()) {
+        m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
+        m_outcome = RunOutcome::NoSiteAccess;
+        endRun();
+        return;
+    }
+
+    m_view.setStatusText(u"Подключение к Excel"_s);
+    m_excel.ConnectExcel();
+    m_view.setStatusText(u"Открытие файла Excel ..."_s);
+    if (m_excel.OpenWorkbook()) {
+        CreateDir(QDir(m_settings.programFolder).filePath(u"Images"_s));
+        crawl(firstPage);
+        const bool saved = m_excel.SaveWorkbook();
+        m_view.setStatusText(QString());
+        QCoreApplication::processEvents();
+
+        m_outcome = !saved ? RunOutcome::WorkbookUnusable
+            : m_state.StopRequested.isSet() ? RunOutcome::Stopped
+                                            : RunOutcome::Completed;
+        if (m_state.StopRequested.isSet()) {
+            m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);
+            m_state.StopRequested.clear();
+        }
+        m_dialogs.show(MessageStyle::Report, u"Загрузка закончена.\rБыло загружено "_s
+                           + QString::number(m_state.NewCount) + u" новых товаров."_s);
+        m_view.setStatusText(QString());
+    } else {
+        m_outcome = RunOutcome::WorkbookUnusable;
+    }
+    m_excel.FinishExcel();
+    endRun();
+}
+
+void RunController::endRun()
+{
+    m_state.IsRunning = false;
+    m_state.StopRequested.clear();
+    m_view.setButtonCaption(u"Старт"_s);
+}
+
+} // namespace zp

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "workbook/ExcelConnection.h"
+
+#include <QString>
+
+namespace zp {
+
+class Clock;
+class Dialogs;
+class Downloader;
+class PageReader;
+class RunView;
+struct RunState;
+
+// Where a run reads the shop and writes its files.
+struct RunSettings {
+    QString catalogBaseUrl; // scheme and host of the catalogue site, no trailing slash
+    QString imageBaseUrl;   // picture server origin followed by "/picture"
+    QString programFolder;  // holds the workbook and the Images folder
+};
+
+// How the last run ended.
+enum class RunOutcome {
+    NotRun,
+    Completed,        // the catalogue was walked to its end and saved
+    Stopped,          // stopped by the user or a declined retry, what was written is saved
+    NoSiteAccess,     // the first listing page could not be had
+    WorkbookUnusable, // the workbook could not be opened, created, checked or saved
+};
+
+// The Start/Stop button's handler: one call while idle performs a whole run
+// (first listing page, workbook, Images folder, crawl, save, report, hand
+// over); a call while a run is in progress only asks whether to stop it.
+class RunController {
+public:
+    static inline const QString FirstListingPath = QStringLiteral("/catalog/3833/Zavrinello");
+    static constexpr int PageTimeoutSeconds = 60;
+
+    RunController(RunState& state, RunView& view, Dialogs& dialogs, PageReader& pages,
+                  Downloader& downloader, const Clock& clock, RunSettings settings,
+                  ExcelConnection::Handover handover);
+
+    void Command1_Click();
+
+    RunOutcome lastOutcome() const { return m_outcome; }
+
+private:
+    void performRun();
+    void askToStop();
+    void crawl(const QString& firstPage);
+    void endRun();
+
+    RunState& m_state;
+    RunView& m_view;
+    Dialogs& m_dialogs;
+    PageReader& m_pages;
+    Downloader& m_downloader;
+    const Clock& m_clock;
+    RunSettings m_settings;
+    ExcelConnection m_excel;
+    RunOutcome m_outcome = RunOutcome::NotRun;
+};
+
+} // namespace zp

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace zp {
+
+class StopFlag;
+
+// Turns SIGINT and SIGTERM into a stop request while it lives: the run then
+// saves what it has written and reports, as after a confirmed Stop. Further
+// signals only repeat the request, so a second Ctrl+C cannot cut the save
+// short. The signal handler only writes to a pipe; the flag is set from the
+// event loop. (Unix; elsewhere it does nothing.)
+class StopSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit StopSignals(StopFlag& flag, QObject* parent = nullptr);
+    ~StopSignals() override;
+
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Number of signals received so far.
+    int received() const { return m_received; }
+
+private:
+    void drain();
+
+    StopFlag& m_flag;
+    QSocketNotifier* m_notifier = nullptr;
+    int m_received = 0;
+};
+
+} // namespace zp

@@ -1,0 +1,55 @@
+#include "app/TerminalOutput.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace zp {
+
+namespace {
+constexpr qsizetype ProgressWidth = 118;
+}
+
+bool IsTerminal(std::FILE* stream)
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+TerminalOutput::TerminalOutput(std::FILE* out, bool live)
+    : m_out(out)
+    , m_live(live)
+{
+}
+
+void TerminalOutput::progress(const QString& text)
+{
+    if (!m_live) {
+        line(text);
+        return;
+    }
+    // Carriage return and erase-line redraw the progress line in place.
+    const QByteArray shown = text.left(ProgressWidth).toLocal8Bit();
+    std::fprintf(m_out, "\r\033[K%s", shown.constData());
+    std::fflush(m_out);
+    m_progressShown = true;
+}
+
+void TerminalOutput::line(const QString& text)
+{
+    if (m_progressShown) {
+        std::fputc('\n', m_out);
+        m_progressShown = false;
+    }
+    std::fprintf(m_out, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(m_out);
+}
+
+} // namespace zp

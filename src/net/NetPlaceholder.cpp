@@ -1,1 +1,0 @@
-// Network sources come here.
