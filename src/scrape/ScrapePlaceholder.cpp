@@ -1,1 +1,0 @@
-// Replaced by the crawler and the product extraction.
