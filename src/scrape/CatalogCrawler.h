@@ -1,0 +1,77 @@
+#pragma once
+
+#include "scrape/ProductExtractor.h"
+#include "scrape/ScrapeContext.h"
+
+#include <QSet>
+#include <QString>
+
+namespace zp {
+
+// Walks a listing page of the catalogue and everything below it, handing every
+// product page that is not stored yet to a ProductExtractor.
+//
+// Order of the walk: on each page, sub-listing links first, in page order and
+// depth-first (a sub-listing page with everything below it is finished before
+// the next link of the page is looked at); then the product links that lie
+// behind the last sub-listing link, in page order. Product links in front of a
+// sub-listing link are passed over. Links are appended to catalogBaseUrl
+// exactly as written in the page.
+//
+// Every product link is tested against the sheet (CatalogSheet::isStored, which
+// also knows the rows written in this run): a stored product is skipped with
+// the status "Уже загружен <segment>...", a refresh of the elapsed time and one
+// yield to the event loop; a new one is fetched and written. Each product is
+// therefore written at most once, whatever the order of new and stored
+// products on a page.
+//
+// Fetching: every page is read with PageTimeoutSeconds and decoded as UTF-8.
+// StopRequested is tested right after every fetch; when set, the walk ends at
+// every level without looking at the page. An empty page brings up the retry
+// prompt, again for as long as the user answers Yes; No sets StopRequested and
+// the walk ends. After a product has been written, the next product page is
+// requested before the flag is tested; the page reader answers at once when
+// the flag is set.
+//
+// Cycles and depth: the crawler remembers every listing address it has walked
+// during one top-level ParseCategory call and never walks one twice (a page
+// linking to itself, to its parent or to a page reached by another path is
+// passed over, without a fetch). Sub-listings deeper than MaxListingDepth
+// levels below the first page are passed over as well; the catalogue's real
+// tree is a handful of levels deep, so the bound only guards against a shop
+// that generates endless listing addresses.
+//
+// Errors: nothing here raises. The sheet's failures are handled per field by
+// the ProductExtractor and never end the walk; isStored cannot fail.
+class CatalogCrawler {
+public:
+    explicit CatalogCrawler(const ScrapeContext& context);
+
+    // Walks the listing page pageText (decoded, as fetched by the caller) and
+    // everything below it; returns when the walk is over or stopped.
+    // pageUrl, when given, is the page's own address, so that a link back to
+    // the first page is recognised as walked. Each call starts with an empty
+    // record of walked listings.
+    void ParseCategory(const QString& pageText, const QString& pageUrl = QString());
+
+    static inline const QString SubListingMarker = QStringLiteral("<div class=\"title\"><a href=\"");
+    static inline const QString& ProductLinkMarker = ProductExtractor::ProductLinkMarker;
+    static constexpr int PageTimeoutSeconds = 60;
+    static constexpr int MaxListingDepth = 64;
+    static inline const QString RetryPromptText =
+        QStringLiteral("Нет доступа к сайту.") + QChar(u'\r') + QStringLiteral("Попробовать еще раз?");
+    static inline const QString StoredStatusPrefix = QStringLiteral("Уже загружен ");
+
+private:
+    void walkListing(const QString& pageText, int depth);
+    // The decoded page at url; empty when the walk must end (StopRequested set
+    // during the fetch, or the user declined a retry, which sets it).
+    QString fetchPage(const QString& url);
+    void skipStoredProduct(const QString& segment);
+
+    ScrapeContext m_context;
+    ProductExtractor m_extractor;
+    QSet<QString> m_walkedListings;
+};
+
+} // namespace zp

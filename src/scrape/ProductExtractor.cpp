@@ -1,0 +1,202 @@
+#include "scrape/ProductExtractor.h"
+
+#include "util/ElapsedTime.h"
+#include "util/HtmlParser.h"
+#include "util/PathUtils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+// The locals of one ParseProduct call. Positions are 1-based; 0 counts as 1.
+struct ProductExtractor::Walk {
+    Walk(const QString& pageText, const QString& productUrl, int rowNumber)
+        : page(pageText), url(productUrl), row(rowNumber)
+    {
+    }
+
+    const QString& page;
+    const QString& url;
+    const int row;
+    qint32 pos = 0;
+    QString orderNumber;
+    QString categoryPath;
+};
+
+ProductExtractor::ProductExtractor(const ScrapeContext& context)
+    : m_context(context)
+{
+}
+
+QString ProductExtractor::PictureMarker() const
+{
+    return PictureMarkerStart + m_context.imageBaseUrl;
+}
+
+void ProductExtractor::ParseProduct(const QString& productPageText, const QString& productUrl)
+{
+    Walk walk(productPageText, productUrl, m_context.state.NextRow);
+
+    writeOrderNumber(walk);
+    walkBreadcrumb(walk);
+    takePicture(walk);
+    m_context.view.setStatusText(walk.categoryPath + walk.orderNumber + u"..."_s);
+    writeDescription(walk);
+
+    walk.pos = FindFrom(walk.page, PropertiesTableMarker, walk.pos);
+    if (walk.pos != 0) {
+        walkProperties(walk);
+        writeAccessories(walk);
+    }
+
+    QCoreApplication::processEvents();
+    finishRow();
+}
+
+void ProductExtractor::writeOrderNumber(Walk& walk)
+{
+    qint32 endPos = 0;
+    qint32 startPos = 0;
+    walk.orderNumber = ExtractBetween(walk.page, OrderNumberMarker, u"</td>"_s, 1, endPos, startPos);
+    if (!m_context.sheet.writeCell(walk.row, 1, walk.orderNumber))
+        return;
+    m_context.sheet.linkCell(walk.row, 1, walk.url);
+}
+
+// The picture search below starts at the position this walk leaves behind,
+// although that position counts characters of the breadcrumb block, not of
+// the page: the picture is looked for from near the top of the page.
+void ProductExtractor::walkBreadcrumb(Walk& walk)
+{
+    qint32 endPos = 0;
+    qint32 startPos = 0;
+    const QString block = ExtractBetween(walk.page, BreadcrumbMarker, u"</div>"_s, 1, endPos, startPos);
+    if (block.isEmpty())
+        return;
+
+    int counter = 1;
+    walk.pos = 1;
+    for (;;) {
+        const QString link = ExtractBetween(block, u"<a href=\""_s, u"\""_s, walk.pos, endPos, startPos);
+        if (link.isEmpty())
+            return;
+        walk.pos = endPos;
+
+        const QString name = ExtractBetween(block, u">"_s, u"<"_s, walk.pos, endPos, startPos);
+        if (!name.isEmpty()) {
+            const bool hasColumn = counter <= CategoryColumnCount;
+            const int column = FirstCategoryColumn + counter - 1;
+            if (hasColumn && !m_context.sheet.writeCell(walk.row, column, name))
+                return;
+            walk.categoryPath += name + u'/';
+            if (hasColumn && !m_context.sheet.linkCell(walk.row, column, m_context.catalogBaseUrl + link))
+                return;
+            ++counter;
+        }
+        walk.pos = endPos;
+        if (name.isEmpty())
+            return;
+    }
+}
+
+void ProductExtractor::takePicture(Walk& walk)
+{
+    qint32 endPos = 0;
+    qint32 startPos = 0;
+    const QString found = ExtractBetween(walk.page, PictureMarker(), u"\""_s, walk.pos, endPos, startPos);
+    if (found.isEmpty())
+        return;
+
+    const QString address = m_context.imageBaseUrl + found;
+    const QString fileName = GetFileNameFromURL(address);
+    if (IsSafeFileName(fileName)) {
+        const QString relativePath = ImagesFolder + u'/' + fileName;
+        const QString localPath = QDir(m_context.programFolder).filePath(relativePath);
+        if (!QFileInfo(localPath).isFile()) {
+            m_context.view.setStatusText(walk.categoryPath + fileName + u"..."_s);
+            m_context.downloader.DownloadFile(address, localPath, nullptr, PictureMinimumSize,
+                                              PictureProgressInterval);
+        }
+        const int column = m_context.state.FixedColumnCount;
+        if (!m_context.sheet.writeCell(walk.row, column, fileName))
+            return;
+        if (!m_context.sheet.linkCell(walk.row, column, relativePath))
+            return;
+    }
+    walk.pos = endPos;
+}
+
+void ProductExtractor::writeDescription(Walk& walk)
+{
+    qint32 endPos = 0;
+    qint32 startPos = 0;
+    const QString description =
+        ExtractBetween(walk.page, DescriptionMarker, u"</td>"_s, walk.pos, endPos, startPos);
+    m_context.sheet.writeCell(walk.row, 2, description);
+}
+
+// Every name cell from the table's start to the end of the page is taken,
+// also behind the end of the properties table.
+void ProductExtractor::walkProperties(Walk& walk)
+{
+    for (;;) {
+        qint32 nameEnd = 0;
+        qint32 nameStart = 0;
+        const QString name =
+            ExtractBetween(walk.page, PropertyNameMarker, u"</th>"_s, walk.pos, nameEnd, nameStart);
+        if (name.isEmpty())
+            return;
+
+        const int column = m_context.sheet.propertyColumn(name);
+
+        qint32 valueEnd = 0;
+        qint32 valueStart = 0;
+        const QString value = ExtractBetween(walk.page, u"<td>"_s, u"</td>"_s, nameEnd, valueEnd, valueStart);
+        // No "<td>" at all (valueStart 0) passes the test and writes the empty value.
+        if (column > 0 && valueStart - nameEnd < PropertyValueReach) {
+            if (!m_context.sheet.writeCell(walk.row, column, value))
+                return;
+        }
+        walk.pos = nameEnd;
+    }
+}
+
+void ProductExtractor::writeAccessories(Walk& walk)
+{
+    QString accessories;
+    for (;;) {
+        qint32 endPos = 0;
+        qint32 startPos = 0;
+        const QString link = ExtractBetween(walk.page, ProductLinkMarker, u"\""_s, walk.pos, endPos, startPos);
+        if (link.isEmpty())
+            break;
+        walk.pos = endPos;
+        const QString name = ExtractBetween(walk.page, u">"_s, u"<"_s, walk.pos, endPos, startPos);
+        if (!name.isEmpty()) {
+            if (!accessories.isEmpty())
+                accessories += u", "_s;
+            accessories += name;
+        }
+    }
+    if (!accessories.isEmpty())
+        m_context.sheet.writeCell(walk.row, 3, accessories);
+}
+
+void ProductExtractor::finishRow()
+{
+    RunState& state = m_context.state;
+    ++state.NewCount;
+    ++state.NextRow;
+    m_context.view.setElapsedText(FormatElapsed(state.StartTime, m_context.clock.now()));
+    m_context.view.setCounterText(QString::number(LeadingNumber(m_context.view.counterText()) + 1));
+    if (state.NewCount % SaveEveryProducts == 0) {
+        m_context.view.setStatusText(u" - "_s + u" - сохранение xls..."_s);
+        m_context.sheet.save();
+    }
+}
+
+} // namespace zp

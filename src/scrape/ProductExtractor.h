@@ -1,0 +1,81 @@
+#pragma once
+
+#include "scrape/ScrapeContext.h"
+
+#include <QString>
+
+namespace zp {
+
+// Turns one product page into one row of the worksheet (row NextRow): order
+// number, description, category path, properties, accessories and picture,
+// with their links; downloads the picture into Images/ unless a file of that
+// name is there already; advances NextRow, NewCount and the labels, and saves
+// the workbook after every SaveEveryProducts new products.
+//
+// Fields are cut out of the page by plain markers, in a fixed order; from the
+// picture onwards each search starts where the previous one stopped, so the
+// page must show them in that order. Texts go into the cells exactly as found
+// between their markers. A missing field leaves its cell empty; columns 1 and
+// 2 are always written (column 1 always carries the link to the page).
+//
+// Every step runs on its own: when the sheet refuses a write or a link, the
+// rest of that step is dropped and the next step goes on; the row is always
+// finished and counted. Nothing is reported to the user. Bounds kept beyond
+// the page's own structure:
+// - breadcrumb categories after the tenth are not written to cells (they
+//   would run into the picture column); they stay in the status text;
+// - a picture whose file name is not a safe single file name (empty, ".",
+//   "..", a path separator, a control character) is neither downloaded nor
+//   written; every file written lies directly inside Images/;
+// - a property for which the sheet has no column (header full) loses its
+//   value; the walk goes on with the next property.
+class ProductExtractor {
+public:
+    explicit ProductExtractor(const ScrapeContext& context);
+
+    // productPageText: the decoded product page (not empty); productUrl: its
+    // absolute address, catalogBaseUrl followed by the link from the listing.
+    // Yields once to the event loop. Does not read or write StopRequested.
+    void ParseProduct(const QString& productPageText, const QString& productUrl);
+
+    static inline const QString OrderNumberMarker = QStringLiteral("Tilausnumero</th>\n\t<td>");
+    static inline const QString BreadcrumbMarker = QStringLiteral("<a href=\"/catalog/\">Tolmari</a>");
+    static inline const QString PictureMarkerStart = QStringLiteral("<img src=\"");
+    static inline const QString DescriptionMarker =
+        QStringLiteral("Kuvaus</th>\n\t<td valign=\"top\">");
+    static inline const QString PropertiesTableMarker =
+        QStringLiteral("<table class=\"productproperties\">");
+    static inline const QString PropertyNameMarker = QStringLiteral("<th width=\"30%\">");
+    // Starts a product link in a product table: accessories on a product
+    // page, products on a listing page.
+    static inline const QString ProductLinkMarker = QStringLiteral("<td class=\"first\"><a href=\"");
+
+    static constexpr qint32 SaveEveryProducts = 100;
+    static constexpr qint32 PictureMinimumSize = 256;
+    static constexpr double PictureProgressInterval = 0.3;
+    // Categories go to columns 4 to 13, the picture to FixedColumnCount (14).
+    static constexpr int FirstCategoryColumn = 4;
+    static constexpr int CategoryColumnCount = 10;
+    // A property value counts only when its "<td>" starts fewer than this many
+    // characters after the position of the name's "</th>".
+    static constexpr qint32 PropertyValueReach = 14;
+    static inline const QString ImagesFolder = QStringLiteral("Images");
+
+    // The start marker of the picture: PictureMarkerStart + imageBaseUrl.
+    QString PictureMarker() const;
+
+private:
+    struct Walk;
+
+    void writeOrderNumber(Walk& walk);
+    void walkBreadcrumb(Walk& walk);
+    void takePicture(Walk& walk);
+    void writeDescription(Walk& walk);
+    void walkProperties(Walk& walk);
+    void writeAccessories(Walk& walk);
+    void finishRow();
+
+    ScrapeContext m_context;
+};
+
+} // namespace zp

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "app/Dialogs.h"
+#include "app/RunState.h"
+#include "app/RunView.h"
+#include "net/Downloader.h"
+#include "net/PageReader.h"
+#include "util/Clock.h"
+#include "workbook/CatalogSheet.h"
+
+#include <QString>
+
+namespace zp {
+
+// Everything the catalogue crawler and the product extraction work with,
+// handed in by the run controller for one run. The context only refers to
+// the services; the caller owns them and keeps them alive for as long as a
+// ProductExtractor or CatalogCrawler built from the context is in use.
+struct ScrapeContext {
+    RunState& state;       // NextRow, NewCount, StartTime, FixedColumnCount, StopRequested
+    CatalogSheet& sheet;   // the worksheet rows are written to
+    RunView& view;         // lblCV, Label1 and Label2
+    Dialogs& dialogs;      // the retry prompt
+    PageReader& pages;     // listing and product pages
+    Downloader& downloader; // pictures
+    const Clock& clock;    // elapsed time for Label1
+
+    // Origin of the catalogue site, no trailing slash; every link found on
+    // a page is appended to it unchanged.
+    QString catalogBaseUrl;
+    // Origin of the picture server followed by "/picture".
+    QString imageBaseUrl;
+    // The folder that holds the workbook; pictures go to its Images folder,
+    // which the caller creates before the crawl.
+    QString programFolder;
+};
+
+} // namespace zp
