@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zp {
+
+class XlsxPackage;
+
+// The shared-string table of a workbook, read once and kept compactly (one
+// UTF-8 pool). Each item's text is the concatenation of its <t> elements,
+// rich-text runs included and phonetic runs left out. The workbook engine
+// writes inline strings, so the table is never rewritten.
+class SharedStrings {
+public:
+    // Reads the table from part of package. Returns false with *error set
+    // when the part is damaged, malformed or too large; the table is then
+    // empty.
+    bool load(const XlsxPackage& package, std::string_view part, QString* error);
+
+    int count() const { return static_cast<int>(m_offsets.size()); }
+
+    // The text of item index, escapes decoded; empty when out of range.
+    QString text(int index) const;
+
+    // Adds an item (used while loading).
+    void append(std::string_view utf8);
+
+private:
+    std::string m_pool;
+    std::vector<std::uint32_t> m_offsets; // start of item i in m_pool; it ends where i + 1 starts
+};
+
+} // namespace zp

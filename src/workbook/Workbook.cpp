@@ -1,0 +1,290 @@
+#include "workbook/Workbook.h"
+
+#include "workbook/XmlTree.h"
+
+#include <QFileInfo>
+
+#include <cstring>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+namespace {
+
+struct Relationship {
+    std::string id;
+    std::string type;
+    std::string target; // resolved part name
+};
+
+std::string directoryOf(std::string_view part)
+{
+    const auto slash = part.rfind('/');
+    return slash == std::string_view::npos ? std::string() : std::string(part.substr(0, slash));
+}
+
+std::string relationshipsPartOf(std::string_view part)
+{
+    const auto slash = part.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? part : part.substr(slash + 1);
+    const std::string directory = directoryOf(part);
+    return (directory.empty() ? std::string() : directory + "/") + "_rels/" + std::string(name) + ".rels";
+}
+
+// The part name a relationship target points to, from the folder of the part
+// that holds the relationship; empty when it leaves the package.
+std::string resolveTarget(std::string_view baseDirectory, std::string_view target)
+{
+    std::vector<std::string> segments;
+    auto push = [&segments](std::string_view path) {
+        std::size_t start = 0;
+        while (start <= path.size()) {
+            const std::size_t end = std::min(path.find('/', start), path.size());
+            const std::string_view segment = path.substr(start, end - start);
+            if (segment == "..") {
+                if (segments.empty())
+                    return false;
+                segments.pop_back();
+            } else if (!segment.empty() && segment != ".") {
+                segments.emplace_back(segment);
+            }
+            start = end + 1;
+        }
+        return true;
+    };
+    if (target.empty() || (!target.starts_with('/') && !push(baseDirectory)) || !push(target))
+        return {};
+    std::string part;
+    for (const std::string& segment : segments)
+        part += (part.empty() ? "" : "/") + segment;
+    return part;
+}
+
+bool typeIs(std::string_view type, std::string_view suffix)
+{
+    return type.ends_with(suffix);
+}
+
+std::optional<std::vector<Relationship>> readRelationships(const XlsxPackage& package, std::string_view ofPart,
+                                                           QString* error)
+{
+    std::vector<Relationship> result;
+    const std::string relsPart = relationshipsPartOf(ofPart);
+    if (!package.contains(relsPart))
+        return result;
+    const std::optional<std::string> xml = package.read(relsPart, error);
+    if (!xml)
+        return std::nullopt;
+    pugi::xml_document document;
+    if (!document.load_buffer(xml->data(), xml->size(), XmlTree::ParseOptions)) {
+        if (error)
+            *error = u"malformed "_s + QString::fromStdString(relsPart);
+        return std::nullopt;
+    }
+    const std::string base = directoryOf(ofPart);
+    for (pugi::xml_node rel = document.document_element().first_child(); rel; rel = rel.next_sibling()) {
+        if (rel.type() != pugi::node_element || XmlTree::localName(rel) != "Relationship")
+            continue;
+        if (std::strcmp(rel.attribute("TargetMode").value(), "External") == 0)
+            continue;
+        result.push_back(Relationship{rel.attribute("Id").value(), rel.attribute("Type").value(),
+                                      resolveTarget(base, rel.attribute("Target").value())});
+    }
+    return result;
+}
+
+constexpr const char* MainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr const char* RelationshipNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+} // namespace
+
+Workbook::~Workbook() = default;
+
+std::unique_ptr<Workbook> Workbook::open(const QString& path, QString* error)
+{
+    if (!QFileInfo(path).isFile()) {
+        if (error)
+            *error = u"no such file: "_s + path;
+        return nullptr;
+    }
+    std::unique_ptr<Workbook> workbook(new Workbook);
+    workbook->m_package = XlsxPackage::open(path, error);
+    if (!workbook->m_package || !workbook->load(error))
+        return nullptr;
+    return workbook;
+}
+
+std::unique_ptr<Workbook> Workbook::create(const QString& path, QString* error)
+{
+    std::unique_ptr<Workbook> workbook(new Workbook);
+    workbook->m_package = XlsxPackage::create(path);
+    XlsxPackage& package = *workbook->m_package;
+
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    package.write("[Content_Types].xml",
+                  declaration + R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+                      R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+                      R"(<Default Extension="xml" ContentType="application/xml"/>)"
+                      R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)"
+                      R"(<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)"
+                      R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)"
+                      R"(</Types>)");
+    package.write("_rels/.rels",
+                  declaration + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+                      R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
+                      R"(</Relationships>)");
+    package.write("xl/workbook.xml",
+                  declaration + "<workbook xmlns=\"" + MainNamespace + "\" xmlns:r=\"" + RelationshipNamespace + "\">"
+                      R"(<bookViews><workbookView/></bookViews>)"
+                      R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets></workbook>)");
+    package.write("xl/_rels/workbook.xml.rels",
+                  declaration + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+                      R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+                      R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
+                      R"(</Relationships>)");
+
+    StyleSheet styles;
+    if (!styles.load(StyleSheet::newWorkbookXml(), error))
+        return nullptr;
+    const int textStyle = styles.textStyle();
+    package.write("xl/styles.xml", styles.serialize());
+    // Every column text-formatted, so that cells typed later by hand are text
+    // too; a <col> without a width makes Excel repair the file.
+    package.write("xl/worksheets/sheet1.xml",
+                  declaration + "<worksheet xmlns=\"" + MainNamespace + "\" xmlns:r=\"" + RelationshipNamespace + "\">"
+                      R"(<dimension ref="A1"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>)"
+                      R"(<sheetFormatPr defaultRowHeight="15"/>)"
+                      R"(<cols><col min="1" max="16384" width="9.140625" style=")" + std::to_string(textStyle) + R"("/></cols>)"
+                      R"(<sheetData/>)"
+                      R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
+                      R"(</worksheet>)");
+    if (!workbook->load(error))
+        return nullptr;
+    return workbook;
+}
+
+bool Workbook::load(QString* error)
+{
+    const XlsxPackage& package = *m_package;
+    auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+
+    const auto rootRelationships = readRelationships(package, "", error);
+    if (!rootRelationships)
+        return false;
+    std::string workbookPart;
+    for (const Relationship& rel : *rootRelationships) {
+        if (typeIs(rel.type, "/officeDocument"))
+            workbookPart = rel.target;
+    }
+    if (workbookPart.empty() || !package.contains(workbookPart))
+        return fail(u"not an .xlsx workbook (no workbook part)"_s);
+
+    const std::optional<std::string> workbookXml = package.read(workbookPart, error);
+    if (!workbookXml)
+        return false;
+    pugi::xml_document workbookDocument;
+    if (!workbookDocument.load_buffer(workbookXml->data(), workbookXml->size(), XmlTree::ParseOptions)
+        || XmlTree::localName(workbookDocument.document_element()) != "workbook")
+        return fail(u"malformed workbook part"_s);
+    const auto relationships = readRelationships(package, workbookPart, error);
+    if (!relationships)
+        return false;
+
+    std::string sharedStringsPart;
+    for (const Relationship& rel : *relationships) {
+        if (typeIs(rel.type, "/styles"))
+            m_stylesPart = rel.target;
+        else if (typeIs(rel.type, "/sharedStrings"))
+            sharedStringsPart = rel.target;
+    }
+    const pugi::xml_node sheets = XmlTree::child(workbookDocument.document_element(), "sheets");
+    for (pugi::xml_node sheet = sheets.first_child(); sheet && m_sheetPart.empty(); sheet = sheet.next_sibling()) {
+        if (sheet.type() != pugi::node_element)
+            continue;
+        std::string id;
+        for (pugi::xml_attribute attribute = sheet.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+            if (std::string_view(attribute.name()).ends_with(":id"))
+                id = attribute.value();
+        }
+        for (const Relationship& rel : *relationships) {
+            if (rel.id == id && typeIs(rel.type, "/worksheet"))
+                m_sheetPart = rel.target;
+        }
+    }
+    if (m_sheetPart.empty() || !package.contains(m_sheetPart))
+        return fail(u"the workbook has no worksheet"_s);
+    m_sheetRelationshipsPart = relationshipsPartOf(m_sheetPart);
+
+    if (!m_stylesPart.empty() && package.contains(m_stylesPart)) {
+        const std::optional<std::string> stylesXml = package.read(m_stylesPart, error);
+        if (!stylesXml || !m_styles.load(*stylesXml, error))
+            return false;
+    }
+    if (!sharedStringsPart.empty() && package.contains(sharedStringsPart)
+        && !m_strings.load(package, sharedStringsPart, error))
+        return false;
+
+    std::optional<std::string> sheetXml = package.read(m_sheetPart, error);
+    if (!sheetXml)
+        return false;
+    std::optional<std::string> sheetRels;
+    if (package.contains(m_sheetRelationshipsPart)) {
+        sheetRels = package.read(m_sheetRelationshipsPart, error);
+        if (!sheetRels)
+            return false;
+    }
+    m_sheet = Worksheet::load(std::make_shared<const std::string>(std::move(*sheetXml)), std::move(sheetRels),
+                              m_strings, m_styles, error);
+    return m_sheet != nullptr;
+}
+
+bool Workbook::ensureRelationshipContentType(QString* error)
+{
+    const std::optional<std::string> xml = m_package->read("[Content_Types].xml", error);
+    if (!xml)
+        return false;
+    pugi::xml_document document;
+    if (!document.load_buffer(xml->data(), xml->size(), XmlTree::ParseOptions)) {
+        if (error)
+            *error = u"malformed [Content_Types].xml"_s;
+        return false;
+    }
+    pugi::xml_node types = document.document_element();
+    for (pugi::xml_node node = types.first_child(); node; node = node.next_sibling()) {
+        if (XmlTree::localName(node) == "Default"
+            && QString::fromUtf8(node.attribute("Extension").value()).compare(u"rels"_s, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    pugi::xml_node rels = types.prepend_child((XmlTree::prefix(types) + "Default").c_str());
+    rels.append_attribute("Extension").set_value("rels");
+    rels.append_attribute("ContentType").set_value("application/vnd.openxmlformats-package.relationships+xml");
+    m_package->write("[Content_Types].xml", XmlTree::print(document));
+    return true;
+}
+
+bool Workbook::save(QString* error)
+{
+    if (m_sheet->isDirty() || !QFileInfo::exists(m_package->path())) {
+        m_package->write(m_sheetPart, m_sheet->serialize());
+        if (std::optional<std::string> rels = m_sheet->serializeRelationships()) {
+            if (!m_package->contains(m_sheetRelationshipsPart) && !ensureRelationshipContentType(error))
+                return false;
+            m_package->write(m_sheetRelationshipsPart, std::move(*rels));
+        }
+    }
+    if (m_styles.isDirty())
+        m_package->write(m_stylesPart, m_styles.serialize());
+    if (!m_package->save(error))
+        return false;
+    m_sheet->committed();
+    m_styles.markSaved();
+    return true;
+}
+
+} // namespace zp

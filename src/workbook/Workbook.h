@@ -1,0 +1,58 @@
+#pragma once
+
+#include "workbook/SharedStrings.h"
+#include "workbook/StyleSheet.h"
+#include "workbook/Worksheet.h"
+#include "workbook/XlsxPackage.h"
+
+#include <QString>
+
+#include <memory>
+#include <string>
+
+namespace zp {
+
+// An .xlsx workbook reduced to what the catalogue needs: its first worksheet
+// (found through the workbook's relationships), the shared strings that sheet
+// reads, and the styles that cells written get. Every other part of the
+// package (other sheets, drawings, defined names, themes, properties) is kept
+// as it is stored.
+class Workbook {
+public:
+    ~Workbook();
+
+    // Opens the .xlsx file at path. Returns nullptr with *error set when the
+    // file is not an .xlsx package the engine can read (legacy .xls, damaged
+    // or hostile file, missing parts); the file is not touched then.
+    static std::unique_ptr<Workbook> open(const QString& path, QString* error);
+
+    // A new workbook with one empty worksheet "Sheet1" whose columns are all
+    // text-formatted (style textStyle()); nothing is written before save().
+    static std::unique_ptr<Workbook> create(const QString& path, QString* error);
+
+    Worksheet& sheet() { return *m_sheet; }
+    const Worksheet& sheet() const { return *m_sheet; }
+    StyleSheet& styles() { return m_styles; }
+
+    // Saves the workbook over its file (atomically, see XlsxPackage::save).
+    // Returns false with *error set when the save failed; the file is then
+    // as it was and the workbook can be saved again.
+    bool save(QString* error);
+
+    QString filePath() const { return m_package->path(); }
+
+private:
+    Workbook() = default;
+    bool load(QString* error);
+    bool ensureRelationshipContentType(QString* error);
+
+    std::unique_ptr<XlsxPackage> m_package;
+    SharedStrings m_strings;
+    StyleSheet m_styles;
+    std::unique_ptr<Worksheet> m_sheet;
+    std::string m_sheetPart;
+    std::string m_sheetRelationshipsPart;
+    std::string m_stylesPart;
+};
+
+} // namespace zp

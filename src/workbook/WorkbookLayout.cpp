@@ -1,0 +1,194 @@
+#include "workbook/WorkbookLayout.h"
+
+#include "workbook/CellAddress.h"
+#include "workbook/CellText.h"
+#include "workbook/Workbook.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+QStringList WorkbookLayout::fixedHeaders()
+{
+    QStringList headers{u"Tilausnumero"_s, u"Kuvaus"_s, CheckText};
+    for (int i = 1; i <= 10; ++i)
+        headers << u"Категория %1"_s.arg(i);
+    headers << u"Картинки"_s;
+    return headers;
+}
+
+WorkbookLayout::WorkbookLayout(std::unique_ptr<Workbook> workbook)
+    : m_workbook(std::move(workbook))
+{
+    buildIndex();
+}
+
+WorkbookLayout::~WorkbookLayout() = default;
+
+std::unique_ptr<WorkbookLayout> WorkbookLayout::create(const QString& folder, QString* error)
+{
+    const QString path = QDir(folder).filePath(FileName);
+    if (QFileInfo::exists(path)) {
+        if (error)
+            *error = u"the workbook exists already: "_s + path;
+        return nullptr;
+    }
+    std::unique_ptr<Workbook> workbook = Workbook::create(path, error);
+    if (!workbook)
+        return nullptr;
+    std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook)));
+    const QStringList headers = fixedHeaders();
+    const int headerStyle = layout->m_workbook->styles().textFillStyle(HeaderFill);
+    for (int column = 1; column <= FixedColumnCount; ++column) {
+        layout->writeCell(1, column, headers[column - 1]);
+        layout->m_workbook->sheet().setCellStyle(1, column, headerStyle);
+    }
+    if (!layout->save()) {
+        if (error)
+            *error = layout->lastError();
+        return nullptr;
+    }
+    return layout;
+}
+
+std::unique_ptr<WorkbookLayout> WorkbookLayout::open(const QString& path, QString* error)
+{
+    std::unique_ptr<Workbook> workbook = Workbook::open(path, error);
+    if (!workbook)
+        return nullptr;
+    return std::unique_ptr<WorkbookLayout>(new WorkbookLayout(std::move(workbook)));
+}
+
+void WorkbookLayout::count(QHash<QString, int>& counts, const QString& key, int delta)
+{
+    if (key.isEmpty())
+        return;
+    int& n = counts[key];
+    n += delta;
+    if (n <= 0)
+        counts.remove(key);
+}
+
+void WorkbookLayout::buildIndex()
+{
+    const Worksheet& sheet = m_workbook->sheet();
+    for (int row = 2; row <= sheet.lastRow(); ++row) {
+        count(m_storedTexts, sheet.cellText(row, 1).toCaseFolded(), 1);
+        count(m_storedAddresses, sheet.hyperlinkAddress(row, 1), 1);
+    }
+    for (const auto& [column, text] : sheet.headerRow()) {
+        if (column >= FirstPropertyColumn) {
+            if (!m_propertyColumns.contains(text))
+                m_propertyColumns.insert(text, column);
+            m_lastPropertyColumn = column;
+        }
+    }
+}
+
+int WorkbookLayout::textStyle()
+{
+    if (m_textStyle == -2)
+        m_textStyle = m_workbook->styles().textStyle();
+    return m_textStyle;
+}
+
+bool WorkbookLayout::checkLayout() const
+{
+    return cellText(1, CheckColumn) == CheckText;
+}
+
+int WorkbookLayout::findNextRow() const
+{
+    return m_workbook->sheet().firstEmptyRowInColumnA(2);
+}
+
+QString WorkbookLayout::filePath() const
+{
+    return m_workbook->filePath();
+}
+
+QString WorkbookLayout::cellText(int row, int column) const
+{
+    return m_workbook->sheet().cellText(row, column);
+}
+
+QString WorkbookLayout::linkAddress(int row, int column) const
+{
+    return m_workbook->sheet().hyperlinkAddress(row, column);
+}
+
+int WorkbookLayout::hyperlinkCount() const
+{
+    return m_workbook->sheet().hyperlinkCount();
+}
+
+bool WorkbookLayout::writeCell(int row, int column, const QString& text)
+{
+    Worksheet& sheet = m_workbook->sheet();
+    if (!CellAddress{row, column}.isValid())
+        return false;
+    const QString old = column == 1 && row >= 2 ? sheet.cellText(row, 1) : QString();
+    if (!sheet.writeText(row, column, text, textStyle()))
+        return false;
+    if (column == 1 && row >= 2) {
+        count(m_storedTexts, old.toCaseFolded(), -1);
+        count(m_storedTexts, sheet.cellText(row, 1).toCaseFolded(), 1);
+    }
+    if (row == 1 && column >= FirstPropertyColumn) {
+        const QString header = sheet.cellText(1, column);
+        if (!header.isEmpty() && !m_propertyColumns.contains(header))
+            m_propertyColumns.insert(header, column);
+        if (!header.isEmpty())
+            m_lastPropertyColumn = std::max(m_lastPropertyColumn, column);
+    }
+    return true;
+}
+
+bool WorkbookLayout::linkCell(int row, int column, const QString& address)
+{
+    QString target = address;
+    if (QDir::isAbsolutePath(address) && !address.contains(u"://"_s)) {
+        const QString relative = QFileInfo(filePath()).absoluteDir().relativeFilePath(address);
+        if (!relative.startsWith(u".."_s))
+            target = relative;
+    }
+    Worksheet& sheet = m_workbook->sheet();
+    const QString old = column == 1 && row >= 2 ? sheet.hyperlinkAddress(row, 1) : QString();
+    if (sheet.setHyperlink(row, column, target) != Worksheet::LinkResult::Linked)
+        return false;
+    if (column == 1 && row >= 2) {
+        count(m_storedAddresses, old, -1);
+        count(m_storedAddresses, target, 1);
+    }
+    return true;
+}
+
+int WorkbookLayout::propertyColumn(const QString& name)
+{
+    if (name.isEmpty())
+        return 0;
+    const QString header = CellText::limited(name);
+    if (const auto it = m_propertyColumns.constFind(header); it != m_propertyColumns.constEnd())
+        return it.value();
+    const int column = m_lastPropertyColumn + 1;
+    if (column > CellAddress::MaxColumn || !writeCell(1, column, header))
+        return 0;
+    return column;
+}
+
+bool WorkbookLayout::isStored(const QString& productUrl, const QString& lastSegment) const
+{
+    return (!productUrl.isEmpty() && m_storedAddresses.contains(productUrl))
+        || (!lastSegment.isEmpty() && m_storedTexts.contains(lastSegment.toCaseFolded()));
+}
+
+bool WorkbookLayout::save()
+{
+    m_lastError.clear();
+    return m_workbook->save(&m_lastError);
+}
+
+} // namespace zp

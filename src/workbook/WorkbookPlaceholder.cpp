@@ -1,1 +1,0 @@
-// Workbook sources come here.

@@ -1,0 +1,165 @@
+#pragma once
+
+#include <QString>
+
+#include <pugixml.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace zp {
+
+class SharedStrings;
+class StyleSheet;
+
+// One worksheet of a workbook: its cells' texts, its hyperlinks, writing text
+// cells and links, and its XML for saving.
+//
+// The rows are kept as the bytes they were read as; a row is taken apart
+// only when a cell of it is written, and every row that was not written is
+// saved byte for byte. Everything outside the rows (columns, views, merged
+// cells, hyperlinks, elements the engine does not know) is kept as a tree and
+// saved as it was, apart from what a write changes.
+//
+// Column 1 and row 1 are indexed as they are read, since the catalogue looks
+// products up in column 1 and property columns up in row 1.
+class Worksheet {
+public:
+    // Excel repairs a sheet with more hyperlinks than this by dropping them all.
+    static constexpr int MaxHyperlinks = 65530;
+    // Longest hyperlink address Excel keeps.
+    static constexpr int MaxAddressLength = 2079;
+
+    enum class LinkResult {
+        Linked,       // the cell links to the address now
+        LimitReached, // the sheet holds MaxHyperlinks links; nothing changed
+        Refused,      // the address is empty, too long or has control characters, or the cell is outside the sheet
+    };
+
+    ~Worksheet();
+
+    // Reads the worksheet XML and its relationships (nullopt when the part has
+    // none). strings and styles are the workbook's and must outlive the sheet.
+    // Returns nullptr with *error set when the XML is malformed or not a
+    // worksheet.
+    static std::unique_ptr<Worksheet> load(std::shared_ptr<const std::string> xml,
+                                           std::optional<std::string> relsXml, const SharedStrings& strings,
+                                           StyleSheet& styles, QString* error);
+
+    // The text a cell shows: strings, numbers as written, booleans as
+    // TRUE/FALSE, error values; empty for an empty or missing cell.
+    QString cellText(int row, int column) const;
+
+    // Writes text into the cell as a string (cut to CellText::MaxLength). The
+    // cell keeps its own style; a new cell takes its row's or column's style,
+    // or style (a cell format index) when those are absent. Returns false when
+    // the cell is outside the sheet.
+    bool writeText(int row, int column, const QString& text, int style);
+
+    // Sets the style (cell format index) of a cell, creating it empty if needed.
+    bool setCellStyle(int row, int column, int style);
+
+    // Makes the cell a link to address (an external target: absolute URL or
+    // a path relative to the workbook's folder). A link already on the cell
+    // is redirected without counting against the limit.
+    LinkResult setHyperlink(int row, int column, const QString& address);
+
+    // The external address the cell links to; empty when it has no link or
+    // a link within the workbook.
+    QString hyperlinkAddress(int row, int column) const;
+
+    int hyperlinkCount() const { return m_hyperlinkCount; }
+
+    // The first row at or after fromRow whose cell in column 1 is empty.
+    int firstEmptyRowInColumnA(int fromRow) const;
+
+    // Row 1: column -> text of every non-empty cell.
+    const std::map<int, QString>& headerRow() const { return m_header; }
+
+    // Highest row that has a row element or a written cell.
+    int lastRow() const { return m_lastRow; }
+
+    // The worksheet XML with every change. Nothing changes in the sheet;
+    // call committed() once the package holding it has been saved.
+    std::shared_ptr<const std::string> serialize();
+    // The relationships part, nullopt when unchanged since the last save.
+    std::optional<std::string> serializeRelationships() const;
+    // Makes the XML last returned by serialize() the sheet's saved state.
+    void committed();
+
+    bool isDirty() const { return m_dirty; }
+
+private:
+    struct RowSpan {
+        int row;
+        std::size_t offset;
+        std::size_t length;
+    };
+    struct LiveCell {
+        std::string xml; // the <c> element as it will be saved
+        QString text;
+        int style = -1;  // s= of the cell, -1 when none
+    };
+    struct LiveRow {
+        std::string attributes; // of the <row> element except r and spans, serialized
+        int style = -1;         // row style applying to new cells, -1 when none
+        std::map<int, LiveCell> cells;
+        std::string tail;       // children after the cells (extLst)
+    };
+    class Scanner;
+
+    Worksheet(const SharedStrings& strings, StyleSheet& styles);
+    const RowSpan* findSpan(int row) const;
+    LiveRow& liveRow(int row);
+    void parseRow(const RowSpan& span, LiveRow& into) const;
+    QString textOf(const pugi::xml_node& cell) const;
+    int columnStyle(int column) const;
+    std::string cellXml(int row, int column, const QString& text, int style) const;
+    void noteText(int row, int column, const QString& text);
+    pugi::xml_node relationship(const std::string& id) const;
+    std::string newRelationshipId();
+    void readHyperlinks();
+    void readColumns();
+
+    const SharedStrings& m_strings;
+    StyleSheet& m_styles;
+
+    std::shared_ptr<const std::string> m_xml; // the sheet as last read or saved
+    std::vector<RowSpan> m_rows;              // row elements in m_xml, ascending
+    std::map<int, LiveRow> m_liveRows;        // rows written since then
+    pugi::xml_document m_skeleton;            // the sheet with an empty sheetData
+    std::string m_mainPrefix;                 // "x:" when the sheet's elements carry one
+    std::string m_relationshipPrefix;         // prefix of the relationship namespace, once known
+
+    pugi::xml_document m_rels;
+    bool m_relsDirty = false;
+    std::unordered_map<std::string, pugi::xml_node> m_relationshipsById;
+    std::unordered_map<std::string, int> m_relationshipUses;
+    int m_nextRelationship = 1;
+
+    std::unordered_map<std::uint64_t, pugi::xml_node> m_hyperlinks; // cell key -> <hyperlink>
+    int m_hyperlinkCount = 0;
+
+    struct ColumnStyle {
+        int first;
+        int last;
+        int style;
+    };
+    std::vector<ColumnStyle> m_columnStyles;
+
+    std::vector<QString> m_columnA;     // row -> text in column 1
+    std::map<int, QString> m_header;    // column -> text in row 1
+    int m_lastRow = 0;
+    int m_lastColumn = 0;
+
+    std::shared_ptr<const std::string> m_pendingXml;
+    std::vector<RowSpan> m_pendingRows;
+    bool m_dirty = false;
+};
+
+} // namespace zp

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace zp {
+
+// Helpers for the small parts kept as pugixml trees (workbook, styles,
+// relationships, the worksheet outside its rows). Element names may carry a
+// namespace prefix; these helpers compare local names and give new elements
+// the prefix of their parent.
+class XmlTree {
+public:
+    // Options of every tree parse: white space in text kept, declarations,
+    // comments and processing instructions kept so that they are written back.
+    static constexpr unsigned ParseOptions = pugi::parse_full | pugi::parse_ws_pcdata;
+
+    static std::string_view localName(const pugi::xml_node& node);
+    static std::string prefix(const pugi::xml_node& node); // "x:" or ""
+
+    // First child element with the local name, or an empty node.
+    static pugi::xml_node child(const pugi::xml_node& parent, std::string_view name);
+
+    // The child element with the local name; when absent it is inserted
+    // before the first child that comes after it in order (the schema's
+    // sequence of the parent's children, name included).
+    static pugi::xml_node ensureChild(pugi::xml_node parent, std::string_view name,
+                                      std::initializer_list<std::string_view> order);
+
+    // Appends a child element named with the parent's prefix.
+    static pugi::xml_node appendElement(pugi::xml_node parent, std::string_view name);
+
+    // The document as UTF-8 text, declaration as it was, no indentation.
+    static std::string print(const pugi::xml_document& document);
+    static std::string print(const pugi::xml_node& node);
+
+    // The namespace prefix bound to uri on root ("r" for xmlns:r=...),
+    // declaring it as suggested when absent.
+    static std::string namespacePrefix(pugi::xml_node root, const char* uri, const char* suggested);
+};
+
+} // namespace zp
