@@ -1,0 +1,119 @@
+#include "net/FileDownloader.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+
+#include <array>
+#include <memory>
+
+namespace zp {
+
+namespace {
+
+// How much of the body the reply holds before it stops reading the socket.
+constexpr qint64 kReplyBufferBytes = 32 * FileDownloader::kChunkBytes;
+
+QNetworkRequest fileRequest(const QString& url, std::chrono::milliseconds idleTimeout)
+{
+    QNetworkRequest request { QUrl(url) };
+    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("VB OpenUrl"));
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(static_cast<int>(idleTimeout.count()));
+    return request;
+}
+
+bool isErrorStatus(const QNetworkReply& reply)
+{
+    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400;
+}
+
+} // namespace
+
+FileDownloader::FileDownloader(QNetworkAccessManager& manager,
+                               std::chrono::milliseconds idleTimeout)
+    : m_manager(manager)
+    , m_idleTimeout(idleTimeout)
+{
+    m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+}
+
+bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
+                                  DownloadObserver* observer, qint32 minimumSize,
+                                  double progressInterval)
+{
+    const std::unique_ptr<QNetworkReply> reply(m_manager.get(fileRequest(url, m_idleTimeout)));
+    reply->setReadBufferSize(kReplyBufferBytes);
+
+    QEventLoop loop;
+    QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, &QEventLoop::quit);
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+
+    // Written beside the target and moved over it only on success; dropped
+    // (temporary file removed) when it goes out of scope uncommitted.
+    QSaveFile file(localPath);
+    std::array<char, kChunkBytes> chunk {};
+    qint64 written = 0;
+    bool failed = false;
+    bool stopped = false;
+    QElapsedTimer clock;
+    double lastProgress = 0.0;
+
+    for (;;) {
+        if (reply->bytesAvailable() == 0) {
+            if (reply->isFinished())
+                break;
+            loop.exec();
+            continue;
+        }
+        if (!file.isOpen()) {
+            if (isErrorStatus(*reply) || !file.open(QIODevice::WriteOnly)) {
+                failed = true;
+                break;
+            }
+            clock.start();
+        }
+        const qint64 count = reply->read(chunk.data(), kChunkBytes);
+        if (count < 0 || file.write(chunk.data(), count) != count) {
+            failed = true;
+            break;
+        }
+        written += count;
+
+        QCoreApplication::processEvents();
+        if (!observer)
+            continue;
+        if (observer->flgStop()) {
+            stopped = true;
+            break;
+        }
+        const double now = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        if (now > lastProgress + progressInterval) {
+            lastProgress = now;
+            qint32 reserved = 0;
+            observer->LoadProgress(static_cast<qint32>(written), reserved);
+        }
+    }
+
+    QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
+    if (!reply->isFinished())
+        reply->abort();
+    if (stopped)
+        return true;
+    if (failed || reply->error() != QNetworkReply::NoError || isErrorStatus(*reply))
+        return false;
+    if (written < minimumSize)
+        return false;
+    if (!file.isOpen() && !file.open(QIODevice::WriteOnly))
+        return false;
+    return file.commit();
+}
+
+} // namespace zp

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "net/Downloader.h"
+
+#include <chrono>
+
+class QNetworkAccessManager;
+
+namespace zp {
+
+// Downloads one file over HTTP on a shared QNetworkAccessManager.
+//
+// DownloadFile sends a GET with the user agent "VB OpenUrl" over HTTP/1.1,
+// follows redirects that do not lower security, and copies the body in reads
+// of at most kChunkBytes into a temporary file beside localPath. After every
+// chunk it lets pending events run once (window events included), then asks
+// the observer, if any, whether to stop and, when more than progressInterval
+// seconds have passed since the transfer began or since the last report,
+// reports the bytes written so far. Between chunks it waits in a local event
+// loop woken by the arriving data; the reply buffers at most a few chunks, so
+// memory stays flat whatever the size of the body.
+//
+// Result:
+//  - true: the body arrived whole and holds at least minimumSize bytes; it
+//    now stands under localPath, replacing any file there;
+//  - true: the observer asked to stop; nothing is written under localPath
+//    and an existing file there is left as it was;
+//  - false: the address could not be opened (bad address, unknown host,
+//    refused connection), the server answered with a status of 400 or above,
+//    the connection failed mid-body, no data came for the idle time-out, the
+//    body is shorter than minimumSize, or the local file could not be written.
+//    Nothing is written under localPath and an existing file is left as it
+//    was. No temporary file remains.
+// Nothing is thrown.
+//
+// The constructor sets the manager's proxy to QNetworkProxy::NoProxy: files
+// are fetched over a direct connection. Qt sets a proxy per manager, not per
+// request; the page fetcher that shares the manager asks for no proxy of its
+// own, so a direct connection serves both.
+//
+// The manager must outlive the downloader; the observer is only borrowed for
+// the call.
+class FileDownloader final : public Downloader {
+public:
+    static constexpr qint64 kChunkBytes = 2024;
+    static constexpr std::chrono::milliseconds kDefaultIdleTimeout { 60'000 };
+
+    // idleTimeout: a transfer during which no byte moves for this long fails.
+    explicit FileDownloader(QNetworkAccessManager& manager,
+                            std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout);
+
+    bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
+                      qint32 minimumSize, double progressInterval) override;
+
+private:
+    QNetworkAccessManager& m_manager;
+    std::chrono::milliseconds m_idleTimeout;
+};
+
+} // namespace zp

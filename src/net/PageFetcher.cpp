@@ -1,0 +1,119 @@
+#include "net/PageFetcher.h"
+
+#include "util/StopFlag.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <memory>
+
+namespace zp {
+
+namespace {
+
+enum class Outcome { Waiting, Body, Failed };
+
+QNetworkRequest pageRequest(const QString& url, int timeoutSeconds)
+{
+    QNetworkRequest request { QUrl(url) };
+    // Over HTTP/2 there is no reason phrase, and success is told by it.
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Bounds the life of a request left to finish on its own (see below).
+    request.setTransferTimeout(static_cast<int>(
+        std::clamp<qint64>(qint64 { timeoutSeconds } * 1000, 1000, std::numeric_limits<int>::max())));
+    return request;
+}
+
+int timerInterval(const QDeadlineTimer& deadline)
+{
+    return static_cast<int>(
+        std::clamp<qint64>(deadline.remainingTime(), 0, std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+PageFetcher::PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop)
+    : m_manager(manager)
+    , m_stop(stop)
+{
+}
+
+QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int timeoutSeconds)
+{
+    const QDeadlineTimer deadline(std::chrono::seconds(std::max(timeoutSeconds, 0)),
+                                  Qt::PreciseTimer);
+    const QNetworkRequest request = pageRequest(url, timeoutSeconds);
+    std::unique_ptr<QNetworkReply> reply(
+        body.isEmpty() ? m_manager.get(request)
+                       : m_manager.sendCustomRequest(request, "GET", body.toUtf8()));
+
+    QEventLoop loop;
+    Outcome outcome = Outcome::Waiting;
+    bool tooLarge = false;
+
+    const auto abandonIfTooLarge = [&](qint64 size) {
+        if (size > kMaxBodyBytes && !tooLarge) {
+            tooLarge = true;
+            reply->abort();
+        }
+    };
+    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
+        abandonIfTooLarge(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+    });
+    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop,
+                     [&](qint64 received, qint64 total) {
+                         abandonIfTooLarge(std::max(received, total));
+                     });
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, [&] {
+        if (reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() != "OK")
+            return; // anything else is waited out
+        const bool whole = reply->error() == QNetworkReply::NoError && !tooLarge;
+        outcome = whole ? Outcome::Body : Outcome::Failed;
+        loop.quit();
+    });
+
+    const bool singlePoll = m_stop.isSet() || deadline.hasExpired();
+    if (singlePoll) {
+        QCoreApplication::processEvents();
+    } else {
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+            if (deadline.hasExpired())
+                loop.quit();
+            else
+                timer.start(timerInterval(deadline));
+        });
+        QObject::connect(&m_stop, &StopFlag::raised, &loop, &QEventLoop::quit);
+        timer.start(timerInterval(deadline));
+        loop.exec();
+    }
+
+    QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
+    if (outcome == Outcome::Body)
+        return reply->readAll();
+    if (singlePoll && !reply->isFinished()) {
+        // One pass of events does not get the request onto the wire; it is
+        // still sent, and left to end by itself.
+        QNetworkReply* detached = reply.release();
+        QObject::connect(detached, &QNetworkReply::readyRead, detached,
+                         [detached] { detached->skip(detached->bytesAvailable()); });
+        QObject::connect(detached, &QNetworkReply::finished, detached, &QObject::deleteLater);
+        return {};
+    }
+    reply->abort();
+    return {};
+}
+
+} // namespace zp

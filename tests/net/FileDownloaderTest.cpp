@@ -1,0 +1,332 @@
+#include "net/FileDownloader.h"
+#include "support/TestHttpServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
+using zp::test::TestHttpServer;
+using Response = TestHttpServer::Response;
+
+namespace {
+
+constexpr qint32 kPictureMinimum = 256;
+constexpr double kPictureInterval = 0.3;
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return file.readAll();
+}
+
+// Records what the downloader tells it, and asks to stop when told to.
+class RecordingObserver : public zp::DownloadObserver {
+public:
+    RecordingObserver() { clock.start(); }
+
+    bool flgStop() const override
+    {
+        ++stopChecks;
+        return stop;
+    }
+    void LoadProgress(qint32 bytesWritten, qint32& reserved) override
+    {
+        reports.append(bytesWritten);
+        reportTimesNs.append(clock.nsecsElapsed());
+        reservedValues.append(reserved);
+        if (!watchedPath.isEmpty() && QFile::exists(watchedPath))
+            sawTarget = true;
+    }
+
+    bool stop = false;
+    QString watchedPath;
+    bool sawTarget = false;
+    mutable int stopChecks = 0;
+    QList<qint32> reports;
+    QList<qint64> reportTimesNs;
+    QList<qint32> reservedValues;
+    QElapsedTimer clock;
+};
+
+class FileDownloaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.listen());
+        ASSERT_TRUE(folder.isValid());
+        target = folder.filePath(u"picture.jpg"_s);
+    }
+
+    bool download(const QString& path, zp::DownloadObserver* observer = nullptr,
+                  qint32 minimumSize = kPictureMinimum, double interval = kPictureInterval)
+    {
+        return downloader.DownloadFile(server.url(path), target, observer, minimumSize, interval);
+    }
+
+    // Names in the download folder other than the target: temporary files
+    // that should not have stayed.
+    QStringList strayFiles() const
+    {
+        QStringList names = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+        names.removeAll(u"picture.jpg"_s);
+        return names;
+    }
+
+    TestHttpServer server;
+    QNetworkAccessManager manager;
+    zp::FileDownloader downloader { manager, 5s };
+    QTemporaryDir folder;
+    QString target;
+};
+
+TEST_F(FileDownloaderTest, BodyIsWrittenInOrderInChunksOfAtMost2024Bytes)
+{
+    server.route("/p/5000.jpg", Response::generated(5000, "image/jpeg"));
+    RecordingObserver observer;
+
+    // A negative interval asks for a report after every chunk.
+    EXPECT_TRUE(download(u"/p/5000.jpg"_s, &observer, kPictureMinimum, -1.0));
+    EXPECT_EQ(contents(target), TestHttpServer::pattern(5000));
+    ASSERT_GE(observer.reports.size(), 3);
+    qint32 previous = 0;
+    for (const qint32 written : observer.reports) {
+        EXPECT_GT(written, previous);
+        EXPECT_LE(written - previous, zp::FileDownloader::kChunkBytes);
+        previous = written;
+    }
+    EXPECT_EQ(previous, 5000);
+    EXPECT_EQ(observer.reservedValues, QList<qint32>(observer.reports.size(), 0));
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+}
+
+TEST_F(FileDownloaderTest, SendsGetWithTheAgentVbOpenUrl)
+{
+    server.route("/p/a.jpg", Response::generated(300));
+
+    EXPECT_TRUE(download(u"/p/a.jpg"_s));
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests().at(0).method, "GET");
+    EXPECT_EQ(server.requests().at(0).userAgent, "VB OpenUrl");
+}
+
+TEST_F(FileDownloaderTest, LargeBodyArrivesWhole)
+{
+    constexpr qint64 kSize = 20LL * 1024 * 1024 + 17;
+    server.route("/p/big.jpg", Response::generated(kSize));
+
+    EXPECT_TRUE(download(u"/p/big.jpg"_s));
+    EXPECT_EQ(contents(target), TestHttpServer::pattern(kSize));
+}
+
+TEST_F(FileDownloaderTest, RedirectIsFollowed)
+{
+    server.route("/p/old.jpg", Response::redirect(302, "/p/new.jpg"));
+    server.route("/p/new.jpg", Response::generated(1000));
+
+    EXPECT_TRUE(download(u"/p/old.jpg"_s));
+    EXPECT_EQ(contents(target), TestHttpServer::pattern(1000));
+}
+
+// Outcomes of whole transfers: the result, and what stands under the target.
+struct OutcomeCase {
+    const char* name;
+    Response response;
+    qint32 minimumSize;
+    bool expected;
+};
+
+class DownloadOutcomeTest : public FileDownloaderTest,
+                            public ::testing::WithParamInterface<OutcomeCase> { };
+
+TEST_P(DownloadOutcomeTest, ResultAndFileOnDisk)
+{
+    const OutcomeCase& c = GetParam();
+    server.route("/p/x.jpg", c.response);
+
+    EXPECT_EQ(download(u"/p/x.jpg"_s, nullptr, c.minimumSize), c.expected);
+    if (c.expected) {
+        const QByteArray body = c.response.generatedBodySize >= 0
+            ? TestHttpServer::pattern(c.response.generatedBodySize)
+            : c.response.body;
+        EXPECT_EQ(contents(target), body);
+    } else {
+        EXPECT_FALSE(QFile::exists(target));
+    }
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+}
+
+Response cutAfter(qint64 size, qint64 sent)
+{
+    Response response = Response::generated(size);
+    response.cutAfterBodyBytes = sent;
+    return response;
+}
+
+Response unannounced(qint64 size)
+{
+    Response response = Response::generated(size);
+    response.contentLength = false;
+    return response;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileDownloader, DownloadOutcomeTest,
+    ::testing::Values(
+        OutcomeCase { "ExactlyMinimumSize", Response::generated(256), 256, true },
+        OutcomeCase { "OneByteFewer", Response::generated(255), 256, false },
+        OutcomeCase { "EmptyBody", Response::ok({}, "image/jpeg"), 256, false },
+        OutcomeCase { "EmptyBodyNoMinimum", Response::ok({}, "image/jpeg"), 0, true },
+        OutcomeCase { "EndedByClosingTheConnection", unannounced(7000), 256, true },
+        OutcomeCase { "ConnectionCutMidBody", cutAfter(10'000, 4500), 256, false },
+        OutcomeCase { "ConnectionCutBeforeBody", cutAfter(10'000, 0), 256, false },
+        OutcomeCase { "NotFoundPage",
+                      Response::status(404, "Not Found", TestHttpServer::pattern(300)), 256,
+                      false },
+        OutcomeCase { "ServerError",
+                      Response::status(500, "Internal Server Error",
+                                       TestHttpServer::pattern(5000)),
+                      256, false }),
+    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+
+TEST_F(FileDownloaderTest, StopFromObserverAfterFirstChunkIsTrueAndLeavesNoFile)
+{
+    server.route("/p/x.jpg", Response::generated(100'000));
+    RecordingObserver observer;
+    observer.stop = true;
+
+    EXPECT_TRUE(download(u"/p/x.jpg"_s, &observer));
+    EXPECT_EQ(observer.stopChecks, 1);
+    EXPECT_TRUE(observer.reports.isEmpty());
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+}
+
+TEST_F(FileDownloaderTest, ProgressIsReportedNoMoreOftenThanTheInterval)
+{
+    constexpr double kInterval = 0.1;
+    constexpr qint64 kIntervalNs = 100'000'000;
+    // Slack for the observer reading its clock a little after the downloader.
+    constexpr qint64 kSlackNs = 1'000'000;
+    Response slow = Response::generated(30 * 1000);
+    slow.pieceBytes = 1000;
+    slow.pieceDelay = 20ms;
+    server.route("/p/slow.jpg", slow);
+    RecordingObserver observer;
+
+    EXPECT_TRUE(download(u"/p/slow.jpg"_s, &observer, kPictureMinimum, kInterval));
+    EXPECT_EQ(contents(target), TestHttpServer::pattern(30 * 1000));
+    // 30 pieces 20 ms apart is about 0.6 s: several intervals, far fewer than
+    // the chunks.
+    ASSERT_GE(observer.reports.size(), 2);
+    EXPECT_LT(observer.reports.size(), 30);
+    EXPECT_GT(observer.reportTimesNs.at(0), kIntervalNs);
+    for (qsizetype i = 1; i < observer.reportTimesNs.size(); ++i) {
+        EXPECT_GT(observer.reportTimesNs.at(i) - observer.reportTimesNs.at(i - 1),
+                  kIntervalNs - kSlackNs);
+        EXPECT_GT(observer.reports.at(i), observer.reports.at(i - 1));
+    }
+    EXPECT_GT(observer.stopChecks, 20);
+}
+
+TEST_F(FileDownloaderTest, TargetNeverHoldsAPartialFile)
+{
+    Response slow = Response::generated(10 * 1000);
+    slow.pieceBytes = 1000;
+    slow.pieceDelay = 5ms;
+    server.route("/p/slow.jpg", slow);
+    RecordingObserver observer;
+    observer.watchedPath = target;
+
+    EXPECT_TRUE(download(u"/p/slow.jpg"_s, &observer, kPictureMinimum, -1.0));
+    EXPECT_GE(observer.reports.size(), 10);
+    EXPECT_FALSE(observer.sawTarget);
+    EXPECT_EQ(contents(target), TestHttpServer::pattern(10 * 1000));
+}
+
+struct ReplaceCase {
+    const char* name;
+    Response response;
+    bool stop;
+    bool replaced;
+};
+
+class ExistingFileTest : public FileDownloaderTest,
+                         public ::testing::WithParamInterface<ReplaceCase> { };
+
+TEST_P(ExistingFileTest, ReplacedOnlyOnSuccess)
+{
+    const QByteArray old = QByteArray(3000, 'o');
+    {
+        QFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(old);
+    }
+    const ReplaceCase& c = GetParam();
+    server.route("/p/x.jpg", c.response);
+    RecordingObserver observer;
+    observer.stop = c.stop;
+
+    download(u"/p/x.jpg"_s, &observer);
+    EXPECT_EQ(contents(target), c.replaced ? TestHttpServer::pattern(1000) : old);
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileDownloader, ExistingFileTest,
+    ::testing::Values(
+        ReplaceCase { "Success", Response::generated(1000), false, true },
+        ReplaceCase { "ShorterThanMinimum", Response::generated(100), false, false },
+        ReplaceCase { "CutMidBody", cutAfter(5000, 1000), false, false },
+        ReplaceCase { "NotFound", Response::status(404, "Not Found", QByteArray(400, 'x')), false,
+                      false },
+        ReplaceCase { "Stopped", Response::generated(5000), true, false }),
+    [](const ::testing::TestParamInfo<ReplaceCase>& info) { return info.param.name; });
+
+TEST_F(FileDownloaderTest, AddressThatCannotBeOpenedIsFalseAndCreatesNothing)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const QString refused = u"http://127.0.0.1:%1/p/x.jpg"_s.arg(probe.serverPort());
+    probe.close();
+
+    for (const QString& url : { refused, u"nonsense:/x.jpg"_s }) {
+        EXPECT_FALSE(downloader.DownloadFile(url, target, nullptr, kPictureMinimum,
+                                             kPictureInterval))
+            << url.toStdString();
+    }
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
+}
+
+TEST_F(FileDownloaderTest, MissingTargetFolderIsFalse)
+{
+    server.route("/p/x.jpg", Response::generated(1000));
+    target = folder.filePath(u"no-such-folder/picture.jpg"_s);
+
+    EXPECT_FALSE(download(u"/p/x.jpg"_s));
+    EXPECT_FALSE(QFile::exists(target));
+}
+
+TEST_F(FileDownloaderTest, ServerSilentForTheIdleTimeoutIsFalse)
+{
+    Response silent;
+    silent.neverAnswer = true;
+    server.route("/p/x.jpg", silent);
+    zp::FileDownloader impatient(manager, 300ms);
+
+    EXPECT_FALSE(impatient.DownloadFile(server.url(u"/p/x.jpg"_s), target, nullptr,
+                                        kPictureMinimum, kPictureInterval));
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
+}
+
+} // namespace
