@@ -8,7 +8,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
-
 #include <array>
 #include <memory>
 
@@ -24,8 +23,8 @@ QNetworkRequest fileRequest(const QString& url, std::chrono::milliseconds idleTi
     QNetworkRequest request { QUrl(url) };
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("VB OpenUrl"));
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setTransferTimeout(static_cast<int>(idleTimeout.count()));
     return request;
 }
@@ -37,8 +36,8 @@ bool isErrorStatus(const QNetworkReply& reply)
 
 } // namespace
 
-FileDownloader::FileDownloader(QNetworkAccessManager& manager,
-                               std::chrono::milliseconds idleTimeout)
+FileDownloader::FileDownloader(
+    QNetworkAccessManager& manager, std::chrono::milliseconds idleTimeout)
     : m_manager(manager)
     , m_idleTimeout(idleTimeout)
 {
@@ -46,8 +45,7 @@ FileDownloader::FileDownloader(QNetworkAccessManager& manager,
 }
 
 bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
-                                  DownloadObserver* observer, qint32 minimumSize,
-                                  double progressInterval)
+    DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
     const std::unique_ptr<QNetworkReply> reply(m_manager.get(fileRequest(url, m_idleTimeout)));
     reply->setReadBufferSize(kReplyBufferBytes);

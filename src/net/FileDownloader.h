@@ -47,10 +47,10 @@ public:
 
     // idleTimeout: a transfer during which no byte moves for this long fails.
     explicit FileDownloader(QNetworkAccessManager& manager,
-                            std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout);
+        std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout);
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
-                      qint32 minimumSize, double progressInterval) override;
+        qint32 minimumSize, double progressInterval) override;
 
 private:
     QNetworkAccessManager& m_manager;

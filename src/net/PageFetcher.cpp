@@ -9,7 +9,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -26,11 +25,11 @@ QNetworkRequest pageRequest(const QString& url, int timeoutSeconds)
     QNetworkRequest request { QUrl(url) };
     // Over HTTP/2 there is no reason phrase, and success is told by it.
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     // Bounds the life of a request left to finish on its own (see below).
-    request.setTransferTimeout(static_cast<int>(
-        std::clamp<qint64>(qint64 { timeoutSeconds } * 1000, 1000, std::numeric_limits<int>::max())));
+    request.setTransferTimeout(static_cast<int>(std::clamp<qint64>(
+        qint64 { timeoutSeconds } * 1000, 1000, std::numeric_limits<int>::max())));
     return request;
 }
 
@@ -50,12 +49,12 @@ PageFetcher::PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop)
 
 QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int timeoutSeconds)
 {
-    const QDeadlineTimer deadline(std::chrono::seconds(std::max(timeoutSeconds, 0)),
-                                  Qt::PreciseTimer);
+    const QDeadlineTimer deadline(
+        std::chrono::seconds(std::max(timeoutSeconds, 0)), Qt::PreciseTimer);
     const QNetworkRequest request = pageRequest(url, timeoutSeconds);
-    std::unique_ptr<QNetworkReply> reply(
-        body.isEmpty() ? m_manager.get(request)
-                       : m_manager.sendCustomRequest(request, "GET", body.toUtf8()));
+    std::unique_ptr<QNetworkReply> reply(body.isEmpty()
+            ? m_manager.get(request)
+            : m_manager.sendCustomRequest(request, "GET", body.toUtf8()));
 
     QEventLoop loop;
     Outcome outcome = Outcome::Waiting;
@@ -71,9 +70,7 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
         abandonIfTooLarge(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
     });
     QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop,
-                     [&](qint64 received, qint64 total) {
-                         abandonIfTooLarge(std::max(received, total));
-                     });
+        [&](qint64 received, qint64 total) { abandonIfTooLarge(std::max(received, total)); });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, [&] {
         if (reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() != "OK")
             return; // anything else is waited out
@@ -108,7 +105,7 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
         // still sent, and left to end by itself.
         QNetworkReply* detached = reply.release();
         QObject::connect(detached, &QNetworkReply::readyRead, detached,
-                         [detached] { detached->skip(detached->bytesAvailable()); });
+            [detached] { detached->skip(detached->bytesAvailable()); });
         QObject::connect(detached, &QNetworkReply::finished, detached, &QObject::deleteLater);
         return {};
     }

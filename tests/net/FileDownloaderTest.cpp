@@ -1,4 +1,5 @@
 #include "net/FileDownloader.h"
+
 #include "support/TestHttpServer.h"
 
 #include <QDir>
@@ -7,10 +8,8 @@
 #include <QNetworkAccessManager>
 #include <QTcpServer>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
 using namespace Qt::Literals::StringLiterals;
@@ -69,7 +68,7 @@ protected:
     }
 
     bool download(const QString& path, zp::DownloadObserver* observer = nullptr,
-                  qint32 minimumSize = kPictureMinimum, double interval = kPictureInterval)
+        qint32 minimumSize = kPictureMinimum, double interval = kPictureInterval)
     {
         return downloader.DownloadFile(server.url(path), target, observer, minimumSize, interval);
     }
@@ -180,10 +179,8 @@ Response unannounced(qint64 size)
     return response;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FileDownloader, DownloadOutcomeTest,
-    ::testing::Values(
-        OutcomeCase { "ExactlyMinimumSize", Response::generated(256), 256, true },
+INSTANTIATE_TEST_SUITE_P(FileDownloader, DownloadOutcomeTest,
+    ::testing::Values(OutcomeCase { "ExactlyMinimumSize", Response::generated(256), 256, true },
         OutcomeCase { "OneByteFewer", Response::generated(255), 256, false },
         OutcomeCase { "EmptyBody", Response::ok({}, "image/jpeg"), 256, false },
         OutcomeCase { "EmptyBodyNoMinimum", Response::ok({}, "image/jpeg"), 0, true },
@@ -191,12 +188,10 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase { "ConnectionCutMidBody", cutAfter(10'000, 4500), 256, false },
         OutcomeCase { "ConnectionCutBeforeBody", cutAfter(10'000, 0), 256, false },
         OutcomeCase { "NotFoundPage",
-                      Response::status(404, "Not Found", TestHttpServer::pattern(300)), 256,
-                      false },
+            Response::status(404, "Not Found", TestHttpServer::pattern(300)), 256, false },
         OutcomeCase { "ServerError",
-                      Response::status(500, "Internal Server Error",
-                                       TestHttpServer::pattern(5000)),
-                      256, false }),
+            Response::status(500, "Internal Server Error", TestHttpServer::pattern(5000)), 256,
+            false }),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
 TEST_F(FileDownloaderTest, StopFromObserverAfterFirstChunkIsTrueAndLeavesNoFile)
@@ -233,7 +228,7 @@ TEST_F(FileDownloaderTest, ProgressIsReportedNoMoreOftenThanTheInterval)
     EXPECT_GT(observer.reportTimesNs.at(0), kIntervalNs);
     for (qsizetype i = 1; i < observer.reportTimesNs.size(); ++i) {
         EXPECT_GT(observer.reportTimesNs.at(i) - observer.reportTimesNs.at(i - 1),
-                  kIntervalNs - kSlackNs);
+            kIntervalNs - kSlackNs);
         EXPECT_GT(observer.reports.at(i), observer.reports.at(i - 1));
     }
     EXPECT_GT(observer.stopChecks, 20);
@@ -282,14 +277,12 @@ TEST_P(ExistingFileTest, ReplacedOnlyOnSuccess)
     EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FileDownloader, ExistingFileTest,
-    ::testing::Values(
-        ReplaceCase { "Success", Response::generated(1000), false, true },
+INSTANTIATE_TEST_SUITE_P(FileDownloader, ExistingFileTest,
+    ::testing::Values(ReplaceCase { "Success", Response::generated(1000), false, true },
         ReplaceCase { "ShorterThanMinimum", Response::generated(100), false, false },
         ReplaceCase { "CutMidBody", cutAfter(5000, 1000), false, false },
-        ReplaceCase { "NotFound", Response::status(404, "Not Found", QByteArray(400, 'x')), false,
-                      false },
+        ReplaceCase {
+            "NotFound", Response::status(404, "Not Found", QByteArray(400, 'x')), false, false },
         ReplaceCase { "Stopped", Response::generated(5000), true, false }),
     [](const ::testing::TestParamInfo<ReplaceCase>& info) { return info.param.name; });
 
@@ -301,8 +294,8 @@ TEST_F(FileDownloaderTest, AddressThatCannotBeOpenedIsFalseAndCreatesNothing)
     probe.close();
 
     for (const QString& url : { refused, u"nonsense:/x.jpg"_s }) {
-        EXPECT_FALSE(downloader.DownloadFile(url, target, nullptr, kPictureMinimum,
-                                             kPictureInterval))
+        EXPECT_FALSE(
+            downloader.DownloadFile(url, target, nullptr, kPictureMinimum, kPictureInterval))
             << url.toStdString();
     }
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
@@ -324,8 +317,8 @@ TEST_F(FileDownloaderTest, ServerSilentForTheIdleTimeoutIsFalse)
     server.route("/p/x.jpg", silent);
     zp::FileDownloader impatient(manager, 300ms);
 
-    EXPECT_FALSE(impatient.DownloadFile(server.url(u"/p/x.jpg"_s), target, nullptr,
-                                        kPictureMinimum, kPictureInterval));
+    EXPECT_FALSE(impatient.DownloadFile(
+        server.url(u"/p/x.jpg"_s), target, nullptr, kPictureMinimum, kPictureInterval));
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
 }
 

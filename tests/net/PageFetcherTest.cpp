@@ -1,4 +1,5 @@
 #include "net/PageFetcher.h"
+
 #include "support/TestHttpServer.h"
 #include "util/StopFlag.h"
 
@@ -6,10 +7,8 @@
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTcpServer>
-
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
 using namespace Qt::Literals::StringLiterals;
@@ -164,8 +163,7 @@ Response neverAnswering()
     return response;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PageFetcher, WaitedOutTest,
+INSTANTIATE_TEST_SUITE_P(PageFetcher, WaitedOutTest,
     ::testing::Values(
         WaitedOutCase { "NotFound", Response::status(404, "Not Found", "<html>gone</html>") },
         WaitedOutCase { "ServerError", Response::status(500, "Internal Server Error", "oops") },
@@ -204,10 +202,9 @@ TEST_P(StopDuringWaitTest, StopEndsTheWaitEmpty)
     EXPECT_LT(elapsedMs, kWellBeforeLongTimeoutMs);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PageFetcher, StopDuringWaitTest,
+INSTANTIATE_TEST_SUITE_P(PageFetcher, StopDuringWaitTest,
     ::testing::Values(StopCase { "ServerSilent", neverAnswering() },
-                      StopCase { "NotFoundWaitedOut", Response::status(404, "Not Found") }),
+        StopCase { "NotFoundWaitedOut", Response::status(404, "Not Found") }),
     [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 // An "OK" answer whose body cannot be had whole is a failure at once; there
@@ -242,11 +239,10 @@ Response cutShort()
     return response;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PageFetcher, BrokenBodyTest,
+INSTANTIATE_TEST_SUITE_P(PageFetcher, BrokenBodyTest,
     ::testing::Values(BrokenBodyCase { "OverLimitAnnounced", oversized(true) },
-                      BrokenBodyCase { "OverLimitUnannounced", oversized(false) },
-                      BrokenBodyCase { "ConnectionCutMidBody", cutShort() }),
+        BrokenBodyCase { "OverLimitUnannounced", oversized(false) },
+        BrokenBodyCase { "ConnectionCutMidBody", cutShort() }),
     [](const ::testing::TestParamInfo<BrokenBodyCase>& info) { return info.param.name; });
 
 TEST_F(PageFetcherTest, BodyOfExactlyTheLimitIsAccepted)

@@ -4,7 +4,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-
 #include <algorithm>
 
 namespace zp::test {
@@ -24,7 +23,7 @@ struct TestHttpServer::Connection {
     QTcpSocket* socket = nullptr;
     int number = 0;
     QByteArray input;
-    bool busy = false;   // between reading a request and the end of its answer
+    bool busy = false; // between reading a request and the end of its answer
     bool silent = false; // a neverAnswer request came on this connection
     bool sending = false;
     bool paused = false; // waiting for the next piece of a slow body
@@ -56,8 +55,8 @@ TestHttpServer::Response TestHttpServer::Response::ok(QByteArray body, QByteArra
     return response;
 }
 
-TestHttpServer::Response TestHttpServer::Response::status(int code, QByteArray reason,
-                                                          QByteArray body)
+TestHttpServer::Response TestHttpServer::Response::status(
+    int code, QByteArray reason, QByteArray body)
 {
     Response response;
     response.code = code;
@@ -247,13 +246,13 @@ void TestHttpServer::answerNext(Connection& connection)
     }
 }
 
-void TestHttpServer::startResponse(Connection& connection, const Response& response,
-                                   bool closeAfter)
+void TestHttpServer::startResponse(
+    Connection& connection, const Response& response, bool closeAfter)
 {
     const qint64 bodySize
         = response.generatedBodySize >= 0 ? response.generatedBodySize : response.body.size();
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.code) + ' ' + response.reason
-        + "\r\n";
+    QByteArray head
+        = "HTTP/1.1 " + QByteArray::number(response.code) + ' ' + response.reason + "\r\n";
     for (const auto& [name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     if (response.contentLength)
@@ -282,11 +281,10 @@ void TestHttpServer::pump(Connection& connection)
     const bool slow = connection.pieceBytes > 0;
     connection.paused = false;
     while (connection.sent < connection.limit && socket->bytesToWrite() < kMaxQueued) {
-        const qint64 n = std::min(slow ? connection.pieceBytes : kWriteChunk,
-                                  connection.limit - connection.sent);
-        const QByteArray chunk = connection.generated
-            ? pattern(n, connection.sent)
-            : connection.body.mid(connection.sent, n);
+        const qint64 n = std::min(
+            slow ? connection.pieceBytes : kWriteChunk, connection.limit - connection.sent);
+        const QByteArray chunk = connection.generated ? pattern(n, connection.sent)
+                                                      : connection.body.mid(connection.sent, n);
         socket->write(chunk);
         connection.sent += n;
         if (slow && connection.sent < connection.limit) {

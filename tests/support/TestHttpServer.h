@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QPair>
 #include <QString>
-
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -52,12 +51,12 @@ public:
     // One request as the server read it.
     struct Request {
         QByteArray method;
-        QByteArray target;    // as on the request line: "/a/b?x=1"
-        QByteArray path;      // target without its query
+        QByteArray target; // as on the request line: "/a/b?x=1"
+        QByteArray path; // target without its query
         QByteArray userAgent; // empty when the client sent none
-        Headers headers;      // in the order received, names as sent
-        QByteArray body;      // read by Content-Length
-        int connection = 0;   // 1-based number of the connection it came on
+        Headers headers; // in the order received, names as sent
+        QByteArray body; // read by Content-Length
+        int connection = 0; // 1-based number of the connection it came on
 
         // The first header of that name (case-insensitive), or empty.
         QByteArray header(const QByteArray& name) const;
@@ -67,7 +66,7 @@ public:
     struct Response {
         int code = 200;
         QByteArray reason = "OK"; // sent as is, any letter case
-        Headers headers;          // extra headers; Content-Length is added by the server
+        Headers headers; // extra headers; Content-Length is added by the server
         QByteArray body;
 
         // >= 0: the body is pattern(generatedBodySize), produced as the socket
