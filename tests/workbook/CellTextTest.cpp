@@ -1,0 +1,95 @@
+#include "workbook/CellAddress.h"
+#include "workbook/CellText.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+namespace {
+
+struct EscapeCase {
+    const char* name;
+    QString text;
+    std::string xml;
+};
+
+class CellTextEscape : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(CellTextEscape, WritesEscapedAndReadsBackUnchanged)
+{
+    const EscapeCase& c = GetParam();
+    EXPECT_EQ(CellText::toXml(c.text), c.xml);
+    // The XML parser has decoded the entities before the text is read.
+    QString xml = QString::fromStdString(c.xml);
+    xml.replace(u"&lt;"_s, u"<"_s).replace(u"&gt;"_s, u">"_s).replace(u"&amp;"_s, u"&"_s);
+    EXPECT_EQ(CellText::fromXml(xml.toStdString()), c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, CellTextEscape,
+    ::testing::Values(
+        EscapeCase{"plain", u"ZV-1001"_s, "ZV-1001"},
+        EscapeCase{"markup", u"a < b & c > d"_s, "a &lt; b &amp; c &gt; d"},
+        EscapeCase{"control", u"a"_s + QChar(0x01) + u"b"_s + QChar(0x1F), "a_x0001_b_x001F_"},
+        EscapeCase{"nul", u"x"_s + QChar(0) + u"y"_s, "x_x0000_y"},
+        EscapeCase{"carriageReturn", u"line\r\nnext"_s, "line_x000D_\nnext"},
+        EscapeCase{"tabAndLineFeedStay", u"a\tb\nc"_s, "a\tb\nc"},
+        EscapeCase{"literalEscape", u"_x0041_"_s, "_x005F_x0041_"},
+        EscapeCase{"underscoreNoEscape", u"_x00_ and _xyz_ a_b"_s, "_x00_ and _xyz_ a_b"},
+        EscapeCase{"nonCharacter", QString(QChar(0xFFFE)), "_xFFFE_"},
+        EscapeCase{"cyrillicAndEmoji", u"Категория 😀"_s, "Категория 😀"}),
+    [](const ::testing::TestParamInfo<EscapeCase>& info) { return std::string(info.param.name); });
+
+TEST(CellText, LimitsLengthWithoutSplittingSurrogatePairs)
+{
+    const QString long40k(40000, u'x');
+    EXPECT_EQ(CellText::limited(long40k).size(), CellText::MaxLength);
+
+    QString pairAtEdge(CellText::MaxLength - 1, u'a');
+    pairAtEdge += u"😀"_s; // its high surrogate is the 32,767th unit
+    const QString cut = CellText::limited(pairAtEdge);
+    EXPECT_EQ(cut.size(), CellText::MaxLength - 1);
+    EXPECT_FALSE(cut.back().isSurrogate());
+
+    const QString lone = u"a"_s + QChar(0xD800) + u"b"_s;
+    EXPECT_EQ(CellText::limited(lone), u"a"_s + QChar(QChar::ReplacementCharacter) + u"b"_s);
+}
+
+TEST(CellText, PreserveOnlyForEdgeWhiteSpace)
+{
+    EXPECT_TRUE(CellText::needsPreserve(u" a"_s));
+    EXPECT_TRUE(CellText::needsPreserve(u"a\n"_s));
+    EXPECT_FALSE(CellText::needsPreserve(u"a  b"_s));
+    EXPECT_FALSE(CellText::needsPreserve(QString()));
+}
+
+struct AddressCase {
+    const char* text;
+    int row;
+    int column;
+};
+
+class CellAddressParse : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(CellAddressParse, Parses)
+{
+    const AddressCase& c = GetParam();
+    const CellAddress address = CellAddress::parse(c.text);
+    EXPECT_EQ(address.row, c.row) << c.text;
+    EXPECT_EQ(address.column, c.column) << c.text;
+    if (c.row > 0 && std::string_view(c.text).find_first_of("$:") == std::string_view::npos) {
+        EXPECT_EQ(address.toString(), c.text);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(References, CellAddressParse,
+                         ::testing::Values(AddressCase{"A1", 1, 1}, AddressCase{"Z9", 9, 26},
+                                           AddressCase{"AA10", 10, 27}, AddressCase{"XFD1048576", 1048576, 16384},
+                                           AddressCase{"$B$7", 7, 2}, AddressCase{"C3:D9", 3, 3},
+                                           AddressCase{"XFE1", 0, 0}, AddressCase{"A1048577", 0, 0},
+                                           AddressCase{"A0", 0, 0}, AddressCase{"1A", 0, 0},
+                                           AddressCase{"", 0, 0}, AddressCase{"A1x", 0, 0}));
+
+} // namespace
+} // namespace zp

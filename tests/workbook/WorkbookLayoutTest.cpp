@@ -1,0 +1,320 @@
+#include "workbook/WorkbookLayout.h"
+
+#include "ExternalTools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+namespace {
+
+class WorkbookLayoutTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    std::unique_ptr<WorkbookLayout> createLayout()
+    {
+        QString error;
+        auto layout = WorkbookLayout::create(m_dir.path(), &error);
+        EXPECT_TRUE(layout) << error.toStdString();
+        return layout;
+    }
+
+    std::unique_ptr<WorkbookLayout> reopen(const WorkbookLayout& layout)
+    {
+        QString error;
+        auto reopened = WorkbookLayout::open(layout.filePath(), &error);
+        EXPECT_TRUE(reopened) << error.toStdString();
+        return reopened;
+    }
+
+    QString workbookPath() const { return QDir(m_dir.path()).filePath(WorkbookLayout::FileName); }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(WorkbookLayoutTest, NewWorkbookHasHeaderRowAndIsSavedAtOnce)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    EXPECT_TRUE(QFile::exists(workbookPath()));
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    const QStringList expected{u"Tilausnumero"_s, u"Kuvaus"_s, u"Lis\u00e4tarvikkeet"_s, u"Категория 1"_s,
+                               u"Категория 2"_s, u"Категория 3"_s, u"Категория 4"_s, u"Категория 5"_s,
+                               u"Категория 6"_s, u"Категория 7"_s, u"Категория 8"_s, u"Категория 9"_s,
+                               u"Категория 10"_s, u"Картинки"_s};
+    for (int column = 1; column <= 14; ++column) {
+        EXPECT_EQ(reopened->cellText(1, column), expected[column - 1]) << column;
+    }
+    EXPECT_TRUE(reopened->cellText(1, 15).isEmpty());
+    EXPECT_EQ(reopened->fixedColumnCount(), 14);
+    EXPECT_TRUE(reopened->checkLayout());
+    EXPECT_EQ(reopened->findNextRow(), 2);
+}
+
+TEST_F(WorkbookLayoutTest, CreateRefusesToOverwriteAnExistingWorkbook)
+{
+    QFile file(workbookPath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("user data");
+    file.close();
+    QString error;
+    EXPECT_FALSE(WorkbookLayout::create(m_dir.path(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(test::ExternalTools::readFile(workbookPath()), QByteArray("user data"));
+}
+
+TEST_F(WorkbookLayoutTest, CheckFailsOnAnyOtherC1AndLeavesFileUnchanged)
+{
+    for (const QString& c1 : {u"lis\u00e4tarvikkeet"_s, QString(), u"Lisatarvikkeet"_s, u"Lis\u00e4tarvikkeet "_s}) {
+        QFile::remove(workbookPath());
+        auto layout = createLayout();
+        ASSERT_TRUE(layout);
+        layout->writeCell(1, 3, c1);
+        ASSERT_TRUE(layout->save());
+        const QByteArray before = test::ExternalTools::readFile(workbookPath());
+        auto reopened = reopen(*layout);
+        ASSERT_TRUE(reopened);
+        EXPECT_FALSE(reopened->checkLayout()) << c1.toStdString();
+        reopened.reset();
+        EXPECT_EQ(test::ExternalTools::readFile(workbookPath()), before);
+    }
+    EXPECT_EQ(WorkbookLayout::WrongFormatMessage, u"Неверный формат файла \"Zavrinello.xls\"."_s);
+}
+
+TEST_F(WorkbookLayoutTest, NextRowFollowsColumnAAcrossSaves)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    for (int row = 2; row <= 40; ++row)
+        ASSERT_TRUE(layout->writeCell(row, 1, u"ZV-%1"_s.arg(row)));
+    layout->writeCell(45, 2, u"description without an order number"_s);
+    EXPECT_EQ(layout->findNextRow(), 41);
+    ASSERT_TRUE(layout->save());
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->findNextRow(), 41);
+    EXPECT_EQ(reopened->cellText(45, 2), u"description without an order number"_s);
+}
+
+TEST_F(WorkbookLayoutTest, PropertyNamesMatchOnlyWholePropertyHeaders)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    // "Tila" is part of "Tilausnumero", "Kuvaus" a fixed header: both are
+    // properties of their own.
+    EXPECT_EQ(layout->propertyColumn(u"Tila"_s), 15);
+    EXPECT_EQ(layout->propertyColumn(u"Kuvaus"_s), 16);
+    EXPECT_EQ(layout->propertyColumn(u"tila"_s), 17);
+    EXPECT_EQ(layout->propertyColumn(u"Tila"_s), 15);
+    EXPECT_EQ(layout->propertyColumn(u"Ti"_s), 18);
+    EXPECT_EQ(layout->propertyColumn(QString()), 0);
+    EXPECT_EQ(layout->cellText(1, 1), u"Tilausnumero"_s);
+    EXPECT_EQ(layout->cellText(1, 2), u"Kuvaus"_s);
+    EXPECT_EQ(layout->cellText(1, 16), u"Kuvaus"_s);
+    ASSERT_TRUE(layout->save());
+
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->propertyColumn(u"Kuvaus"_s), 16);
+    EXPECT_EQ(reopened->propertyColumn(u"Ti"_s), 18);
+    EXPECT_EQ(reopened->propertyColumn(u"Paino"_s), 19);
+}
+
+TEST_F(WorkbookLayoutTest, NewPropertyGoesAfterTheLastPropertyColumnNotIntoAGap)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    layout->writeCell(1, 15, u"A"_s);
+    layout->writeCell(1, 17, u"C"_s); // column 16 emptied by hand
+    EXPECT_EQ(layout->propertyColumn(u"D"_s), 18);
+    EXPECT_EQ(layout->propertyColumn(u"C"_s), 17);
+}
+
+TEST_F(WorkbookLayoutTest, PropertyColumnIsZeroWhenTheHeaderRowIsFull)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    layout->writeCell(1, 16384, u"last"_s);
+    EXPECT_EQ(layout->propertyColumn(u"last"_s), 16384);
+    EXPECT_EQ(layout->propertyColumn(u"one more"_s), 0);
+    EXPECT_TRUE(layout->cellText(1, 16383).isEmpty());
+    EXPECT_FALSE(layout->writeCell(2, 16385, u"x"_s));
+    EXPECT_FALSE(layout->writeCell(1048577, 1, u"x"_s));
+    EXPECT_FALSE(layout->writeCell(0, 1, u"x"_s));
+}
+
+TEST_F(WorkbookLayoutTest, StoredProductNeedsWholeTextOrSameLink)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    layout->writeCell(2, 1, u"A-1234"_s);
+    layout->linkCell(2, 1, u"https://shop.example/p/A-1234"_s);
+    layout->writeCell(3, 1, u"ZV-77"_s);
+    // Only a link, the order number missing from the page.
+    layout->linkCell(4, 1, u"https://shop.example/p/no-number"_s);
+    layout->writeCell(4, 1, QString());
+
+    struct Case {
+        QString url;
+        QString segment;
+        bool stored;
+    };
+    const Case cases[] = {
+        {u"https://shop.example/p/12"_s, u"12"_s, false},
+        {u"https://shop.example/p/1234"_s, u"1234"_s, false},
+        {u"https://shop.example/p/x"_s, u"a-1234"_s, true},
+        {u"https://shop.example/p/x"_s, u"zv-77"_s, true},
+        {u"https://shop.example/p/A-1234"_s, u"other"_s, true},
+        {u"https://shop.example/p/no-number"_s, u"no-number"_s, true},
+        {u"https://shop.example/p/tilausnumero"_s, u"Tilausnumero"_s, false}, // the header is no product
+        {QString(), QString(), false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(layout->isStored(c.url, c.segment), c.stored) << c.url.toStdString() << " " << c.segment.toStdString();
+    }
+
+    ASSERT_TRUE(layout->save());
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    for (const Case& c : cases) {
+        EXPECT_EQ(reopened->isStored(c.url, c.segment), c.stored) << c.url.toStdString();
+    }
+
+    // An overwritten cell or link is no longer found by its old value.
+    reopened->writeCell(3, 1, u"ZV-78"_s);
+    EXPECT_FALSE(reopened->isStored(u"u"_s, u"ZV-77"_s));
+    EXPECT_TRUE(reopened->isStored(u"u"_s, u"ZV-78"_s));
+    reopened->linkCell(2, 1, u"https://shop.example/p/A-1234-new"_s);
+    EXPECT_FALSE(reopened->isStored(u"https://shop.example/p/A-1234"_s, u"x"_s));
+    EXPECT_TRUE(reopened->isStored(u"https://shop.example/p/A-1234-new"_s, u"x"_s));
+}
+
+TEST_F(WorkbookLayoutTest, LinksKeepTheirAddressesAndLocalPicturesAreRelative)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    ASSERT_TRUE(layout->writeCell(2, 14, u"abc.jpg"_s));
+    ASSERT_TRUE(layout->linkCell(2, 14, QDir(m_dir.path()).filePath(u"Images/abc.jpg"_s)));
+    ASSERT_TRUE(layout->linkCell(2, 4, u"Images/def.jpg"_s));
+    ASSERT_TRUE(layout->linkCell(2, 1, u"https://shop.example/p/1?a=1&b=2"_s));
+    // Re-linking a cell replaces its address and adds no link.
+    ASSERT_TRUE(layout->linkCell(2, 1, u"https://shop.example/p/2"_s));
+    EXPECT_EQ(layout->hyperlinkCount(), 3);
+    ASSERT_TRUE(layout->save());
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->linkAddress(2, 14), u"Images/abc.jpg"_s);
+    EXPECT_EQ(reopened->linkAddress(2, 4), u"Images/def.jpg"_s);
+    EXPECT_EQ(reopened->linkAddress(2, 1), u"https://shop.example/p/2"_s);
+    EXPECT_EQ(reopened->cellText(2, 14), u"abc.jpg"_s);
+    EXPECT_EQ(reopened->hyperlinkCount(), 3);
+}
+
+TEST_F(WorkbookLayoutTest, RefusesLinksExcelCannotKeep)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    const QString longest = u"https://shop.example/"_s + QString(2079 - 21, u'a');
+    EXPECT_TRUE(layout->linkCell(2, 1, longest));
+    EXPECT_FALSE(layout->linkCell(3, 1, longest + u"a"_s));
+    EXPECT_FALSE(layout->linkCell(4, 1, u"https://shop.example/a\nb"_s));
+    EXPECT_FALSE(layout->linkCell(5, 1, QString()));
+    EXPECT_FALSE(layout->linkCell(2, 16385, u"https://shop.example/"_s));
+    EXPECT_EQ(layout->hyperlinkCount(), 1);
+    EXPECT_TRUE(layout->linkAddress(3, 1).isEmpty());
+}
+
+TEST_F(WorkbookLayoutTest, HyperlinkLimitStopsLinksButNotCellsOrLookup)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    int row = 2;
+    for (; layout->hyperlinkCount() < 65530; ++row) {
+        layout->writeCell(row, 1, u"P-%1"_s.arg(row));
+        ASSERT_TRUE(layout->linkCell(row, 1, u"https://shop.example/p/P-%1"_s.arg(row)));
+    }
+    EXPECT_EQ(row, 65532);
+    EXPECT_TRUE(layout->writeCell(row, 1, u"P-over"_s));
+    EXPECT_FALSE(layout->linkCell(row, 1, u"https://shop.example/p/P-over"_s));
+    EXPECT_EQ(layout->hyperlinkCount(), 65530);
+    EXPECT_TRUE(layout->isStored(u"https://shop.example/p/P-over"_s, u"P-over"_s));
+    // An existing link can still be redirected at the limit.
+    EXPECT_TRUE(layout->linkCell(2, 1, u"https://shop.example/p/moved"_s));
+    ASSERT_TRUE(layout->save());
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->hyperlinkCount(), 65530);
+    EXPECT_FALSE(reopened->linkCell(row + 1, 1, u"https://shop.example/p/x"_s));
+    EXPECT_EQ(reopened->cellText(row, 1), u"P-over"_s);
+    EXPECT_EQ(reopened->findNextRow(), row + 1);
+}
+
+TEST_F(WorkbookLayoutTest, TextsComeBackAsWritten)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    const QString texts[] = {
+        u"  edge spaces  "_s,
+        u"tab\tand\nline\r\nbreaks"_s,
+        u"bell"_s + QChar(7) + u" nul"_s + QChar(0) + u" esc"_s + QChar(0x1B),
+        u"_x0041_ stays literal, _x005F_ too"_s,
+        u"<b>&amp; markup</b>"_s,
+        u"Sähkö – Категория 😀"_s,
+        u"00123"_s,
+    };
+    int row = 2;
+    for (const QString& text : texts)
+        ASSERT_TRUE(layout->writeCell(row++, 2, text));
+    const QString description = QString(40000, u'd');
+    ASSERT_TRUE(layout->writeCell(row, 2, description));
+    EXPECT_EQ(layout->cellText(row, 2).size(), 32767);
+    ASSERT_TRUE(layout->save());
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    row = 2;
+    for (const QString& text : texts) {
+        EXPECT_EQ(reopened->cellText(row, 2), text) << row;
+        ++row;
+    }
+    EXPECT_EQ(reopened->cellText(row, 2), description.left(32767));
+}
+
+TEST_F(WorkbookLayoutTest, AppendsAcrossManySaves)
+{
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    for (int row = 2; row < 302; ++row) {
+        layout->writeCell(row, 1, u"N-%1"_s.arg(row));
+        layout->linkCell(row, 1, u"https://shop.example/p/N-%1"_s.arg(row));
+        layout->writeCell(row, layout->propertyColumn(u"Prop %1"_s.arg(row % 7)), u"v%1"_s.arg(row));
+        if (row % 100 == 0) {
+            ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
+        }
+    }
+    // A header and an early row written after they were saved.
+    layout->writeCell(1, 3, WorkbookLayout::CheckText);
+    layout->writeCell(5, 2, u"late description"_s);
+    ASSERT_TRUE(layout->save());
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->findNextRow(), 302);
+    EXPECT_EQ(reopened->cellText(301, 1), u"N-301"_s);
+    EXPECT_EQ(reopened->linkAddress(150, 1), u"https://shop.example/p/N-150"_s);
+    EXPECT_EQ(reopened->cellText(5, 2), u"late description"_s);
+    EXPECT_EQ(reopened->cellText(5, 1), u"N-5"_s);
+    EXPECT_EQ(reopened->cellText(1, 15), u"Prop 2"_s);
+    EXPECT_EQ(reopened->cellText(1, 21), u"Prop 1"_s);
+    EXPECT_EQ(reopened->cellText(295, 21), u"v295"_s);
+    EXPECT_EQ(reopened->cellText(296, 15), u"v296"_s);
+    EXPECT_TRUE(reopened->cellText(296, 21).isEmpty());
+}
+
+} // namespace
+} // namespace zp
