@@ -45,7 +45,7 @@ bool ExcelConnection::OpenWorkbook()
     QString error;
     if (m_path.isEmpty()) {
         m_book = WorkbookLayout::create(m_programFolder, &error);
-        m_path = QDir(m_programFolder).filePath(WorkbookLayout::NewWorkbookFileName);
+        m_path = QDir(m_programFolder).filePath(WorkbookLayout::FileName);
         if (!m_book) {
             m_dialogs.show(MessageStyle::Failure,
                            u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_path) + u'.');

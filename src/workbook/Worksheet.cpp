@@ -83,6 +83,7 @@ public:
     explicit Scanner(Worksheet& sheet)
         : m_sheet(sheet)
     {
+        setCharactersWanted(false);
     }
 
     std::int64_t sheetDataBegin = -1;
@@ -113,6 +114,7 @@ protected:
                 m_inInlineText = true;
             else if (m_inInline && m_depth == 6 && name == "r")
                 m_inRun = true;
+            setCharactersWanted(m_inValue || m_inInlineText);
         }
     }
 
@@ -139,6 +141,7 @@ protected:
             } else if (name == "r") {
                 m_inRun = false;
             }
+            setCharactersWanted(m_inValue || m_inInlineText);
         }
         --m_depth;
     }

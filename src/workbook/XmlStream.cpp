@@ -18,9 +18,7 @@ XmlStream::XmlStream()
             static_cast<XmlStream*>(self)->startElement(localName(name), attributes);
         },
         [](void* self, const XML_Char* name) { static_cast<XmlStream*>(self)->endElement(localName(name)); });
-    XML_SetCharacterDataHandler(m_parser, [](void* self, const XML_Char* text, int length) {
-        static_cast<XmlStream*>(self)->characters(std::string_view(text, static_cast<std::size_t>(length)));
-    });
+    setCharactersWanted(true);
     XML_SetStartDoctypeDeclHandler(m_parser, [](void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
         static_cast<XmlStream*>(self)->fail(u"document type declarations are not accepted"_s);
     });
@@ -47,6 +45,17 @@ const char* XmlStream::attribute(const char** attributes, std::string_view name)
 }
 
 void XmlStream::characters(std::string_view) {}
+
+void XmlStream::setCharactersWanted(bool wanted)
+{
+    if (!wanted) {
+        XML_SetCharacterDataHandler(m_parser, nullptr);
+        return;
+    }
+    XML_SetCharacterDataHandler(m_parser, [](void* self, const XML_Char* text, int length) {
+        static_cast<XmlStream*>(self)->characters(std::string_view(text, static_cast<std::size_t>(length)));
+    });
+}
 
 std::int64_t XmlStream::eventOffset() const
 {

@@ -42,6 +42,9 @@ protected:
     // Ends the parse with an error.
     void fail(const QString& reason);
 
+    // Whether characters() is called; off, text is skipped more cheaply.
+    void setCharactersWanted(bool wanted);
+
 private:
     static std::string_view localName(const char* name);
 
