@@ -71,6 +71,9 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
     });
     QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop,
         [&](qint64 received, qint64 total) { abandonIfTooLarge(std::max(received, total)); });
+    // Counts what a compressed body becomes, which the progress does not.
+    QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop,
+        [&] { abandonIfTooLarge(reply->bytesAvailable()); });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, [&] {
         if (reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() != "OK")
             return; // anything else is waited out

@@ -28,7 +28,9 @@ class StopFlag;
 //    end here: the caller hears of the failure only at the deadline;
 //  - with an empty result, at once, when the stop flag is raised. A flag
 //    already set at entry still lets the request go out and gives events one
-//    pass; the body is returned only if it was complete by then.
+//    pass; the body is returned only if it was complete by then. Such a
+//    request is left to finish on its own, bounded by timeoutSeconds of
+//    silence, and its answer is discarded.
 // Nothing is thrown and nothing is shown.
 //
 // Both the manager and the stop flag must outlive the fetcher. The fetcher

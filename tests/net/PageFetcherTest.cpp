@@ -90,6 +90,16 @@ TEST_F(PageFetcherTest, SlowBodyIsReturnedWhole)
     EXPECT_EQ(fetch(server.url(u"/slow"_s), kLongTimeout), TestHttpServer::pattern(10'000));
 }
 
+TEST_F(PageFetcherTest, CompressedPageIsInflated)
+{
+    const QByteArray page = TestHttpServer::pattern(50'000);
+    Response compressed = Response::ok(qCompress(page).mid(4)); // qCompress puts the size first
+    compressed.headers.append({ QByteArray("Content-Encoding"), QByteArray("deflate") });
+    server.route("/z", compressed);
+
+    EXPECT_EQ(fetch(server.url(u"/z"_s), kLongTimeout), page);
+}
+
 TEST_F(PageFetcherTest, RedirectsAreFollowed)
 {
     server.route("/old", Response::redirect(301, "/moved"));
@@ -232,6 +242,16 @@ Response oversized(bool announced)
     return response;
 }
 
+// A small answer that the client inflates past the limit.
+Response oversizedCompressed()
+{
+    const QByteArray zlib
+        = qCompress(TestHttpServer::pattern(zp::PageFetcher::kMaxBodyBytes + 4096), 9);
+    Response response = Response::ok(zlib.mid(4)); // qCompress puts the size first
+    response.headers.append({ QByteArray("Content-Encoding"), QByteArray("deflate") });
+    return response;
+}
+
 Response cutShort()
 {
     Response response = Response::generated(100'000);
@@ -242,6 +262,7 @@ Response cutShort()
 INSTANTIATE_TEST_SUITE_P(PageFetcher, BrokenBodyTest,
     ::testing::Values(BrokenBodyCase { "OverLimitAnnounced", oversized(true) },
         BrokenBodyCase { "OverLimitUnannounced", oversized(false) },
+        BrokenBodyCase { "OverLimitCompressed", oversizedCompressed() },
         BrokenBodyCase { "ConnectionCutMidBody", cutShort() }),
     [](const ::testing::TestParamInfo<BrokenBodyCase>& info) { return info.param.name; });
 
