@@ -1,0 +1,352 @@
+#include "PageParts.h"
+#include "ScrapeFixture.h"
+
+#include "scrape/CatalogCrawler.h"
+
+#include <QMetaObject>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp::test {
+namespace {
+
+const QString RootUrl = TestCatalogBaseUrl + u"/catalog/3833/Zavrinello"_s;
+const QString RetryText = u"Нет доступа к сайту.\rПопробовать еще раз?"_s;
+
+QString productLink(int id)
+{
+    return u"/catalog/product/%1/ZV-%1"_s.arg(id);
+}
+
+QString listingLink(const QString& name)
+{
+    return u"/catalog/39/"_s + name;
+}
+
+QString url(const QString& link)
+{
+    return TestCatalogBaseUrl + link;
+}
+
+page::Link product(int id)
+{
+    return {productLink(id), u"Tuote %1"_s.arg(id)};
+}
+
+QString listing(const QString& body)
+{
+    return page::head() + body + page::tail();
+}
+
+QString products(std::initializer_list<int> ids)
+{
+    QList<page::Link> links;
+    for (int id : ids)
+        links.append(product(id));
+    return page::productTable(links);
+}
+
+QString sub(const QString& name)
+{
+    return page::subListing(listingLink(name), u"Luokka "_s + name);
+}
+
+class CatalogCrawlerTest : public ScrapeFixture {
+protected:
+    void serveListing(const QString& name, const QString& body) { pages.setPage(url(listingLink(name)), listing(body)); }
+
+    void serveProduct(int id)
+    {
+        pages.setPage(url(productLink(id)),
+                      page::head() + page::orderNumber(u"ZV-%1"_s.arg(id)) + page::description(u"Kuvaus"_s)
+                          + page::tail());
+    }
+
+    void serveProducts(std::initializer_list<int> ids)
+    {
+        for (int id : ids)
+            serveProduct(id);
+    }
+
+    void markStored(int id) { sheet.addStoredRow(100 + id, u"ZV-%1"_s.arg(id), url(productLink(id))); }
+
+    void crawl(const QString& body, const QString& pageUrl = RootUrl)
+    {
+        CatalogCrawler crawler(context());
+        crawler.ParseCategory(listing(body), pageUrl);
+    }
+
+    // Order numbers of the rows written by the crawl, in row order.
+    QStringList writtenRows() const
+    {
+        QStringList rows;
+        for (int row = FirstRow; row < state.NextRow; ++row)
+            rows.append(sheet.text(row, 1));
+        return rows;
+    }
+
+    static QStringList urls(const QStringList& links)
+    {
+        QStringList result;
+        for (const QString& link : links)
+            result.append(url(link));
+        return result;
+    }
+};
+
+TEST_F(CatalogCrawlerTest, PageWithNeitherMarkerFetchesNothing)
+{
+    crawl(u"<div class=\"title\">Ei tuotteita</div><a href=\"/catalog/1/x\">x</a><td><a href=\"/p/1\">1</a></td>"_s);
+
+    EXPECT_TRUE(pages.requests().isEmpty());
+    EXPECT_TRUE(view.statusTexts().isEmpty());
+    EXPECT_EQ(state.NextRow, FirstRow);
+    EXPECT_FALSE(state.StopRequested.isSet());
+}
+
+TEST_F(CatalogCrawlerTest, StoredFirstProductIsSkippedAndLaterOnesAreWritten)
+{
+    markStored(1);
+    serveProducts({2, 3});
+
+    crawl(products({1, 2, 3}));
+
+    EXPECT_EQ(pages.requestedUrls(), urls({productLink(2), productLink(3)}));
+    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-2"_s, u"ZV-3"_s}));
+    EXPECT_EQ(sheet.link(FirstRow, 1), url(productLink(2)));
+    EXPECT_EQ(view.statusTexts().first(), u"Уже загружен ZV-1..."_s);
+    ASSERT_EQ(sheet.storedQueries().size(), 3);
+    EXPECT_EQ(sheet.storedQueries().first(), (QPair<QString, QString>{url(productLink(1)), u"ZV-1"_s}));
+    for (const FakePageReader::Request& r : pages.requests()) {
+        EXPECT_EQ(r.body, QString());
+        EXPECT_EQ(r.timeoutSeconds, 60);
+    }
+}
+
+TEST_F(CatalogCrawlerTest, StoredProductBehindANewOneIsNotWrittenAgain)
+{
+    markStored(2);
+    serveProducts({1, 2, 3});
+
+    crawl(products({1, 2, 3}));
+
+    EXPECT_EQ(pages.requestedUrls(), urls({productLink(1), productLink(3)}));
+    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-1"_s, u"ZV-3"_s}));
+    EXPECT_TRUE(view.statusTexts().contains(u"Уже загружен ZV-2..."_s));
+    EXPECT_EQ(sheet.orderNumbers().count(u"ZV-2"_s), 1);
+}
+
+TEST_F(CatalogCrawlerTest, EveryStoredProductIsSkippedWithItsOwnStatusAndNoFetch)
+{
+    markStored(1);
+    markStored(2);
+    markStored(3);
+    qsizetype statusesAtFirstYield = -1;
+    int elapsedUpdatesAtFirstYield = -1;
+    QObject receiver;
+    QMetaObject::invokeMethod(
+        &receiver,
+        [&] {
+            statusesAtFirstYield = view.statusTexts().size();
+            elapsedUpdatesAtFirstYield = view.elapsedUpdates();
+        },
+        Qt::QueuedConnection);
+
+    crawl(products({1, 2, 3}));
+
+    EXPECT_TRUE(pages.requests().isEmpty());
+    EXPECT_EQ(view.statusTexts(),
+              (QStringList{u"Уже загружен ZV-1..."_s, u"Уже загружен ZV-2..."_s, u"Уже загружен ZV-3..."_s}));
+    EXPECT_EQ(view.elapsedUpdates(), 3);
+    EXPECT_EQ(view.elapsedText(), u"01:02:05"_s);
+    EXPECT_EQ(statusesAtFirstYield, 1);
+    EXPECT_EQ(elapsedUpdatesAtFirstYield, 1);
+    EXPECT_EQ(state.NextRow, FirstRow);
+}
+
+TEST_F(CatalogCrawlerTest, ProductListedOnTwoListingsIsWrittenOnce)
+{
+    serveListing(u"A"_s, products({1}));
+    serveListing(u"B"_s, products({1, 2}));
+    serveProducts({1, 2});
+
+    crawl(sub(u"A"_s) + sub(u"B"_s));
+
+    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-1"_s, u"ZV-2"_s}));
+    EXPECT_EQ(pages.requestedUrls().count(url(productLink(1))), 1);
+    EXPECT_TRUE(view.statusTexts().contains(u"Уже загружен ZV-1..."_s));
+}
+
+TEST_F(CatalogCrawlerTest, LinksAreAppendedToTheBaseUnchanged)
+{
+    const QString odd = u"/catalog/product/7/ZV-7?x=1&amp;y=%C3%A4"_s;
+    const QString oddListing = u"/catalog/40/Ty&amp;%C3%B6kalut"_s;
+    pages.setPage(url(oddListing), listing(page::productTable({{odd, u"Seitsemän"_s}})));
+    pages.setPage(url(odd), page::head() + page::orderNumber(u"ZV-7"_s) + page::tail());
+
+    crawl(page::subListing(oddListing, u"Työkalut"_s));
+
+    EXPECT_EQ(pages.requestedUrls(), (QStringList{url(oddListing), url(odd)}));
+    EXPECT_EQ(sheet.storedQueries().first().second, u"ZV-7?x=1&amp;y=%C3%A4"_s);
+    EXPECT_EQ(sheet.link(FirstRow, 1), url(odd));
+}
+
+TEST_F(CatalogCrawlerTest, SubListingsAreWalkedDepthFirstInPageOrderBeforeProducts)
+{
+    serveListing(u"S1"_s, sub(u"S11"_s) + products({1}));
+    serveListing(u"S11"_s, products({2}));
+    serveListing(u"S2"_s, products({3}));
+    serveProducts({1, 2, 3, 4});
+
+    crawl(sub(u"S1"_s) + sub(u"S2"_s) + products({4}));
+
+    EXPECT_EQ(pages.requestedUrls(),
+              urls({listingLink(u"S1"_s), listingLink(u"S11"_s), productLink(2), productLink(1),
+                    listingLink(u"S2"_s), productLink(3), productLink(4)}));
+    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-2"_s, u"ZV-1"_s, u"ZV-3"_s, u"ZV-4"_s}));
+}
+
+TEST_F(CatalogCrawlerTest, ProductsInFrontOfASubListingLinkArePassedOver)
+{
+    serveListing(u"S1"_s, products({3}));
+    serveProducts({1, 2, 3});
+
+    crawl(products({1}) + sub(u"S1"_s) + products({2}));
+
+    EXPECT_EQ(pages.requestedUrls(), urls({listingLink(u"S1"_s), productLink(3), productLink(2)}));
+    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-3"_s, u"ZV-2"_s}));
+}
+
+TEST_F(CatalogCrawlerTest, RetryAnsweredYesFetchesTheSamePageAgain)
+{
+    pages.setAnswers(url(productLink(1)), {QByteArray(), QByteArray(),
+                                           (page::head() + page::orderNumber(u"ZV-1"_s)).toUtf8()});
+    dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Yes);
+
+    crawl(products({1}));
+
+    const ShownMessage prompt{MessageStyle::RetryPrompt, RetryText};
+    EXPECT_EQ(dialogs.shown(), (std::vector<ShownMessage>{prompt, prompt}));
+    EXPECT_EQ(pages.requestedUrls(), urls({productLink(1), productLink(1), productLink(1)}));
+    EXPECT_EQ(writtenRows(), QStringList{u"ZV-1"_s});
+    EXPECT_FALSE(state.StopRequested.isSet());
+}
+
+struct DeclinedCase {
+    const char* name;
+    bool unreachableIsListing;
+};
+
+class DeclinedRetryTest : public CatalogCrawlerTest, public ::testing::WithParamInterface<DeclinedCase> {};
+
+TEST_P(DeclinedRetryTest, NoStopsTheWholeWalk)
+{
+    serveListing(u"S2"_s, products({3}));
+    serveProducts({1, 2, 3});
+    QString root;
+    if (GetParam().unreachableIsListing) {
+        root = sub(u"Down"_s) + sub(u"S2"_s) + products({1});
+    } else {
+        pages.setPage(url(productLink(1)), QByteArray());
+        root = products({1, 2});
+    }
+    dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::No);
+
+    crawl(root);
+
+    EXPECT_EQ(dialogs.shown().size(), 2u);
+    EXPECT_EQ(dialogs.pendingAnswers(), 0);
+    EXPECT_TRUE(state.StopRequested.isSet());
+    EXPECT_EQ(pages.requests().size(), 2);
+    EXPECT_EQ(state.NextRow, FirstRow);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, DeclinedRetryTest,
+                         ::testing::Values(DeclinedCase{"Product", false}, DeclinedCase{"SubListing", true}),
+                         [](const ::testing::TestParamInfo<DeclinedCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(CatalogCrawlerTest, StopDuringASubListingFetchEndsEveryLevelWithoutPrompt)
+{
+    serveListing(u"S1"_s, sub(u"S11"_s));
+    serveListing(u"S11"_s, products({5}));
+    serveListing(u"S2"_s, products({6}));
+    serveProducts({1, 5, 6});
+    pages.setOnFetch([&](const QString& requested) {
+        if (requested == url(listingLink(u"S11"_s)))
+            state.StopRequested.set();
+    });
+
+    crawl(sub(u"S1"_s) + sub(u"S2"_s) + products({1}));
+
+    EXPECT_EQ(pages.requestedUrls(), urls({listingLink(u"S1"_s), listingLink(u"S11"_s)}));
+    EXPECT_TRUE(dialogs.shown().empty());
+    EXPECT_EQ(state.NextRow, FirstRow);
+}
+
+// The next product page is requested before the flag is looked at; the
+// reader answers empty at once, and nothing more happens.
+TEST_F(CatalogCrawlerTest, StopDuringAProductIsHonouredAtTheNextFetch)
+{
+    serveProducts({1, 2, 3});
+    QObject receiver;
+    QMetaObject::invokeMethod(&receiver, [&] { state.StopRequested.set(); }, Qt::QueuedConnection);
+
+    crawl(products({1, 2, 3}));
+
+    EXPECT_EQ(pages.requestedUrls(), urls({productLink(1), productLink(2)}));
+    EXPECT_EQ(writtenRows(), QStringList{u"ZV-1"_s});
+    EXPECT_TRUE(dialogs.shown().empty());
+}
+
+TEST_F(CatalogCrawlerTest, StopDuringAStoredProductEndsTheWalk)
+{
+    markStored(1);
+    serveProducts({2});
+    QObject receiver;
+    QMetaObject::invokeMethod(&receiver, [&] { state.StopRequested.set(); }, Qt::QueuedConnection);
+
+    crawl(products({1, 2}));
+
+    EXPECT_TRUE(pages.requests().isEmpty());
+    EXPECT_EQ(sheet.storedQueries().size(), 1);
+    EXPECT_EQ(state.NextRow, FirstRow);
+}
+
+TEST_F(CatalogCrawlerTest, ListingReachedAgainIsNotWalkedTwice)
+{
+    const QString self = u"<div class=\"title\"><a href=\"/catalog/3833/Zavrinello\">Zavrinello</a></div>"_s;
+    serveListing(u"A"_s, self + sub(u"A"_s) + sub(u"B"_s) + products({1}));
+    serveListing(u"B"_s, sub(u"A"_s) + self + products({2}));
+    pages.setPage(RootUrl, listing(self + sub(u"A"_s)));
+    serveProducts({1, 2});
+
+    crawl(self + sub(u"A"_s) + sub(u"B"_s));
+
+    EXPECT_EQ(pages.requestedUrls(),
+              urls({listingLink(u"A"_s), listingLink(u"B"_s), productLink(2), productLink(1)}));
+    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-2"_s, u"ZV-1"_s}));
+}
+
+TEST_F(CatalogCrawlerTest, SubListingsDeeperThanTheBoundArePassedOver)
+{
+    constexpr int Levels = CatalogCrawler::MaxListingDepth + 6;
+    for (int level = 1; level <= Levels; ++level) {
+        serveListing(u"L%1"_s.arg(level), sub(u"L%1"_s.arg(level + 1)) + products({level}));
+        serveProduct(level);
+    }
+
+    crawl(sub(u"L1"_s));
+
+    QStringList expected;
+    for (int level = 1; level <= CatalogCrawler::MaxListingDepth; ++level)
+        expected.append(url(listingLink(u"L%1"_s.arg(level))));
+    for (int level = CatalogCrawler::MaxListingDepth; level >= 1; --level)
+        expected.append(url(productLink(level)));
+    EXPECT_EQ(pages.requestedUrls(), expected);
+    EXPECT_EQ(state.NewCount, CatalogCrawler::MaxListingDepth);
+}
+
+} // namespace
+} // namespace zp::test
