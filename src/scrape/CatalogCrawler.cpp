@@ -35,7 +35,8 @@ void CatalogCrawler::walkListing(const QString& pageText, int depth)
     // Sub-listings first: a product link is looked for only when no
     // sub-listing link lies behind the search position.
     for (;;) {
-        const QString link = ExtractBetween(pageText, SubListingMarker, u"\""_s, pos, endPos, startPos);
+        const QString link
+            = ExtractBetween(pageText, SubListingMarker, u"\""_s, pos, endPos, startPos);
         if (link.isEmpty())
             break;
         pos = endPos;
@@ -52,7 +53,8 @@ void CatalogCrawler::walkListing(const QString& pageText, int depth)
     }
 
     for (;;) {
-        const QString link = ExtractBetween(pageText, ProductLinkMarker, u"\""_s, pos, endPos, startPos);
+        const QString link
+            = ExtractBetween(pageText, ProductLinkMarker, u"\""_s, pos, endPos, startPos);
         pos = endPos;
         if (link.isEmpty())
             return;
@@ -75,12 +77,14 @@ QString CatalogCrawler::fetchPage(const QString& url)
 {
     StopFlag& stop = m_context.state.StopRequested;
     for (;;) {
-        const QString page = UTF8ToUnicode(m_context.pages.ReadHTML(url, QString(), PageTimeoutSeconds));
+        const QString page
+            = UTF8ToUnicode(m_context.pages.ReadHTML(url, QString(), PageTimeoutSeconds));
         if (stop.isSet())
             return {};
         if (!page.isEmpty())
             return page;
-        if (m_context.dialogs.show(MessageStyle::RetryPrompt, RetryPromptText) != MessageAnswer::Yes) {
+        if (m_context.dialogs.show(MessageStyle::RetryPrompt, RetryPromptText)
+            != MessageAnswer::Yes) {
             stop.set();
             return {};
         }

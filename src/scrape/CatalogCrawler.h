@@ -54,12 +54,13 @@ public:
     // record of walked listings.
     void ParseCategory(const QString& pageText, const QString& pageUrl = QString());
 
-    static inline const QString SubListingMarker = QStringLiteral("<div class=\"title\"><a href=\"");
+    static inline const QString SubListingMarker
+        = QStringLiteral("<div class=\"title\"><a href=\"");
     static inline const QString& ProductLinkMarker = ProductExtractor::ProductLinkMarker;
     static constexpr int PageTimeoutSeconds = 60;
     static constexpr int MaxListingDepth = 64;
-    static inline const QString RetryPromptText =
-        QStringLiteral("Нет доступа к сайту.") + QChar(u'\r') + QStringLiteral("Попробовать еще раз?");
+    static inline const QString RetryPromptText = QStringLiteral("Нет доступа к сайту.")
+        + QChar(u'\r') + QStringLiteral("Попробовать еще раз?");
     static inline const QString StoredStatusPrefix = QStringLiteral("Уже загружен ");
 
 private:

@@ -15,7 +15,9 @@ namespace zp {
 // The locals of one ParseProduct call. Positions are 1-based; 0 counts as 1.
 struct ProductExtractor::Walk {
     Walk(const QString& pageText, const QString& productUrl, int rowNumber)
-        : page(pageText), url(productUrl), row(rowNumber)
+        : page(pageText)
+        , url(productUrl)
+        , row(rowNumber)
     {
     }
 
@@ -61,7 +63,8 @@ void ProductExtractor::writeOrderNumber(Walk& walk)
 {
     qint32 endPos = 0;
     qint32 startPos = 0;
-    walk.orderNumber = ExtractBetween(walk.page, OrderNumberMarker, u"</td>"_s, 1, endPos, startPos);
+    walk.orderNumber
+        = ExtractBetween(walk.page, OrderNumberMarker, u"</td>"_s, 1, endPos, startPos);
     if (!m_context.sheet.writeCell(walk.row, 1, walk.orderNumber))
         return;
     m_context.sheet.linkCell(walk.row, 1, walk.url);
@@ -74,14 +77,16 @@ void ProductExtractor::walkBreadcrumb(Walk& walk)
 {
     qint32 endPos = 0;
     qint32 startPos = 0;
-    const QString block = ExtractBetween(walk.page, BreadcrumbMarker, u"</div>"_s, 1, endPos, startPos);
+    const QString block
+        = ExtractBetween(walk.page, BreadcrumbMarker, u"</div>"_s, 1, endPos, startPos);
     if (block.isEmpty())
         return;
 
     int counter = 1;
     walk.pos = 1;
     for (;;) {
-        const QString link = ExtractBetween(block, u"<a href=\""_s, u"\""_s, walk.pos, endPos, startPos);
+        const QString link
+            = ExtractBetween(block, u"<a href=\""_s, u"\""_s, walk.pos, endPos, startPos);
         if (link.isEmpty())
             return;
         walk.pos = endPos;
@@ -93,7 +98,8 @@ void ProductExtractor::walkBreadcrumb(Walk& walk)
             if (hasColumn && !m_context.sheet.writeCell(walk.row, column, name))
                 return;
             walk.categoryPath += name + u'/';
-            if (hasColumn && !m_context.sheet.linkCell(walk.row, column, m_context.catalogBaseUrl + link))
+            if (hasColumn
+                && !m_context.sheet.linkCell(walk.row, column, m_context.catalogBaseUrl + link))
                 return;
             ++counter;
         }
@@ -107,7 +113,8 @@ void ProductExtractor::takePicture(Walk& walk)
 {
     qint32 endPos = 0;
     qint32 startPos = 0;
-    const QString found = ExtractBetween(walk.page, PictureMarker(), u"\""_s, walk.pos, endPos, startPos);
+    const QString found
+        = ExtractBetween(walk.page, PictureMarker(), u"\""_s, walk.pos, endPos, startPos);
     if (found.isEmpty())
         return;
 
@@ -118,8 +125,8 @@ void ProductExtractor::takePicture(Walk& walk)
         const QString localPath = QDir(m_context.programFolder).filePath(relativePath);
         if (!QFileInfo(localPath).isFile()) {
             m_context.view.setStatusText(walk.categoryPath + fileName + u"..."_s);
-            m_context.downloader.DownloadFile(address, localPath, nullptr, PictureMinimumSize,
-                                              PictureProgressInterval);
+            m_context.downloader.DownloadFile(
+                address, localPath, nullptr, PictureMinimumSize, PictureProgressInterval);
         }
         const int column = m_context.state.FixedColumnCount;
         if (!m_context.sheet.writeCell(walk.row, column, fileName))
@@ -134,8 +141,8 @@ void ProductExtractor::writeDescription(Walk& walk)
 {
     qint32 endPos = 0;
     qint32 startPos = 0;
-    const QString description =
-        ExtractBetween(walk.page, DescriptionMarker, u"</td>"_s, walk.pos, endPos, startPos);
+    const QString description
+        = ExtractBetween(walk.page, DescriptionMarker, u"</td>"_s, walk.pos, endPos, startPos);
     m_context.sheet.writeCell(walk.row, 2, description);
 }
 
@@ -146,8 +153,8 @@ void ProductExtractor::walkProperties(Walk& walk)
     for (;;) {
         qint32 nameEnd = 0;
         qint32 nameStart = 0;
-        const QString name =
-            ExtractBetween(walk.page, PropertyNameMarker, u"</th>"_s, walk.pos, nameEnd, nameStart);
+        const QString name = ExtractBetween(
+            walk.page, PropertyNameMarker, u"</th>"_s, walk.pos, nameEnd, nameStart);
         if (name.isEmpty())
             return;
 
@@ -155,7 +162,8 @@ void ProductExtractor::walkProperties(Walk& walk)
 
         qint32 valueEnd = 0;
         qint32 valueStart = 0;
-        const QString value = ExtractBetween(walk.page, u"<td>"_s, u"</td>"_s, nameEnd, valueEnd, valueStart);
+        const QString value
+            = ExtractBetween(walk.page, u"<td>"_s, u"</td>"_s, nameEnd, valueEnd, valueStart);
         // No "<td>" at all (valueStart 0) passes the test and writes the empty value.
         if (column > 0 && valueStart - nameEnd < PropertyValueReach) {
             if (!m_context.sheet.writeCell(walk.row, column, value))
@@ -171,7 +179,8 @@ void ProductExtractor::writeAccessories(Walk& walk)
     for (;;) {
         qint32 endPos = 0;
         qint32 startPos = 0;
-        const QString link = ExtractBetween(walk.page, ProductLinkMarker, u"\""_s, walk.pos, endPos, startPos);
+        const QString link
+            = ExtractBetween(walk.page, ProductLinkMarker, u"\""_s, walk.pos, endPos, startPos);
         if (link.isEmpty())
             break;
         walk.pos = endPos;

@@ -39,16 +39,18 @@ public:
     void ParseProduct(const QString& productPageText, const QString& productUrl);
 
     static inline const QString OrderNumberMarker = QStringLiteral("Tilausnumero</th>\n\t<td>");
-    static inline const QString BreadcrumbMarker = QStringLiteral("<a href=\"/catalog/\">Tolmari</a>");
+    static inline const QString BreadcrumbMarker
+        = QStringLiteral("<a href=\"/catalog/\">Tolmari</a>");
     static inline const QString PictureMarkerStart = QStringLiteral("<img src=\"");
-    static inline const QString DescriptionMarker =
-        QStringLiteral("Kuvaus</th>\n\t<td valign=\"top\">");
-    static inline const QString PropertiesTableMarker =
-        QStringLiteral("<table class=\"productproperties\">");
+    static inline const QString DescriptionMarker
+        = QStringLiteral("Kuvaus</th>\n\t<td valign=\"top\">");
+    static inline const QString PropertiesTableMarker
+        = QStringLiteral("<table class=\"productproperties\">");
     static inline const QString PropertyNameMarker = QStringLiteral("<th width=\"30%\">");
     // Starts a product link in a product table: accessories on a product
     // page, products on a listing page.
-    static inline const QString ProductLinkMarker = QStringLiteral("<td class=\"first\"><a href=\"");
+    static inline const QString ProductLinkMarker
+        = QStringLiteral("<td class=\"first\"><a href=\"");
 
     static constexpr qint32 SaveEveryProducts = 100;
     static constexpr qint32 PictureMinimumSize = 256;

@@ -17,13 +17,13 @@ namespace zp {
 // the services; the caller owns them and keeps them alive for as long as a
 // ProductExtractor or CatalogCrawler built from the context is in use.
 struct ScrapeContext {
-    RunState& state;       // NextRow, NewCount, StartTime, FixedColumnCount, StopRequested
-    CatalogSheet& sheet;   // the worksheet rows are written to
-    RunView& view;         // lblCV, Label1 and Label2
-    Dialogs& dialogs;      // the retry prompt
-    PageReader& pages;     // listing and product pages
+    RunState& state; // NextRow, NewCount, StartTime, FixedColumnCount, StopRequested
+    CatalogSheet& sheet; // the worksheet rows are written to
+    RunView& view; // lblCV, Label1 and Label2
+    Dialogs& dialogs; // the retry prompt
+    PageReader& pages; // listing and product pages
     Downloader& downloader; // pictures
-    const Clock& clock;    // elapsed time for Label1
+    const Clock& clock; // elapsed time for Label1
 
     // Origin of the catalogue site, no trailing slash; every link found on
     // a page is appended to it unchanged.

@@ -1,9 +1,10 @@
+#include "scrape/CatalogCrawler.h"
+
 #include "PageParts.h"
 #include "ScrapeFixture.h"
 
-#include "scrape/CatalogCrawler.h"
-
 #include <QMetaObject>
+#include <ostream>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -30,7 +31,7 @@ QString url(const QString& link)
 
 page::Link product(int id)
 {
-    return {productLink(id), u"Tuote %1"_s.arg(id)};
+    return { productLink(id), u"Tuote %1"_s.arg(id) };
 }
 
 QString listing(const QString& body)
@@ -53,13 +54,16 @@ QString sub(const QString& name)
 
 class CatalogCrawlerTest : public ScrapeFixture {
 protected:
-    void serveListing(const QString& name, const QString& body) { pages.setPage(url(listingLink(name)), listing(body)); }
+    void serveListing(const QString& name, const QString& body)
+    {
+        pages.setPage(url(listingLink(name)), listing(body));
+    }
 
     void serveProduct(int id)
     {
         pages.setPage(url(productLink(id)),
-                      page::head() + page::orderNumber(u"ZV-%1"_s.arg(id)) + page::description(u"Kuvaus"_s)
-                          + page::tail());
+            page::head() + page::orderNumber(u"ZV-%1"_s.arg(id)) + page::description(u"Kuvaus"_s)
+                + page::tail());
     }
 
     void serveProducts(std::initializer_list<int> ids)
@@ -68,7 +72,10 @@ protected:
             serveProduct(id);
     }
 
-    void markStored(int id) { sheet.addStoredRow(100 + id, u"ZV-%1"_s.arg(id), url(productLink(id))); }
+    void markStored(int id)
+    {
+        sheet.addStoredRow(100 + id, u"ZV-%1"_s.arg(id), url(productLink(id)));
+    }
 
     void crawl(const QString& body, const QString& pageUrl = RootUrl)
     {
@@ -96,7 +103,8 @@ protected:
 
 TEST_F(CatalogCrawlerTest, PageWithNeitherMarkerFetchesNothing)
 {
-    crawl(u"<div class=\"title\">Ei tuotteita</div><a href=\"/catalog/1/x\">x</a><td><a href=\"/p/1\">1</a></td>"_s);
+    crawl(
+        u"<div class=\"title\">Ei tuotteita</div><a href=\"/catalog/1/x\">x</a><td><a href=\"/p/1\">1</a></td>"_s);
 
     EXPECT_TRUE(pages.requests().isEmpty());
     EXPECT_TRUE(view.statusTexts().isEmpty());
@@ -107,16 +115,17 @@ TEST_F(CatalogCrawlerTest, PageWithNeitherMarkerFetchesNothing)
 TEST_F(CatalogCrawlerTest, StoredFirstProductIsSkippedAndLaterOnesAreWritten)
 {
     markStored(1);
-    serveProducts({2, 3});
+    serveProducts({ 2, 3 });
 
-    crawl(products({1, 2, 3}));
+    crawl(products({ 1, 2, 3 }));
 
-    EXPECT_EQ(pages.requestedUrls(), urls({productLink(2), productLink(3)}));
-    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-2"_s, u"ZV-3"_s}));
+    EXPECT_EQ(pages.requestedUrls(), urls({ productLink(2), productLink(3) }));
+    EXPECT_EQ(writtenRows(), (QStringList { u"ZV-2"_s, u"ZV-3"_s }));
     EXPECT_EQ(sheet.link(FirstRow, 1), url(productLink(2)));
     EXPECT_EQ(view.statusTexts().first(), u"Уже загружен ZV-1..."_s);
     ASSERT_EQ(sheet.storedQueries().size(), 3);
-    EXPECT_EQ(sheet.storedQueries().first(), (QPair<QString, QString>{url(productLink(1)), u"ZV-1"_s}));
+    EXPECT_EQ(sheet.storedQueries().first(),
+        (QPair<QString, QString> { url(productLink(1)), u"ZV-1"_s }));
     for (const FakePageReader::Request& r : pages.requests()) {
         EXPECT_EQ(r.body, QString());
         EXPECT_EQ(r.timeoutSeconds, 60);
@@ -126,12 +135,12 @@ TEST_F(CatalogCrawlerTest, StoredFirstProductIsSkippedAndLaterOnesAreWritten)
 TEST_F(CatalogCrawlerTest, StoredProductBehindANewOneIsNotWrittenAgain)
 {
     markStored(2);
-    serveProducts({1, 2, 3});
+    serveProducts({ 1, 2, 3 });
 
-    crawl(products({1, 2, 3}));
+    crawl(products({ 1, 2, 3 }));
 
-    EXPECT_EQ(pages.requestedUrls(), urls({productLink(1), productLink(3)}));
-    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-1"_s, u"ZV-3"_s}));
+    EXPECT_EQ(pages.requestedUrls(), urls({ productLink(1), productLink(3) }));
+    EXPECT_EQ(writtenRows(), (QStringList { u"ZV-1"_s, u"ZV-3"_s }));
     EXPECT_TRUE(view.statusTexts().contains(u"Уже загружен ZV-2..."_s));
     EXPECT_EQ(sheet.orderNumbers().count(u"ZV-2"_s), 1);
 }
@@ -152,11 +161,12 @@ TEST_F(CatalogCrawlerTest, EveryStoredProductIsSkippedWithItsOwnStatusAndNoFetch
         },
         Qt::QueuedConnection);
 
-    crawl(products({1, 2, 3}));
+    crawl(products({ 1, 2, 3 }));
 
     EXPECT_TRUE(pages.requests().isEmpty());
     EXPECT_EQ(view.statusTexts(),
-              (QStringList{u"Уже загружен ZV-1..."_s, u"Уже загружен ZV-2..."_s, u"Уже загружен ZV-3..."_s}));
+        (QStringList {
+            u"Уже загружен ZV-1..."_s, u"Уже загружен ZV-2..."_s, u"Уже загружен ZV-3..."_s }));
     EXPECT_EQ(view.elapsedUpdates(), 3);
     EXPECT_EQ(view.elapsedText(), u"01:02:05"_s);
     EXPECT_EQ(statusesAtFirstYield, 1);
@@ -166,13 +176,13 @@ TEST_F(CatalogCrawlerTest, EveryStoredProductIsSkippedWithItsOwnStatusAndNoFetch
 
 TEST_F(CatalogCrawlerTest, ProductListedOnTwoListingsIsWrittenOnce)
 {
-    serveListing(u"A"_s, products({1}));
-    serveListing(u"B"_s, products({1, 2}));
-    serveProducts({1, 2});
+    serveListing(u"A"_s, products({ 1 }));
+    serveListing(u"B"_s, products({ 1, 2 }));
+    serveProducts({ 1, 2 });
 
     crawl(sub(u"A"_s) + sub(u"B"_s));
 
-    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-1"_s, u"ZV-2"_s}));
+    EXPECT_EQ(writtenRows(), (QStringList { u"ZV-1"_s, u"ZV-2"_s }));
     EXPECT_EQ(pages.requestedUrls().count(url(productLink(1))), 1);
     EXPECT_TRUE(view.statusTexts().contains(u"Уже загружен ZV-1..."_s));
 }
@@ -181,74 +191,78 @@ TEST_F(CatalogCrawlerTest, LinksAreAppendedToTheBaseUnchanged)
 {
     const QString odd = u"/catalog/product/7/ZV-7?x=1&amp;y=%C3%A4"_s;
     const QString oddListing = u"/catalog/40/Ty&amp;%C3%B6kalut"_s;
-    pages.setPage(url(oddListing), listing(page::productTable({{odd, u"Seitsemän"_s}})));
+    pages.setPage(url(oddListing), listing(page::productTable({ { odd, u"Seitsemän"_s } })));
     pages.setPage(url(odd), page::head() + page::orderNumber(u"ZV-7"_s) + page::tail());
 
     crawl(page::subListing(oddListing, u"Työkalut"_s));
 
-    EXPECT_EQ(pages.requestedUrls(), (QStringList{url(oddListing), url(odd)}));
+    EXPECT_EQ(pages.requestedUrls(), (QStringList { url(oddListing), url(odd) }));
     EXPECT_EQ(sheet.storedQueries().first().second, u"ZV-7?x=1&amp;y=%C3%A4"_s);
     EXPECT_EQ(sheet.link(FirstRow, 1), url(odd));
 }
 
 TEST_F(CatalogCrawlerTest, SubListingsAreWalkedDepthFirstInPageOrderBeforeProducts)
 {
-    serveListing(u"S1"_s, sub(u"S11"_s) + products({1}));
-    serveListing(u"S11"_s, products({2}));
-    serveListing(u"S2"_s, products({3}));
-    serveProducts({1, 2, 3, 4});
+    serveListing(u"S1"_s, sub(u"S11"_s) + products({ 1 }));
+    serveListing(u"S11"_s, products({ 2 }));
+    serveListing(u"S2"_s, products({ 3 }));
+    serveProducts({ 1, 2, 3, 4 });
 
-    crawl(sub(u"S1"_s) + sub(u"S2"_s) + products({4}));
+    crawl(sub(u"S1"_s) + sub(u"S2"_s) + products({ 4 }));
 
     EXPECT_EQ(pages.requestedUrls(),
-              urls({listingLink(u"S1"_s), listingLink(u"S11"_s), productLink(2), productLink(1),
-                    listingLink(u"S2"_s), productLink(3), productLink(4)}));
-    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-2"_s, u"ZV-1"_s, u"ZV-3"_s, u"ZV-4"_s}));
+        urls({ listingLink(u"S1"_s), listingLink(u"S11"_s), productLink(2), productLink(1),
+            listingLink(u"S2"_s), productLink(3), productLink(4) }));
+    EXPECT_EQ(writtenRows(), (QStringList { u"ZV-2"_s, u"ZV-1"_s, u"ZV-3"_s, u"ZV-4"_s }));
 }
 
 TEST_F(CatalogCrawlerTest, ProductsInFrontOfASubListingLinkArePassedOver)
 {
-    serveListing(u"S1"_s, products({3}));
-    serveProducts({1, 2, 3});
+    serveListing(u"S1"_s, products({ 3 }));
+    serveProducts({ 1, 2, 3 });
 
-    crawl(products({1}) + sub(u"S1"_s) + products({2}));
+    crawl(products({ 1 }) + sub(u"S1"_s) + products({ 2 }));
 
-    EXPECT_EQ(pages.requestedUrls(), urls({listingLink(u"S1"_s), productLink(3), productLink(2)}));
-    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-3"_s, u"ZV-2"_s}));
+    EXPECT_EQ(
+        pages.requestedUrls(), urls({ listingLink(u"S1"_s), productLink(3), productLink(2) }));
+    EXPECT_EQ(writtenRows(), (QStringList { u"ZV-3"_s, u"ZV-2"_s }));
 }
 
 TEST_F(CatalogCrawlerTest, RetryAnsweredYesFetchesTheSamePageAgain)
 {
-    pages.setAnswers(url(productLink(1)), {QByteArray(), QByteArray(),
-                                           (page::head() + page::orderNumber(u"ZV-1"_s)).toUtf8()});
+    pages.setAnswers(url(productLink(1)),
+        { QByteArray(), QByteArray(), (page::head() + page::orderNumber(u"ZV-1"_s)).toUtf8() });
     dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Yes);
 
-    crawl(products({1}));
+    crawl(products({ 1 }));
 
-    const ShownMessage prompt{MessageStyle::RetryPrompt, RetryText};
-    EXPECT_EQ(dialogs.shown(), (std::vector<ShownMessage>{prompt, prompt}));
-    EXPECT_EQ(pages.requestedUrls(), urls({productLink(1), productLink(1), productLink(1)}));
-    EXPECT_EQ(writtenRows(), QStringList{u"ZV-1"_s});
+    const ShownMessage prompt { MessageStyle::RetryPrompt, RetryText };
+    EXPECT_EQ(dialogs.shown(), (std::vector<ShownMessage> { prompt, prompt }));
+    EXPECT_EQ(pages.requestedUrls(), urls({ productLink(1), productLink(1), productLink(1) }));
+    EXPECT_EQ(writtenRows(), QStringList { u"ZV-1"_s });
     EXPECT_FALSE(state.StopRequested.isSet());
 }
 
 struct DeclinedCase {
     const char* name;
     bool unreachableIsListing;
+
+    friend void PrintTo(const DeclinedCase& c, std::ostream* os) { *os << c.name; }
 };
 
-class DeclinedRetryTest : public CatalogCrawlerTest, public ::testing::WithParamInterface<DeclinedCase> {};
+class DeclinedRetryTest : public CatalogCrawlerTest,
+                          public ::testing::WithParamInterface<DeclinedCase> { };
 
 TEST_P(DeclinedRetryTest, NoStopsTheWholeWalk)
 {
-    serveListing(u"S2"_s, products({3}));
-    serveProducts({1, 2, 3});
+    serveListing(u"S2"_s, products({ 3 }));
+    serveProducts({ 1, 2, 3 });
     QString root;
     if (GetParam().unreachableIsListing) {
-        root = sub(u"Down"_s) + sub(u"S2"_s) + products({1});
+        root = sub(u"Down"_s) + sub(u"S2"_s) + products({ 1 });
     } else {
         pages.setPage(url(productLink(1)), QByteArray());
-        root = products({1, 2});
+        root = products({ 1, 2 });
     }
     dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::No);
 
@@ -262,25 +276,25 @@ TEST_P(DeclinedRetryTest, NoStopsTheWholeWalk)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, DeclinedRetryTest,
-                         ::testing::Values(DeclinedCase{"Product", false}, DeclinedCase{"SubListing", true}),
-                         [](const ::testing::TestParamInfo<DeclinedCase>& info) {
-                             return std::string(info.param.name);
-                         });
+    ::testing::Values(DeclinedCase { "Product", false }, DeclinedCase { "SubListing", true }),
+    [](const ::testing::TestParamInfo<DeclinedCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(CatalogCrawlerTest, StopDuringASubListingFetchEndsEveryLevelWithoutPrompt)
 {
     serveListing(u"S1"_s, sub(u"S11"_s));
-    serveListing(u"S11"_s, products({5}));
-    serveListing(u"S2"_s, products({6}));
-    serveProducts({1, 5, 6});
+    serveListing(u"S11"_s, products({ 5 }));
+    serveListing(u"S2"_s, products({ 6 }));
+    serveProducts({ 1, 5, 6 });
     pages.setOnFetch([&](const QString& requested) {
         if (requested == url(listingLink(u"S11"_s)))
             state.StopRequested.set();
     });
 
-    crawl(sub(u"S1"_s) + sub(u"S2"_s) + products({1}));
+    crawl(sub(u"S1"_s) + sub(u"S2"_s) + products({ 1 }));
 
-    EXPECT_EQ(pages.requestedUrls(), urls({listingLink(u"S1"_s), listingLink(u"S11"_s)}));
+    EXPECT_EQ(pages.requestedUrls(), urls({ listingLink(u"S1"_s), listingLink(u"S11"_s) }));
     EXPECT_TRUE(dialogs.shown().empty());
     EXPECT_EQ(state.NextRow, FirstRow);
 }
@@ -289,25 +303,27 @@ TEST_F(CatalogCrawlerTest, StopDuringASubListingFetchEndsEveryLevelWithoutPrompt
 // reader answers empty at once, and nothing more happens.
 TEST_F(CatalogCrawlerTest, StopDuringAProductIsHonouredAtTheNextFetch)
 {
-    serveProducts({1, 2, 3});
+    serveProducts({ 1, 2, 3 });
     QObject receiver;
-    QMetaObject::invokeMethod(&receiver, [&] { state.StopRequested.set(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &receiver, [&] { state.StopRequested.set(); }, Qt::QueuedConnection);
 
-    crawl(products({1, 2, 3}));
+    crawl(products({ 1, 2, 3 }));
 
-    EXPECT_EQ(pages.requestedUrls(), urls({productLink(1), productLink(2)}));
-    EXPECT_EQ(writtenRows(), QStringList{u"ZV-1"_s});
+    EXPECT_EQ(pages.requestedUrls(), urls({ productLink(1), productLink(2) }));
+    EXPECT_EQ(writtenRows(), QStringList { u"ZV-1"_s });
     EXPECT_TRUE(dialogs.shown().empty());
 }
 
 TEST_F(CatalogCrawlerTest, StopDuringAStoredProductEndsTheWalk)
 {
     markStored(1);
-    serveProducts({2});
+    serveProducts({ 2 });
     QObject receiver;
-    QMetaObject::invokeMethod(&receiver, [&] { state.StopRequested.set(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &receiver, [&] { state.StopRequested.set(); }, Qt::QueuedConnection);
 
-    crawl(products({1, 2}));
+    crawl(products({ 1, 2 }));
 
     EXPECT_TRUE(pages.requests().isEmpty());
     EXPECT_EQ(sheet.storedQueries().size(), 1);
@@ -316,24 +332,25 @@ TEST_F(CatalogCrawlerTest, StopDuringAStoredProductEndsTheWalk)
 
 TEST_F(CatalogCrawlerTest, ListingReachedAgainIsNotWalkedTwice)
 {
-    const QString self = u"<div class=\"title\"><a href=\"/catalog/3833/Zavrinello\">Zavrinello</a></div>"_s;
-    serveListing(u"A"_s, self + sub(u"A"_s) + sub(u"B"_s) + products({1}));
-    serveListing(u"B"_s, sub(u"A"_s) + self + products({2}));
+    const QString self
+        = u"<div class=\"title\"><a href=\"/catalog/3833/Zavrinello\">Zavrinello</a></div>"_s;
+    serveListing(u"A"_s, self + sub(u"A"_s) + sub(u"B"_s) + products({ 1 }));
+    serveListing(u"B"_s, sub(u"A"_s) + self + products({ 2 }));
     pages.setPage(RootUrl, listing(self + sub(u"A"_s)));
-    serveProducts({1, 2});
+    serveProducts({ 1, 2 });
 
     crawl(self + sub(u"A"_s) + sub(u"B"_s));
 
     EXPECT_EQ(pages.requestedUrls(),
-              urls({listingLink(u"A"_s), listingLink(u"B"_s), productLink(2), productLink(1)}));
-    EXPECT_EQ(writtenRows(), (QStringList{u"ZV-2"_s, u"ZV-1"_s}));
+        urls({ listingLink(u"A"_s), listingLink(u"B"_s), productLink(2), productLink(1) }));
+    EXPECT_EQ(writtenRows(), (QStringList { u"ZV-2"_s, u"ZV-1"_s }));
 }
 
 TEST_F(CatalogCrawlerTest, SubListingsDeeperThanTheBoundArePassedOver)
 {
     constexpr int Levels = CatalogCrawler::MaxListingDepth + 6;
     for (int level = 1; level <= Levels; ++level) {
-        serveListing(u"L%1"_s.arg(level), sub(u"L%1"_s.arg(level + 1)) + products({level}));
+        serveListing(u"L%1"_s.arg(level), sub(u"L%1"_s.arg(level + 1)) + products({ level }));
         serveProduct(level);
     }
 

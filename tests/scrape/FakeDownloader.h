@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QList>
-
 #include <utility>
 
 namespace zp::test {
@@ -23,12 +22,15 @@ public:
         double progressInterval;
     };
 
-    explicit FakeDownloader(QByteArray body = QByteArray(300, 'p')) : m_body(std::move(body)) {}
+    explicit FakeDownloader(QByteArray body = QByteArray(300, 'p'))
+        : m_body(std::move(body))
+    {
+    }
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
-                      qint32 minimumSize, double progressInterval) override
+        qint32 minimumSize, double progressInterval) override
     {
-        m_calls.append({url, localPath, observer, minimumSize, progressInterval});
+        m_calls.append({ url, localPath, observer, minimumSize, progressInterval });
         if (m_body.size() < minimumSize)
             return false;
         QFile file(localPath);

@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QList>
 #include <QStringList>
-
 #include <functional>
 #include <utility>
 
@@ -26,15 +25,18 @@ public:
         int timeoutSeconds;
     };
 
-    void setPage(const QString& url, const QByteArray& body) { m_answers.insert(url, {body}); }
+    void setPage(const QString& url, const QByteArray& body) { m_answers.insert(url, { body }); }
     void setPage(const QString& url, const QString& text) { setPage(url, text.toUtf8()); }
-    void setAnswers(const QString& url, const QList<QByteArray>& bodies) { m_answers.insert(url, bodies); }
+    void setAnswers(const QString& url, const QList<QByteArray>& bodies)
+    {
+        m_answers.insert(url, bodies);
+    }
     void watchStopFlag(const StopFlag* flag) { m_stop = flag; }
     void setOnFetch(std::function<void(const QString& url)> hook) { m_onFetch = std::move(hook); }
 
     QByteArray ReadHTML(const QString& url, const QString& body, int timeoutSeconds) override
     {
-        m_requests.append({url, body, timeoutSeconds});
+        m_requests.append({ url, body, timeoutSeconds });
         if (m_stop && m_stop->isSet())
             return {};
         if (m_onFetch)

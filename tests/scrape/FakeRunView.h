@@ -20,7 +20,10 @@ public:
     void setCounterText(const QString& text) override { m_counter = text; }
 
     const QStringList& statusTexts() const { return m_statusTexts; }
-    QString statusText() const { return m_statusTexts.isEmpty() ? QString() : m_statusTexts.last(); }
+    QString statusText() const
+    {
+        return m_statusTexts.isEmpty() ? QString() : m_statusTexts.last();
+    }
     QString elapsedText() const { return m_elapsed; }
     int elapsedUpdates() const { return m_elapsedUpdates; }
 

@@ -9,7 +9,6 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <utility>
 
@@ -27,10 +26,10 @@ public:
 
     bool writeCell(int row, int column, const QString& text) override
     {
-        m_writeOrder.append({row, column});
+        m_writeOrder.append({ row, column });
         if (row < 1 || column < 1 || m_refusedWriteColumns.contains(column))
             return false;
-        m_cells.insert({row, column}, text);
+        m_cells.insert({ row, column }, text);
         return true;
     }
 
@@ -38,7 +37,7 @@ public:
     {
         if (row < 1 || column < 1 || m_refusedLinkColumns.contains(column))
             return false;
-        m_links.insert({row, column}, address);
+        m_links.insert({ row, column }, address);
         return true;
     }
 
@@ -56,7 +55,7 @@ public:
 
     bool isStored(const QString& productUrl, const QString& lastSegment) const override
     {
-        m_storedQueries.append({productUrl, lastSegment});
+        m_storedQueries.append({ productUrl, lastSegment });
         for (auto it = m_cells.constBegin(); it != m_cells.constEnd(); ++it) {
             if (it.key().second != 1)
                 continue;
@@ -79,8 +78,8 @@ public:
     // Setup.
     void addStoredRow(int row, const QString& orderNumber, const QString& productUrl)
     {
-        m_cells.insert({row, 1}, orderNumber);
-        m_links.insert({row, 1}, productUrl);
+        m_cells.insert({ row, 1 }, orderNumber);
+        m_links.insert({ row, 1 }, productUrl);
     }
     void addHeaderColumn(const QString& name, int column) { m_header.insert(name, column); }
     void setLastColumn(int column) { m_lastColumn = column; }
@@ -89,10 +88,10 @@ public:
     void setOnSave(std::function<void()> hook) { m_onSave = std::move(hook); }
 
     // Inspection.
-    bool hasCell(int row, int column) const { return m_cells.contains({row, column}); }
-    QString text(int row, int column) const { return m_cells.value({row, column}); }
-    bool hasLink(int row, int column) const { return m_links.contains({row, column}); }
-    QString link(int row, int column) const { return m_links.value({row, column}); }
+    bool hasCell(int row, int column) const { return m_cells.contains({ row, column }); }
+    QString text(int row, int column) const { return m_cells.value({ row, column }); }
+    bool hasLink(int row, int column) const { return m_links.contains({ row, column }); }
+    QString link(int row, int column) const { return m_links.value({ row, column }); }
     // Columns of the row that hold a cell, ascending.
     QList<int> columnsOf(int row) const
     {

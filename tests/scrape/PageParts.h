@@ -19,8 +19,8 @@ inline QString head()
 
 inline QString orderNumber(const QString& number)
 {
-    return QStringLiteral("<table class=\"productinfo\">\n<tr>\n\t<th>Tilausnumero</th>\n\t<td>") + number
-        + QStringLiteral("</td>\n</tr>\n</table>\n");
+    return QStringLiteral("<table class=\"productinfo\">\n<tr>\n\t<th>Tilausnumero</th>\n\t<td>")
+        + number + QStringLiteral("</td>\n</tr>\n</table>\n");
 }
 
 inline QString breadcrumb(const QList<Link>& categories)
@@ -36,18 +36,19 @@ inline QString breadcrumb(const QList<Link>& categories)
 // pathAfterBase follows ImageBaseUrl, e.g. "/normal/ZV-1.jpg".
 inline QString picture(const QString& pathAfterBase)
 {
-    return QStringLiteral("<div class=\"productimage\"><img src=\"") + TestImageBaseUrl + pathAfterBase
-        + QStringLiteral("\" alt=\"\"></div>\n");
+    return QStringLiteral("<div class=\"productimage\"><img src=\"") + TestImageBaseUrl
+        + pathAfterBase + QStringLiteral("\" alt=\"\"></div>\n");
 }
 
 inline QString description(const QString& text)
 {
-    return QStringLiteral("<table>\n<tr>\n\t<th valign=\"top\">Kuvaus</th>\n\t<td valign=\"top\">") + text
-        + QStringLiteral("</td>\n</tr>\n</table>\n");
+    return QStringLiteral("<table>\n<tr>\n\t<th valign=\"top\">Kuvaus</th>\n\t<td valign=\"top\">")
+        + text + QStringLiteral("</td>\n</tr>\n</table>\n");
 }
 
 // One property row; gap lies between the name's "</th>" and the value's "<td>".
-inline QString property(const QString& name, const QString& value, const QString& gap = QStringLiteral("\n\t"))
+inline QString property(
+    const QString& name, const QString& value, const QString& gap = QStringLiteral("\n\t"))
 {
     return QStringLiteral("<tr>\n\t<th width=\"30%\">") + name + QStringLiteral("</th>") + gap
         + QStringLiteral("<td>") + value + QStringLiteral("</td>\n</tr>\n");
@@ -64,8 +65,9 @@ inline QString productTable(const QList<Link>& products)
 {
     QString html = QStringLiteral("<table class=\"products\">\n");
     for (const Link& p : products)
-        html += QStringLiteral("<tr>\n<td class=\"first\"><a href=\"") + p.first + QStringLiteral("\">")
-            + p.second + QStringLiteral("</a></td>\n<td>19,90 &euro;</td>\n</tr>\n");
+        html += QStringLiteral("<tr>\n<td class=\"first\"><a href=\"") + p.first
+            + QStringLiteral("\">") + p.second
+            + QStringLiteral("</a></td>\n<td>19,90 &euro;</td>\n</tr>\n");
     return html + QStringLiteral("</table>\n");
 }
 

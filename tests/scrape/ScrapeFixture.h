@@ -5,14 +5,12 @@
 #include "FakePageReader.h"
 #include "FakeRunView.h"
 #include "FakeSheet.h"
-#include "support/ScriptedDialogs.h"
-
 #include "app/RunState.h"
 #include "scrape/ScrapeContext.h"
+#include "support/ScriptedDialogs.h"
 
 #include <QDir>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace zp::test {
@@ -41,8 +39,8 @@ protected:
 
     ScrapeContext context()
     {
-        return ScrapeContext{state, sheet, view, dialogs, pages, downloader, clock,
-                             TestCatalogBaseUrl, TestImageBaseUrl, m_folder.path()};
+        return ScrapeContext { state, sheet, view, dialogs, pages, downloader, clock,
+            TestCatalogBaseUrl, TestImageBaseUrl, m_folder.path() };
     }
 
     QString programFolder() const { return m_folder.path(); }
