@@ -225,7 +225,7 @@ TEST_F(WorkbookFileTest, LeftoverOfAnInterruptedSaveIsIgnoredAndRemoved)
     ASSERT_TRUE(layout->save());
     const QString leftover = XlsxPackage::temporaryPath(layout->filePath());
     EXPECT_FALSE(QFileInfo(leftover).fileName().startsWith(u"Zavrinello"_s, Qt::CaseInsensitive));
-    writeBytes(leftover, QByteArray("PK\x03\x04 half a workbook", 22));
+    writeBytes(leftover, QByteArray("PK\x03\x04") + QByteArray(" half a workbook"));
     layout.reset();
 
     auto reopened = WorkbookLayout::open(path(), &error);
