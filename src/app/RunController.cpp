@@ -4,6 +4,8 @@
 #include "app/RunState.h"
 #include "app/RunView.h"
 #include "net/PageReader.h"
+#include "scrape/CatalogCrawler.h"
+#include "scrape/ScrapeContext.h"
 #include "util/Clock.h"
 #include "util/PathUtils.h"
 #include "util/Utf8.h"
@@ -84,6 +86,18 @@ void RunController::performRun()
     }
     m_excel.FinishExcel();
     endRun();
+}
+
+void RunController::crawl(const QString& firstPage)
+{
+    CatalogSheet* sheet = m_excel.sheet();
+    if (!sheet)
+        return;
+    const ScrapeContext context{m_state, *sheet, m_view, m_dialogs, m_pages, m_downloader, m_clock,
+                                m_settings.catalogBaseUrl, m_settings.imageBaseUrl,
+                                m_settings.programFolder};
+    CatalogCrawler crawler(context);
+    crawler.ParseCategory(firstPage, m_settings.catalogBaseUrl + FirstListingPath);
 }
 
 void RunController::endRun()

@@ -1,20 +1,70 @@
 #include "app/BuildConfig.h"
+#include "app/CommandLine.h"
 #include "app/Form1.h"
+#include "app/HeadlessRun.h"
 #include "app/ProgramIcon.h"
+#include "app/WindowSession.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <memory>
+
 using namespace Qt::Literals::StringLiterals;
 
-int main(int argc, char* argv[])
+namespace {
+
+void describeApplication()
+{
+    QCoreApplication::setApplicationName(u"zavrinello-parser"_s);
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(zp::ProgramVersion));
+}
+
+zp::RunSettings programSettings()
+{
+    return {QString::fromUtf8(zp::CatalogBaseUrl), QString::fromUtf8(zp::ImageBaseUrl),
+            QCoreApplication::applicationDirPath()};
+}
+
+int runWindow(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(u"zavrinello-parser"_s);
-    QApplication::setApplicationVersion(QString::fromLatin1(zp::ProgramVersion));
+    describeApplication();
     QApplication::setWindowIcon(zp::ProgramIcon());
     QGuiApplication::setDesktopFileName(u"zavrinello-parser"_s);
 
     zp::Form1 window;
+    zp::WindowSession session(window, programSettings(), zp::OpenInSpreadsheetApplication);
     window.show();
     return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc <= 1)
+        return runWindow(argc, argv);
+
+    // With arguments, no display is needed unless they ask for the window.
+    zp::CommandLine command;
+    {
+        QCoreApplication app(argc, argv);
+        describeApplication();
+        command = zp::ParseCommandLine(QCoreApplication::arguments());
+        switch (command.mode) {
+        case zp::CommandLine::Mode::Headless:
+            return zp::RunHeadless(programSettings(), stdout);
+        case zp::CommandLine::Mode::Help:
+        case zp::CommandLine::Mode::Version:
+            std::fprintf(stdout, "%s\n", command.text.toLocal8Bit().constData());
+            return zp::ExitCompleted;
+        case zp::CommandLine::Mode::UsageError:
+            std::fprintf(stderr, "%s\n", command.text.toLocal8Bit().constData());
+            return zp::ExitUsage;
+        case zp::CommandLine::Mode::Window:
+            break;
+        }
+    }
+    return runWindow(argc, argv);
 }

@@ -1,0 +1,48 @@
+#include "app/WindowSession.h"
+
+#include "app/Form1.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+namespace zp {
+
+WindowSession::WindowSession(Form1& window, const RunSettings& settings,
+                             ExcelConnection::Handover handover, Dialogs* dialogs)
+    : m_window(window)
+    , m_messageBoxes(&window)
+    , m_pages(m_network, window.runState().StopRequested)
+    , m_downloader(m_network)
+    , m_controller(window.runState(), window, dialogs ? *dialogs : m_messageBoxes, m_pages,
+                   m_downloader, m_clock, settings, std::move(handover))
+{
+    QObject::connect(&window, &Form1::startStopClicked, &window, [this] { onClicked(); });
+    window.setCloseGuard([this] { return mayClose(); });
+}
+
+void WindowSession::onClicked()
+{
+    const bool startsRun = !m_window.runState().IsRunning;
+    m_controller.Command1_Click();
+    if (startsRun && m_closeAfterRun) {
+        m_closeAfterRun = false;
+        m_window.setCloseGuard({});
+        m_window.close();
+    }
+}
+
+bool WindowSession::mayClose()
+{
+    if (!m_window.runState().IsRunning)
+        return true;
+    m_closeAfterRun = true;
+    m_window.runState().StopRequested.set();
+    return false;
+}
+
+void OpenInSpreadsheetApplication(const QString& workbookPath)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(workbookPath));
+}
+
+} // namespace zp

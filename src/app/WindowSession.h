@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/MessageBoxDialogs.h"
+#include "app/RunController.h"
+#include "net/FileDownloader.h"
+#include "net/PageFetcher.h"
+#include "util/Clock.h"
+
+#include <QNetworkAccessManager>
+
+namespace zp {
+
+class Dialogs;
+class Form1;
+
+// Wires the window to a run: the button's clicks go to the run controller,
+// and closing the window during a run requests a stop, lets the run save and
+// finish, then closes the window.
+class WindowSession {
+public:
+    // dialogs: nullptr shows real message boxes on the window.
+    WindowSession(Form1& window, const RunSettings& settings, ExcelConnection::Handover handover,
+                  Dialogs* dialogs = nullptr);
+
+    RunController& controller() { return m_controller; }
+
+private:
+    void onClicked();
+    bool mayClose();
+
+    Form1& m_window;
+    MessageBoxDialogs m_messageBoxes;
+    SystemClock m_clock;
+    QNetworkAccessManager m_network;
+    PageFetcher m_pages;
+    FileDownloader m_downloader;
+    RunController m_controller;
+    bool m_closeAfterRun = false;
+};
+
+// Opens a saved workbook in the desktop's spreadsheet application.
+void OpenInSpreadsheetApplication(const QString& workbookPath);
+
+} // namespace zp

@@ -1,0 +1,380 @@
+// Whole runs of the run controller against the demo shop on loopback: real
+// HTTP, real workbook files, pictures on disk, scripted message boxes, and
+// the results read back through openpyxl.
+
+#include "WorkbookRows.h"
+
+#include "app/RunController.h"
+#include "app/RunState.h"
+#include "net/FileDownloader.h"
+#include "net/PageFetcher.h"
+#include "scrape/FakeRunView.h"
+#include "support/DemoShop.h"
+#include "support/ScriptedDialogs.h"
+#include "util/Clock.h"
+#include "workbook/ExternalTools.h"
+#include "workbook/WorkbookLayout.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp::test {
+namespace {
+
+// Passes fetches on to the real fetcher, keeps their addresses, shortens the
+// time-out (so that failing pages cost a second, not a minute) and lets a
+// test act right after a chosen fetch, as a user clicking during the wait.
+class RecordingPageReader final : public PageReader {
+public:
+    explicit RecordingPageReader(PageReader& inner)
+        : m_inner(inner)
+    {
+    }
+
+    QByteArray ReadHTML(const QString& url, const QString& body, int timeoutSeconds) override
+    {
+        m_urls << url;
+        const QByteArray page = m_inner.ReadHTML(url, body, std::min(timeoutSeconds, 2));
+        if (m_afterFetch)
+            m_afterFetch(url);
+        return page;
+    }
+
+    void setAfterFetch(std::function<void(const QString&)> hook) { m_afterFetch = std::move(hook); }
+    void clear() { m_urls.clear(); }
+    int productFetches() const
+    {
+        return int(std::count_if(m_urls.begin(), m_urls.end(),
+                                 [](const QString& u) { return u.contains(u"/product/"_s); }));
+    }
+
+private:
+    PageReader& m_inner;
+    QStringList m_urls;
+    std::function<void(const QString&)> m_afterFetch;
+};
+
+QString reportText(int newProducts)
+{
+    return u"Загрузка закончена.\rБыло загружено "_s + QString::number(newProducts)
+        + u" новых товаров."_s;
+}
+
+QByteArray fileHash(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+class RunEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (ExternalTools::python().isEmpty())
+            GTEST_SKIP() << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
+        ASSERT_TRUE(m_folder.isValid());
+    }
+
+    void startShop(const DemoShop::Options& options)
+    {
+        m_shop = std::make_unique<DemoShop>();
+        ASSERT_TRUE(m_shop->start(options));
+        makeController({m_shop->catalogBaseUrl(), m_shop->imageBaseUrl(), m_folder.path()});
+    }
+
+    void makeController(const RunSettings& settings)
+    {
+        m_controller = std::make_unique<RunController>(
+            m_state, m_view, m_dialogs, m_pages, m_downloader, m_clock, settings,
+            [this](const QString& path) { m_handedOver << path; });
+    }
+
+    // One click on Start, answering the final report.
+    void runExpectingReport()
+    {
+        m_dialogs.answer(MessageAnswer::Ok);
+        m_controller->Command1_Click();
+    }
+
+    WorkbookRows readWorkbook() const
+    {
+        const auto rows = WorkbookRows::read(workbookPath());
+        EXPECT_TRUE(rows.has_value()) << "openpyxl could not read " << workbookPath().toStdString();
+        return rows.value_or(WorkbookRows());
+    }
+
+    QString workbookPath() const { return m_folder.filePath(u"Zavrinello.xlsx"_s); }
+
+    void expectIdle() const
+    {
+        EXPECT_FALSE(m_state.IsRunning);
+        EXPECT_FALSE(m_state.StopRequested.isSet());
+    }
+
+    QTemporaryDir m_folder;
+    std::unique_ptr<DemoShop> m_shop;
+    RunState m_state;
+    FakeRunView m_view;
+    ScriptedDialogs m_dialogs;
+    QNetworkAccessManager m_network;
+    PageFetcher m_fetcher{m_network, m_state.StopRequested};
+    RecordingPageReader m_pages{m_fetcher};
+    FileDownloader m_downloader{m_network};
+    SystemClock m_clock;
+    QStringList m_handedOver;
+    std::unique_ptr<RunController> m_controller;
+};
+
+TEST_F(RunEndToEnd, FirstRunWritesEveryProductWithLinksAndPictures)
+{
+    const DemoShop::Options options;
+    const QJsonArray products = DemoShop::manifest(options);
+    ASSERT_FALSE(products.isEmpty());
+    startShop(options);
+
+    runExpectingReport();
+
+    EXPECT_EQ(m_dialogs.shown(), (std::vector<ShownMessage>{{MessageStyle::Report,
+                                                             reportText(int(products.size()))}}));
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Completed);
+    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    expectIdle();
+
+    const WorkbookRows sheet = readWorkbook();
+    ASSERT_EQ(sheet.productCount(), products.size());
+    EXPECT_EQ(sheet.header().mid(0, 3),
+              (QStringList{u"Tilausnumero"_s, u"Kuvaus"_s, u"Lisätarvikkeet"_s}));
+    const QString base = m_shop->catalogBaseUrl();
+    for (int i = 0; i < sheet.productCount(); ++i) {
+        SCOPED_TRACE(i);
+        const QJsonObject p = products.at(i).toObject();
+        EXPECT_EQ(sheet.cell(i, 1).text, p.value(u"order_number"_s).toString());
+        EXPECT_EQ(sheet.cell(i, 1).link, base + p.value(u"path"_s).toString());
+        EXPECT_EQ(sheet.cell(i, 2).text, p.value(u"description"_s).toString());
+        QStringList accessories;
+        for (const QJsonValue& a : p.value(u"accessories"_s).toArray())
+            accessories << a.toString();
+        EXPECT_EQ(sheet.cell(i, 3).text, accessories.join(u", "_s));
+
+        const QJsonArray categories = p.value(u"categories"_s).toArray();
+        const QJsonArray categoryLinks = p.value(u"category_links"_s).toArray();
+        for (int c = 0; c < std::min<int>(10, int(categories.size())); ++c) {
+            EXPECT_EQ(sheet.cell(i, 4 + c).text, categories.at(c).toString());
+            EXPECT_EQ(sheet.cell(i, 4 + c).link, base + categoryLinks.at(c).toString());
+        }
+
+        const QString picture = p.value(u"picture"_s).toString();
+        EXPECT_EQ(sheet.cell(i, 14).text, picture);
+        if (!picture.isEmpty()) {
+            EXPECT_EQ(sheet.cell(i, 14).link, u"Images/"_s + picture);
+            QFile file(m_folder.filePath(u"Images/"_s + picture));
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            StopFlag never;
+            PageFetcher direct(m_network, never);
+            EXPECT_EQ(file.readAll(),
+                      direct.ReadHTML(m_shop->imageBaseUrl() + p.value(u"picture_path"_s).toString(),
+                                      {}, 10));
+        }
+
+        const QJsonObject properties = p.value(u"properties"_s).toObject();
+        for (auto it = properties.begin(); it != properties.end(); ++it)
+            EXPECT_EQ(sheet.cell(i, it.key()).text, it.value().toString()) << it.key().toStdString();
+    }
+}
+
+TEST_F(RunEndToEnd, SecondRunFindsEverythingStoredAndFetchesNoProductPage)
+{
+    const DemoShop::Options options;
+    const int total = int(DemoShop::manifest(options).size());
+    startShop(options);
+    runExpectingReport();
+    m_pages.clear();
+
+    runExpectingReport();
+
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage{MessageStyle::Report, reportText(0)}));
+    EXPECT_EQ(m_pages.productFetches(), 0);
+    EXPECT_EQ(readWorkbook().productCount(), total);
+    EXPECT_EQ(m_view.counterText(), QString::number(total + 1));
+}
+
+TEST_F(RunEndToEnd, ProductsAddedAtTheTopOfListingsAreAppendedOnce)
+{
+    DemoShop::Options options;
+    startShop(options);
+    runExpectingReport();
+    const int before = readWorkbook().productCount();
+
+    options.newProducts = 3;
+    const QJsonArray grown = DemoShop::manifest(options);
+    startShop(options);
+    m_pages.clear();
+    runExpectingReport();
+
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage{MessageStyle::Report, reportText(3)}));
+    EXPECT_EQ(m_pages.productFetches(), 3);
+    const QStringList stored = readWorkbook().orderNumbers();
+    EXPECT_EQ(stored.size(), before + 3);
+    QSet<QString> expected;
+    for (const QJsonValue& p : grown)
+        expected.insert(p.toObject().value(u"order_number"_s).toString());
+    EXPECT_EQ(QSet<QString>(stored.begin(), stored.end()), expected);
+    EXPECT_EQ(QSet<QString>(stored.begin(), stored.end()).size(), stored.size()) << "duplicate rows";
+}
+
+TEST_F(RunEndToEnd, StopConfirmedDuringTheCrawlKeepsTheRowsWritten)
+{
+    startShop({});
+    int productPages = 0;
+    m_pages.setAfterFetch([&](const QString& url) {
+        if (url.contains(u"/product/"_s) && ++productPages == 5)
+            m_controller->Command1_Click(); // the click that arrives while the page loads
+    });
+    m_dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_state.NewCount, 4);
+    EXPECT_EQ(m_dialogs.shown(), (std::vector<ShownMessage>{
+                                     {MessageStyle::StopQuestion, u"Остановить парсерсер?"_s},
+                                     {MessageStyle::Failure, u"Парсер остановлен."_s},
+                                     {MessageStyle::Report, reportText(4)}}));
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Stopped);
+    EXPECT_EQ(readWorkbook().productCount(), 4);
+    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    expectIdle();
+}
+
+TEST_F(RunEndToEnd, StopConfirmedWhileTheFirstPageLoadsSavesAnEmptyWorkbook)
+{
+    startShop({});
+    m_pages.setAfterFetch([&](const QString& url) {
+        if (url.endsWith(RunController::FirstListingPath))
+            m_controller->Command1_Click();
+    });
+    m_dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown().size(), 3u);
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage{MessageStyle::Report, reportText(0)}));
+    EXPECT_EQ(m_pages.productFetches(), 0);
+    EXPECT_EQ(readWorkbook().productCount(), 0);
+    expectIdle();
+}
+
+TEST_F(RunEndToEnd, DeclinedRetryStopsTheRunAfterSaving)
+{
+    DemoShop::Options options;
+    const QJsonArray products = DemoShop::manifest(options);
+    options.extra = {u"--fail-path"_s, products.at(2).toObject().value(u"path"_s).toString()};
+    startShop(options);
+    m_dialogs.answer(MessageAnswer::No).answer(MessageAnswer::Ok);
+
+    runExpectingReport();
+
+    EXPECT_EQ(m_dialogs.shown(),
+              (std::vector<ShownMessage>{
+                  {MessageStyle::RetryPrompt, u"Нет доступа к сайту.\rПопробовать еще раз?"_s},
+                  {MessageStyle::Failure, u"Парсер остановлен."_s},
+                  {MessageStyle::Report, reportText(2)}}));
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Stopped);
+    EXPECT_EQ(readWorkbook().productCount(), 2);
+    expectIdle();
+}
+
+TEST_F(RunEndToEnd, RetryAnsweredYesFetchesThePageAgain)
+{
+    DemoShop::Options options;
+    const QJsonArray products = DemoShop::manifest(options);
+    options.extra = {u"--fail-path"_s, products.at(1).toObject().value(u"path"_s).toString(),
+                     u"--fail-times"_s, u"1"_s};
+    startShop(options);
+    m_dialogs.answer(MessageAnswer::Yes);
+
+    runExpectingReport();
+
+    EXPECT_EQ(m_dialogs.shown().size(), 2u);
+    EXPECT_EQ(m_dialogs.shown().back(),
+              (ShownMessage{MessageStyle::Report, reportText(int(products.size()))}));
+    EXPECT_EQ(readWorkbook().orderNumbers().size(), products.size());
+}
+
+TEST_F(RunEndToEnd, UnreachableSiteLeavesTheFolderUntouched)
+{
+    makeController({u"http://127.0.0.1:1"_s, u"http://127.0.0.1:1/picture"_s, m_folder.path()});
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+              (std::vector<ShownMessage>{{MessageStyle::Failure, u"Нет доступа к сайту."_s}}));
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::NoSiteAccess);
+    EXPECT_TRUE(QDir(m_folder.path()).isEmpty());
+    EXPECT_TRUE(m_handedOver.isEmpty());
+    expectIdle();
+}
+
+TEST_F(RunEndToEnd, WorkbookFailingTheLayoutCheckIsLeftUnchanged)
+{
+    QString error;
+    auto book = WorkbookLayout::create(m_folder.path(), &error);
+    ASSERT_TRUE(book) << error.toStdString();
+    ASSERT_TRUE(book->writeCell(1, 3, u"lisätarvikkeet"_s));
+    ASSERT_TRUE(book->save());
+    book.reset();
+    const QByteArray before = fileHash(workbookPath());
+    startShop({});
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(), (std::vector<ShownMessage>{{MessageStyle::Failure,
+                                                             WorkbookLayout::WrongFormatMessage}}));
+    EXPECT_EQ(fileHash(workbookPath()), before);
+    EXPECT_EQ(m_pages.productFetches(), 0);
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    expectIdle();
+}
+
+TEST_F(RunEndToEnd, UnreadableWorkbookIsNamedAndLeftAlone)
+{
+    const QString path = m_folder.filePath(u"zavrinello.XLS"_s);
+    {
+        QFile legacy(path);
+        ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
+        legacy.write(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 not a zip package", 30));
+    }
+    const QByteArray before = fileHash(path);
+    startShop({});
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+              (std::vector<ShownMessage>{{MessageStyle::Failure,
+                                          u"Не удалось найти файл "_s
+                                              + QDir::toNativeSeparators(path) + u'.'}}));
+    EXPECT_EQ(fileHash(path), before);
+    EXPECT_FALSE(QFile::exists(workbookPath()));
+    EXPECT_TRUE(m_handedOver.isEmpty());
+    expectIdle();
+}
+
+} // namespace
+} // namespace zp::test

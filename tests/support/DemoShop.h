@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace zp::test {
+
+// The demo shop (tools/demo-shop/demo_shop.py) run by a test on a free
+// loopback port. Stops the server when destroyed.
+class DemoShop {
+public:
+    struct Options {
+        int products = 24;
+        int depth = 2;
+        int seed = 7;
+        int latencyMs = 0;
+        int newProducts = 0;
+        QStringList extra; // further command-line options
+    };
+
+    ~DemoShop();
+
+    // Starts the shop and waits (at most 20 s) until it listens.
+    bool start(const Options& options);
+    void stop();
+
+    int port() const { return m_port; }
+    QString catalogBaseUrl() const;
+    QString imageBaseUrl() const;
+
+    // The products the shop with these options serves (--print-manifest).
+    static QJsonArray manifest(const Options& options);
+
+private:
+    static QStringList arguments(const Options& options);
+
+    QProcess m_process;
+    int m_port = 0;
+};
+
+// Runs python3 with a script file and arguments; returns its standard output,
+// or an empty array when it failed (its standard error goes to the test log).
+QByteArray RunPython(const QString& script, const QStringList& arguments, int timeoutMs = 120000);
+
+// True when python3 with openpyxl is available.
+bool HaveOpenpyxl();
+
+} // namespace zp::test
