@@ -1,5 +1,7 @@
 #include "workbook/XlsxPackage.h"
 
+#include "util/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,12 +9,6 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -37,31 +33,6 @@ void setError(QString* error, const QString& text)
 {
     if (error)
         *error = text;
-}
-
-bool writeAll(int fd, const std::string& data)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool syncFolder(const QString& folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 } // namespace
@@ -336,33 +307,9 @@ bool XlsxPackage::save(QString* error)
     if (!bytes)
         return false;
 
-    const QString temporary = temporaryPath(m_path);
-    const QByteArray temporaryName = QFile::encodeName(temporary);
-    const QByteArray targetName = QFile::encodeName(m_path);
-    mode_t mode = 0644;
-    if (struct stat st; ::stat(targetName.constData(), &st) == 0)
-        mode = st.st_mode & 07777;
-
-    const int fd = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        setError(error, u"cannot create "_s + temporary + u": "_s + QString::fromLocal8Bit(std::strerror(errno)));
+    if (!ReplaceFileAtomically(m_path, temporaryPath(m_path),
+                               QByteArrayView(bytes->data(), qsizetype(bytes->size())), error))
         return false;
-    }
-    const bool written = writeAll(fd, *bytes) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        ::unlink(temporaryName.constData());
-        setError(error, u"cannot write "_s + temporary + u": "_s + QString::fromLocal8Bit(std::strerror(savedErrno)));
-        return false;
-    }
-    if (::rename(temporaryName.constData(), targetName.constData()) != 0) {
-        const int renameErrno = errno;
-        ::unlink(temporaryName.constData());
-        setError(error, u"cannot replace "_s + m_path + u": "_s + QString::fromLocal8Bit(std::strerror(renameErrno)));
-        return false;
-    }
-    syncFolder(QFileInfo(m_path).absolutePath());
     bytes.reset();
 
     // Unchanged parts of the next save are copied from the file just written.

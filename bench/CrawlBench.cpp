@@ -1,0 +1,97 @@
+// Crawl throughput: one whole run of the run controller against a catalogue
+// served on loopback (scripts/bench-crawl starts the demo shop), with real
+// HTTP, real pictures and the real workbook. Prints products per second and
+// the process CPU time of the run.
+//
+//   bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL
+
+#include "app/Dialogs.h"
+#include "app/RunController.h"
+#include "app/RunState.h"
+#include "app/RunView.h"
+#include "net/FileDownloader.h"
+#include "net/PageFetcher.h"
+#include "util/Clock.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+class QuietView final : public zp::RunView {
+public:
+    void setButtonCaption(const QString&) override {}
+    void setStatusText(const QString&) override {}
+    void setElapsedText(const QString&) override {}
+    QString counterText() const override { return m_counter; }
+    void setCounterText(const QString& text) override { m_counter = text; }
+
+private:
+    QString m_counter;
+};
+
+// Answers every box with its default button and keeps the last text.
+class DefaultAnswers final : public zp::Dialogs {
+public:
+    zp::MessageAnswer show(zp::MessageStyle style, const QString& text) override
+    {
+        last = text;
+        return style == zp::MessageStyle::Failure || style == zp::MessageStyle::Report
+            ? zp::MessageAnswer::Ok
+            : zp::MessageAnswer::No;
+    }
+    QString last;
+};
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL\n");
+        return 2;
+    }
+    QTemporaryDir folder;
+    zp::RunState state;
+    QuietView view;
+    DefaultAnswers dialogs;
+    QNetworkAccessManager network;
+    zp::PageFetcher pages(network, state.StopRequested);
+    zp::FileDownloader downloader(network);
+    zp::SystemClock clock;
+    zp::RunController controller(state, view, dialogs, pages, downloader, clock,
+                                 {args.at(1), args.at(2), folder.path()}, [](const QString&) {});
+
+    const double cpuBefore = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    controller.Command1_Click();
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = processCpuSeconds() - cpuBefore;
+
+    if (controller.lastOutcome() != zp::RunOutcome::Completed) {
+        std::fprintf(stderr, "run did not complete: %s\n", dialogs.last.toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("products %d  wall %.2f s  %.1f products/s  process CPU %.2f s (%.1f%% of wall)\n",
+                state.NewCount, seconds, state.NewCount / seconds, cpu, 100.0 * cpu / seconds);
+    return 0;
+}
