@@ -16,19 +16,25 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption headless(u"headless"_s,
                                       u"Выполнить одну загрузку без окна и выйти."_s);
     parser.addOption(headless);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    // Not addHelpOption(): its --help-all lists Qt's own options, which this
+    // program does not take.
+    const QCommandLineOption help({u"h"_s, u"help"_s}, u"Показать эту справку и выйти."_s);
+    parser.addOption(help);
+    const QCommandLineOption version({u"v"_s, u"version"_s}, u"Показать версию и выйти."_s);
+    parser.addOption(version);
 
+    // helpText() ends with a line break; the caller adds its own.
+    const QString usage = parser.helpText().trimmed();
     CommandLine result;
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         const QString error = parser.errorText().isEmpty()
             ? u"Неизвестный аргумент: "_s + parser.positionalArguments().join(u' ')
             : parser.errorText();
         result.mode = CommandLine::Mode::UsageError;
-        result.text = error + u"\n\n"_s + parser.helpText();
+        result.text = error + u"\n\n"_s + usage;
     } else if (parser.isSet(help)) {
         result.mode = CommandLine::Mode::Help;
-        result.text = parser.helpText();
+        result.text = usage;
     } else if (parser.isSet(version)) {
         result.mode = CommandLine::Mode::Version;
         result.text = u"zavrinello-parser "_s + QString::fromLatin1(ProgramVersion);

@@ -37,7 +37,8 @@ int RunHeadless(const RunSettings& settings, std::FILE* out)
     SystemClock clock;
     TerminalOutput output(out, IsTerminal(out));
     TerminalRunView view(state, clock, output);
-    TerminalDialogs dialogs(output, IsTerminal(stdin));
+    TerminalDialogs dialogs(output, IsTerminal(stdin) ? fileno(stdin) : -1,
+                            signals.pendingSignalFd());
 
     QNetworkAccessManager network;
     PageFetcher pages(network, state.StopRequested);

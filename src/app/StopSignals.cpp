@@ -65,6 +65,15 @@ StopSignals::~StopSignals()
 #endif
 }
 
+int StopSignals::pendingSignalFd() const
+{
+#ifdef Q_OS_UNIX
+    return m_notifier ? g_signalPipe[0] : -1;
+#else
+    return -1;
+#endif
+}
+
 void StopSignals::drain()
 {
 #ifdef Q_OS_UNIX

@@ -25,6 +25,12 @@ public:
     // Number of signals received so far.
     int received() const { return m_received; }
 
+    // A descriptor that is readable from the moment a signal arrives until the
+    // event loop has turned it into the stop request; -1 when not watching.
+    // Lets a blocking wait outside the event loop (a question on the terminal)
+    // give way to a signal.
+    int pendingSignalFd() const;
+
 private:
     void drain();
 

@@ -5,13 +5,14 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
 namespace zp {
 
 namespace {
-constexpr qsizetype ProgressWidth = 118;
+constexpr int DefaultColumns = 80;
 }
 
 bool IsTerminal(std::FILE* stream)
@@ -21,6 +22,18 @@ bool IsTerminal(std::FILE* stream)
 #else
     return isatty(fileno(stream)) != 0;
 #endif
+}
+
+int TerminalColumns(std::FILE* stream)
+{
+#ifndef Q_OS_WIN
+    winsize size = {};
+    if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#else
+    Q_UNUSED(stream);
+#endif
+    return DefaultColumns;
 }
 
 TerminalOutput::TerminalOutput(std::FILE* out, bool live)
@@ -36,7 +49,8 @@ void TerminalOutput::progress(const QString& text)
         return;
     }
     // Carriage return and erase-line redraw the progress line in place.
-    const QByteArray shown = text.left(ProgressWidth).toLocal8Bit();
+    // One column is left free: some terminals wrap when the last one is written.
+    const QByteArray shown = text.left(TerminalColumns(m_out) - 1).toLocal8Bit();
     std::fprintf(m_out, "\r\033[K%s", shown.constData());
     std::fflush(m_out);
     m_progressShown = true;

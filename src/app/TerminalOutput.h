@@ -15,6 +15,9 @@ public:
     TerminalOutput(std::FILE* out, bool live);
 
     bool isLive() const { return m_live; }
+    // Live: replaces the progress line, cut to the terminal's width so that it
+    // never wraps (a wrapped line could not be redrawn in place). Otherwise the
+    // same as line().
     void progress(const QString& text);
     void line(const QString& text);
 
@@ -26,5 +29,8 @@ private:
 
 // True when the stream is attached to a terminal.
 bool IsTerminal(std::FILE* stream);
+
+// Width of the terminal the stream is attached to; 80 when it has none.
+int TerminalColumns(std::FILE* stream);
 
 } // namespace zp

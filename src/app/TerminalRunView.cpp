@@ -5,9 +5,15 @@
 #include "util/Clock.h"
 #include "util/ElapsedTime.h"
 
-#include <QTextStream>
+#include <QByteArray>
 
-#include <cstdio>
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -23,7 +29,7 @@ TerminalRunView::TerminalRunView(const RunState& state, const Clock& clock, Term
 void TerminalRunView::setStatusText(const QString& text)
 {
     m_status = text;
-    if (!text.isEmpty())
+    if (m_out.isLive() && !text.isEmpty())
         show();
 }
 
@@ -36,6 +42,12 @@ void TerminalRunView::setElapsedText(const QString&)
 void TerminalRunView::setCounterText(const QString& text)
 {
     m_counter = text;
+    // The counter moves once per product written (and once when the workbook
+    // is opened, which leaves NewCount alone).
+    if (!m_out.isLive() && m_state.NewCount != m_shownCount) {
+        m_shownCount = m_state.NewCount;
+        show();
+    }
 }
 
 void TerminalRunView::show()
@@ -49,9 +61,10 @@ void TerminalRunView::show()
     m_out.progress(line);
 }
 
-TerminalDialogs::TerminalDialogs(TerminalOutput& out, bool interactiveInput)
+TerminalDialogs::TerminalDialogs(TerminalOutput& out, int answerFd, int interruptFd)
     : m_out(out)
-    , m_interactive(interactiveInput)
+    , m_answerFd(answerFd)
+    , m_interruptFd(interruptFd)
 {
 }
 
@@ -68,13 +81,43 @@ MessageAnswer TerminalDialogs::show(MessageStyle style, const QString& text)
     case MessageStyle::RetryPrompt:
         break;
     }
-    if (!m_interactive) {
+    if (m_answerFd < 0) {
         m_out.line(shown + u" [y/N] n"_s);
         return MessageAnswer::No;
     }
     m_out.line(shown + u" [y/N]"_s);
-    QTextStream in(stdin);
-    const QString answer = in.readLine().trimmed().toLower();
+    return readAnswer();
+}
+
+MessageAnswer TerminalDialogs::readAnswer()
+{
+    // Byte by byte from the descriptor, so that nothing after the answer's
+    // line is read ahead into a buffer and lost for the next question.
+    QByteArray line;
+#ifdef Q_OS_UNIX
+    for (;;) {
+        pollfd watched[2] = {{m_answerFd, POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
+        const int ready = ::poll(watched, m_interruptFd >= 0 ? 2 : 1, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || (m_interruptFd >= 0 && watched[1].revents != 0)) {
+            m_out.line(QString());
+            return MessageAnswer::No;
+        }
+        char byte = 0;
+        const ssize_t got = ::read(m_answerFd, &byte, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) { // end of input: No, on a line of its own
+            m_out.line(QString());
+            return MessageAnswer::No;
+        }
+        if (byte == '\n')
+            break;
+        line += byte;
+    }
+#endif
+    const QString answer = QString::fromUtf8(line).trimmed().toLower();
     return answer == u"y"_s || answer == u"yes"_s || answer == u"д"_s || answer == u"да"_s
         ? MessageAnswer::Yes
         : MessageAnswer::No;

@@ -11,8 +11,11 @@ class Clock;
 class TerminalOutput;
 struct RunState;
 
-// The window's labels, shown on a terminal: products written, elapsed time,
-// products per minute and the status line (the current category path).
+// The window's labels without a window: products written, elapsed time,
+// products per minute and the status line (the current category path). On a
+// terminal they form one progress line redrawn at every change; otherwise one
+// line is written per product written, so that a log grows with the products
+// and not with every status change.
 class TerminalRunView final : public RunView {
 public:
     TerminalRunView(const RunState& state, const Clock& clock, TerminalOutput& out);
@@ -31,19 +34,29 @@ private:
     TerminalOutput& m_out;
     QString m_status;
     QString m_counter = QStringLiteral("0");
+    qint32 m_shownCount = 0; // NewCount of the last plain line
 };
 
-// Message boxes on a terminal: every text on its own lines. The retry prompt
-// asks "[y/N]" when standard input is a terminal and is answered No otherwise.
+// Message boxes on a terminal: every text on its own lines (a carriage return
+// in a text becomes a line break). A question (the retry prompt) asks "[y/N]"
+// and reads the answer line from the descriptor answerFd; "y", "yes", "д" or
+// "да" is Yes, anything else, the end of the input or a read error is No.
+// With answerFd -1 (standard input is no terminal) every question is answered
+// No at once. When interruptFd (>= 0) becomes readable while waiting for an
+// answer, the question is answered No without consuming that descriptor: the
+// stop signals' pipe, so that Ctrl+C at the prompt stops the run.
 class TerminalDialogs final : public Dialogs {
 public:
-    TerminalDialogs(TerminalOutput& out, bool interactiveInput);
+    TerminalDialogs(TerminalOutput& out, int answerFd, int interruptFd = -1);
 
     MessageAnswer show(MessageStyle style, const QString& text) override;
 
 private:
+    MessageAnswer readAnswer();
+
     TerminalOutput& m_out;
-    bool m_interactive;
+    int m_answerFd;
+    int m_interruptFd;
 };
 
 } // namespace zp

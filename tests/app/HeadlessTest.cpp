@@ -1,0 +1,318 @@
+// The pieces of a run without a window: the command line, the terminal
+// output, the terminal's stand-ins for the labels and message boxes, and the
+// exit statuses.
+
+#include "app/CommandLine.h"
+#include "app/HeadlessRun.h"
+#include "app/RunState.h"
+#include "app/TerminalOutput.h"
+#include "app/TerminalRunView.h"
+#include "scrape/FakeClock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp::test {
+namespace {
+
+// A temporary file standing in for standard output; text() reads back all
+// that was written.
+class CapturedOutput {
+public:
+    CapturedOutput()
+        : m_file(std::tmpfile(), &std::fclose)
+    {
+    }
+
+    std::FILE* file() const { return m_file.get(); }
+
+    QString text() const
+    {
+        std::fflush(m_file.get());
+        std::rewind(m_file.get());
+        QByteArray bytes;
+        char buffer[4096];
+        std::size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, m_file.get())) > 0)
+            bytes.append(buffer, qsizetype(got));
+        return QString::fromUtf8(bytes);
+    }
+
+private:
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> m_file;
+};
+
+// A pipe whose write end the test feeds.
+class Pipe {
+public:
+    Pipe() { EXPECT_EQ(::pipe(m_fds), 0); }
+    ~Pipe()
+    {
+        closeWriteEnd();
+        ::close(m_fds[0]);
+    }
+
+    int readEnd() const { return m_fds[0]; }
+    void write(const QByteArray& bytes)
+    {
+        ASSERT_EQ(::write(m_fds[1], bytes.constData(), std::size_t(bytes.size())), bytes.size());
+    }
+    void closeWriteEnd()
+    {
+        if (m_fds[1] >= 0)
+            ::close(m_fds[1]);
+        m_fds[1] = -1;
+    }
+    QByteArray pending() // what is still unread, without waiting
+    {
+        closeWriteEnd();
+        QByteArray rest;
+        char buffer[256];
+        ssize_t got = 0;
+        while ((got = ::read(m_fds[0], buffer, sizeof buffer)) > 0)
+            rest.append(buffer, got);
+        return rest;
+    }
+
+private:
+    int m_fds[2] = {-1, -1};
+};
+
+// --- command line -----------------------------------------------------------
+
+struct CommandCase {
+    const char* name;
+    QStringList arguments;
+    CommandLine::Mode mode;
+    QStringList textContains;
+};
+
+class ParseCommandLineTest : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(ParseCommandLineTest, ModeAndText)
+{
+    const CommandCase& c = GetParam();
+    const CommandLine command = ParseCommandLine(QStringList{u"zavrinello-parser"_s} + c.arguments);
+    EXPECT_EQ(command.mode, c.mode);
+    for (const QString& part : c.textContains)
+        EXPECT_TRUE(command.text.contains(part)) << command.text.toStdString() << "\n  lacks "
+                                                 << part.toStdString();
+    if (c.textContains.isEmpty()) {
+        EXPECT_TRUE(command.text.isEmpty()) << command.text.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ParseCommandLineTest,
+    ::testing::Values(
+        CommandCase{"none", {}, CommandLine::Mode::Window, {}},
+        CommandCase{"headless", {u"--headless"_s}, CommandLine::Mode::Headless, {}},
+        CommandCase{"help", {u"--help"_s}, CommandLine::Mode::Help, {u"Usage:"_s, u"--headless"_s, u"--version"_s}},
+        CommandCase{"helpShort", {u"-h"_s}, CommandLine::Mode::Help, {u"--headless"_s}},
+        CommandCase{"helpWinsOverHeadless", {u"--headless"_s, u"--help"_s}, CommandLine::Mode::Help, {u"--headless"_s}},
+        CommandCase{"version", {u"--version"_s}, CommandLine::Mode::Version, {u"zavrinello-parser 1."_s}},
+        CommandCase{"versionShort", {u"-v"_s}, CommandLine::Mode::Version, {u"zavrinello-parser "_s}},
+        CommandCase{"unknownOption", {u"--frobnicate"_s}, CommandLine::Mode::UsageError, {u"frobnicate"_s, u"Usage:"_s, u"--headless"_s}},
+        CommandCase{"unknownWithHeadless", {u"--headless"_s, u"-x"_s}, CommandLine::Mode::UsageError, {u"x"_s, u"Usage:"_s}},
+        CommandCase{"positional", {u"book.xlsx"_s}, CommandLine::Mode::UsageError, {u"book.xlsx"_s, u"Usage:"_s}},
+        CommandCase{"positionalAfterHeadless", {u"--headless"_s, u"a"_s, u"b"_s}, CommandLine::Mode::UsageError, {u"a b"_s, u"Usage:"_s}},
+        CommandCase{"helpAllIsNotOffered", {u"--help-all"_s}, CommandLine::Mode::UsageError, {u"help-all"_s, u"Usage:"_s}},
+        CommandCase{"valueForAFlag", {u"--headless=yes"_s}, CommandLine::Mode::UsageError, {u"headless"_s, u"Usage:"_s}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ParseCommandLine, UsageErrorTextStartsWithTheErrorAndEndsWithOneLineBreakAtMost)
+{
+    const CommandLine command = ParseCommandLine({u"zavrinello-parser"_s, u"--nope"_s});
+    EXPECT_TRUE(command.text.startsWith(u"Unknown option 'nope'."_s)) << command.text.toStdString();
+    EXPECT_FALSE(command.text.endsWith(u"\n"_s));
+    const CommandLine help = ParseCommandLine({u"zavrinello-parser"_s, u"--help"_s});
+    EXPECT_FALSE(help.text.endsWith(u"\n"_s));
+    EXPECT_FALSE(help.text.contains(u"help-all"_s)) << help.text.toStdString();
+}
+
+// --- exit statuses ----------------------------------------------------------
+
+TEST(ExitStatusFor, EveryOutcome)
+{
+    const std::pair<RunOutcome, int> expected[] = {
+        {RunOutcome::Completed, 0},        {RunOutcome::Stopped, 3},
+        {RunOutcome::NoSiteAccess, 1},     {RunOutcome::WorkbookUnusable, 1},
+        {RunOutcome::NotRun, 1},
+    };
+    for (const auto& [outcome, status] : expected)
+        EXPECT_EQ(ExitStatusFor(outcome), status) << int(outcome);
+}
+
+// --- terminal output --------------------------------------------------------
+
+TEST(TerminalOutput, PlainOutputWritesWholeLinesWithoutControlCharacters)
+{
+    CapturedOutput captured;
+    TerminalOutput out(captured.file(), false);
+    out.progress(u"1 новых"_s);
+    out.progress(u"2 новых"_s);
+    out.line(u"Загрузка закончена."_s);
+    EXPECT_EQ(captured.text(), u"1 новых\n2 новых\nЗагрузка закончена.\n"_s);
+}
+
+TEST(TerminalOutput, LiveOutputRedrawsTheProgressLineAndEndsItBeforeALine)
+{
+    CapturedOutput captured;
+    TerminalOutput out(captured.file(), true);
+    out.progress(u"1 новых"_s);
+    out.progress(u"2 новых"_s);
+    out.line(u"Парсер остановлен."_s);
+    out.line(u"Файл: /x"_s);
+    out.progress(u"3"_s);
+    EXPECT_EQ(captured.text(),
+              u"\r\x1b[K1 новых\r\x1b[K2 новых\nПарсер остановлен.\nФайл: /x\n\r\x1b[K3"_s);
+}
+
+TEST(TerminalOutput, LiveProgressIsCutToTheWidthOfTheTerminal)
+{
+    CapturedOutput captured;
+    TerminalOutput out(captured.file(), true);
+    out.progress(QString(500, u'ä'));
+    // Not a terminal: the usual 80 columns, one left free.
+    EXPECT_EQ(TerminalColumns(captured.file()), 80);
+    EXPECT_EQ(captured.text(), u"\r\x1b[K"_s + QString(79, u'ä'));
+}
+
+TEST(TerminalOutput, AFileIsNoTerminal)
+{
+    CapturedOutput captured;
+    EXPECT_FALSE(IsTerminal(captured.file()));
+}
+
+// --- the labels -------------------------------------------------------------
+
+class TerminalRunViewTest : public ::testing::Test {
+protected:
+    TerminalRunViewTest()
+    {
+        m_state.StartTime = QDateTime(QDate(2024, 5, 1), QTime(10, 0, 0));
+        m_clock.set(m_state.StartTime.addSecs(90));
+    }
+
+    // What the crawl does for one product written.
+    void writeProduct(TerminalRunView& view, const QString& orderNumber)
+    {
+        view.setStatusText(u"Zavrinello/Sahat/"_s + orderNumber + u".png..."_s);
+        view.setStatusText(u"Zavrinello/Sahat/"_s + orderNumber + u"..."_s);
+        ++m_state.NewCount;
+        view.setElapsedText(u"00:01:30"_s);
+        view.setCounterText(QString::number(view.counterText().toInt() + 1));
+    }
+
+    RunState m_state;
+    FakeClock m_clock;
+    CapturedOutput m_captured;
+};
+
+TEST_F(TerminalRunViewTest, PlainOutputHasOneLinePerProductWritten)
+{
+    TerminalOutput out(m_captured.file(), false);
+    TerminalRunView view(m_state, m_clock, out);
+    view.setStatusText(u"Подключение к Excel"_s);
+    view.setStatusText(u"Открытие файла Excel ..."_s);
+    view.setCounterText(u"12"_s); // the rows already in the workbook
+    view.setStatusText(u"Уже загружен ZV-1..."_s);
+    view.setElapsedText(u"00:00:10"_s);
+    writeProduct(view, u"ZV-2"_s);
+    view.setStatusText(u"Уже загружен ZV-3..."_s);
+    writeProduct(view, u"ZV-4"_s);
+    view.setStatusText(QString());
+
+    EXPECT_EQ(m_captured.text(),
+              u"1 новых | 00:01:30 | 0.7 в мин | Zavrinello/Sahat/ZV-2...\n"
+              "2 новых | 00:01:30 | 1.3 в мин | Zavrinello/Sahat/ZV-4...\n"_s);
+    EXPECT_EQ(view.counterText(), u"14"_s);
+}
+
+TEST_F(TerminalRunViewTest, LiveOutputRedrawsAtEveryChange)
+{
+    TerminalOutput out(m_captured.file(), true);
+    TerminalRunView view(m_state, m_clock, out);
+    view.setStatusText(u"Уже загружен ZV-1..."_s);
+    writeProduct(view, u"ZV-2"_s);
+    const QString text = m_captured.text();
+    EXPECT_EQ(text.count(u"\r\x1b[K"_s), 4) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(u"\r\x1b[K1 новых | 00:01:30 | 0.7 в мин | Zavrinello/Sahat/ZV-2..."_s))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(u'\n'));
+}
+
+// --- message boxes ----------------------------------------------------------
+
+TEST(TerminalDialogs, MessagesArePrintedWithTheCarriageReturnAsLineBreak)
+{
+    CapturedOutput captured;
+    TerminalOutput out(captured.file(), false);
+    TerminalDialogs dialogs(out, -1);
+    EXPECT_EQ(dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s), MessageAnswer::Ok);
+    EXPECT_EQ(dialogs.show(MessageStyle::Report,
+                           u"Загрузка закончена.\rБыло загружено 3 новых товаров."_s),
+              MessageAnswer::Ok);
+    EXPECT_EQ(captured.text(),
+              u"Парсер остановлен.\nЗагрузка закончена.\nБыло загружено 3 новых товаров.\n"_s);
+}
+
+TEST(TerminalDialogs, WithoutTerminalInputQuestionsAreAnsweredNo)
+{
+    CapturedOutput captured;
+    TerminalOutput out(captured.file(), true);
+    TerminalDialogs dialogs(out, -1);
+    out.progress(u"5 новых"_s);
+    EXPECT_EQ(dialogs.show(MessageStyle::RetryPrompt, u"Нет доступа к сайту.\rПопробовать еще раз?"_s),
+              MessageAnswer::No);
+    EXPECT_EQ(dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s), MessageAnswer::No);
+    EXPECT_EQ(captured.text(), u"\r\x1b[K5 новых\nНет доступа к сайту.\nПопробовать еще раз? [y/N] n\n"
+                               "Остановить парсерсер? [y/N] n\n"_s);
+}
+
+TEST(TerminalDialogs, AnswersAreReadOneLineAtATime)
+{
+    Pipe input;
+    input.write("y\n  Да \nno\nyes\n\nд\nrest");
+    CapturedOutput captured;
+    TerminalOutput out(captured.file(), false);
+    TerminalDialogs dialogs(out, input.readEnd());
+    const MessageAnswer expected[] = {MessageAnswer::Yes, MessageAnswer::Yes, MessageAnswer::No,
+                                      MessageAnswer::Yes, MessageAnswer::No,  MessageAnswer::Yes};
+    for (const MessageAnswer answer : expected)
+        EXPECT_EQ(dialogs.show(MessageStyle::RetryPrompt, u"a\rb"_s), answer);
+    EXPECT_EQ(input.pending(), QByteArray("rest"));
+    EXPECT_EQ(captured.text(), QString(u"a\nb [y/N]\n"_s).repeated(6));
+}
+
+TEST(TerminalDialogs, EndOfInputIsNo)
+{
+    Pipe input;
+    input.write("y");
+    input.closeWriteEnd();
+    CapturedOutput captured;
+    TerminalOutput out(captured.file(), false);
+    TerminalDialogs dialogs(out, input.readEnd());
+    EXPECT_EQ(dialogs.show(MessageStyle::RetryPrompt, u"?"_s), MessageAnswer::No);
+    EXPECT_EQ(captured.text(), u"? [y/N]\n\n"_s);
+}
+
+TEST(TerminalDialogs, ASignalWhileWaitingAnswersNoAndIsLeftForTheEventLoop)
+{
+    Pipe input; // the user types nothing
+    Pipe signals;
+    signals.write(QByteArray(1, '\1'));
+    CapturedOutput captured;
+    TerminalOutput out(captured.file(), false);
+    TerminalDialogs dialogs(out, input.readEnd(), signals.readEnd());
+    EXPECT_EQ(dialogs.show(MessageStyle::RetryPrompt, u"?"_s), MessageAnswer::No);
+    EXPECT_EQ(signals.pending(), QByteArray(1, '\1'));
+}
+
+} // namespace
+} // namespace zp::test

@@ -1,0 +1,387 @@
+"""Runs of `zavrinello-parser-demo --headless` as a separate process against
+the demo shop on its fixed loopback port: exit statuses, the lines printed,
+signals during a crawl, and the workbook read back by openpyxl.
+
+    /usr/bin/python3 test_headless.py PATH-OF-zavrinello-parser-demo
+
+The shop's port is the one the demo program was built for (ZP_DEMO_SHOP_PORT,
+default 18765), so no two of these runs may overlap.
+"""
+import hashlib
+import json
+import os
+import queue
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import openpyxl
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SHOP_SCRIPT = os.path.join(HERE, "..", "..", "tools", "demo-shop", "demo_shop.py")
+PORT = int(os.environ.get("ZP_DEMO_SHOP_PORT", "18765"))
+PROGRAM = os.environ.get("ZP_DEMO_PROGRAM", "")
+WORKBOOK = "Zavrinello.xlsx"
+
+STOPPED = "Парсер остановлен."
+FINISHED = "Загрузка закончена."
+NO_ACCESS = "Нет доступа к сайту."
+REPORT = re.compile(r"^Было загружено (\d+) новых товаров\.$")
+# One line per product written when the output is not a terminal.
+PRODUCT_LINE = re.compile(r"^(\d+) новых \| \d\d:\d\d:\d\d \| [\d.]+ в мин \| ")
+
+# Generous bounds that only a hung process reaches.
+SHOP_START_SECONDS = 30
+RUN_SECONDS = 240
+NO_SHOP_RUN_SECONDS = 150
+
+
+class Shop:
+    """The demo shop on PORT; started in __init__, stopped by stop()."""
+
+    def __init__(self, *options):
+        self.options = [str(o) for o in options]
+        self.process = subprocess.Popen(
+            [sys.executable, SHOP_SCRIPT, "--port", str(PORT), *self.options],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        lines = queue.Queue()
+        threading.Thread(target=lambda: lines.put(self.process.stdout.readline()),
+                         daemon=True).start()
+        try:
+            first = lines.get(timeout=SHOP_START_SECONDS)
+        except queue.Empty:
+            first = ""
+        if first.strip() != str(PORT):
+            self.process.kill()
+            _, errors = self.process.communicate()
+            raise AssertionError(f"demo shop did not start on port {PORT}: {first!r} {errors}")
+
+    def manifest(self):
+        result = subprocess.run(
+            [sys.executable, SHOP_SCRIPT, *self.options, "--print-manifest"],
+            check=True, capture_output=True)
+        return json.loads(result.stdout)
+
+    def order_numbers(self):
+        return sorted(p["order_number"] for p in self.manifest()["products"])
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=SHOP_START_SECONDS)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
+
+
+class Run:
+    """One `--headless` run of the demo program in a folder, standard input
+    not a terminal; stdout is read line by line as it comes."""
+
+    def __init__(self, folder, *arguments):
+        environment = {k: v for k, v in os.environ.items()
+                       if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        self.process = subprocess.Popen(
+            [os.path.join(folder, os.path.basename(PROGRAM)), *arguments],
+            cwd=folder, env=environment, stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.lines = []
+        self.raw = []
+        self._pending = queue.Queue()
+        self._stderr = []
+        threading.Thread(target=self._read_stdout, daemon=True).start()
+        threading.Thread(target=lambda: self._stderr.append(self.process.stderr.read()),
+                         daemon=True).start()
+
+    def _read_stdout(self):
+        for raw in self.process.stdout:
+            self._pending.put(raw)
+        self._pending.put(None)
+
+    def _take(self, raw):
+        self.raw.append(raw)
+        self.lines.append(raw.decode("utf-8").rstrip("\n"))
+
+    def wait_for_line(self, predicate, timeout=RUN_SECONDS):
+        """Reads lines until one satisfies predicate; returns it, or None at
+        the end of the output or the time-out."""
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                raw = self._pending.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                return None
+            if raw is None:
+                self._pending.put(None)
+                return None
+            self._take(raw)
+            if predicate(self.lines[-1]):
+                return self.lines[-1]
+
+    def finish(self, timeout=RUN_SECONDS):
+        """Waits for the exit; returns the exit status."""
+        try:
+            status = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise AssertionError("the run did not end:\n" + "\n".join(self.lines))
+        self.wait_for_line(lambda _: False, timeout=10)
+        self.process.stdout.close()
+        self.process.stderr.close()
+        return status
+
+    def signal(self, number):
+        self.process.send_signal(number)
+
+    @property
+    def stdout_bytes(self):
+        return b"".join(self.raw)
+
+    @property
+    def stderr_text(self):
+        return b"".join(self._stderr).decode("utf-8", "replace")
+
+
+def workbook_order_numbers(path):
+    """Column A below the header, read by openpyxl (which also proves the file opens)."""
+    book = openpyxl.load_workbook(path)
+    sheet = book.worksheets[0]
+    return [row[0] for row in sheet.iter_rows(min_row=2, max_col=1, values_only=True)
+            if row[0] is not None]
+
+
+def file_hash(path):
+    with open(path, "rb") as data:
+        return hashlib.sha256(data.read()).hexdigest()
+
+
+def port_is_free():
+    with socket.socket() as probe:
+        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            probe.bind(("127.0.0.1", PORT))
+        except OSError:
+            return False
+    return True
+
+
+class HeadlessRunTest(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.access(PROGRAM, os.X_OK), f"no demo program at {PROGRAM!r}")
+        self.folder = tempfile.mkdtemp(prefix="zp-headless-")
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+        shutil.copy2(PROGRAM, self.folder)
+        self.shop = None
+
+    def tearDown(self):
+        self.stop_shop()
+
+    def start_shop(self, *options):
+        self.stop_shop()
+        self.shop = Shop(*options)
+        return self.shop
+
+    def stop_shop(self):
+        if self.shop is not None:
+            self.shop.stop()
+            self.shop = None
+
+    def workbook(self):
+        return os.path.join(os.path.realpath(self.folder), WORKBOOK)
+
+    def run_to_end(self, timeout=RUN_SECONDS):
+        run = Run(self.folder, "--headless")
+        status = run.finish(timeout)
+        return run, status
+
+    def reported_count(self, run):
+        """The count of the report, which must directly follow its first line."""
+        self.assertIn(FINISHED, run.lines, run.lines)
+        index = run.lines.index(FINISHED)
+        self.assertLess(index + 1, len(run.lines), run.lines)
+        match = REPORT.match(run.lines[index + 1])
+        self.assertIsNotNone(match, run.lines)
+        return int(match.group(1))
+
+    def check_plain_output(self, run):
+        """No terminal control on a pipe, and one line per product written."""
+        self.assertNotIn(b"\x1b", run.stdout_bytes)
+        self.assertNotIn(b"\r", run.stdout_bytes)
+        self.assertNotIn("\x1b", run.stderr_text)
+        counts = [int(PRODUCT_LINE.match(l).group(1)) for l in run.lines if PRODUCT_LINE.match(l)]
+        self.assertEqual(counts, list(range(1, len(counts) + 1)), run.lines)
+        return len(counts)
+
+    def check_file_line(self, run):
+        self.assertEqual(run.lines[-1], "Файл: " + self.workbook(), run.lines)
+
+    def check_stopped_run(self, run, status, catalogue):
+        self.assertEqual(status, 3, run.lines + [run.stderr_text])
+        self.assertIn(STOPPED, run.lines)
+        self.assertEqual(run.lines.index(STOPPED) + 1, run.lines.index(FINISHED), run.lines)
+        reported = self.reported_count(run)
+        self.assertEqual(self.check_plain_output(run), reported)
+        self.check_file_line(run)
+        stored = workbook_order_numbers(self.workbook())
+        self.assertEqual(len(stored), reported)
+        self.assertEqual(len(set(stored)), len(stored))
+        self.assertLessEqual(set(stored), set(catalogue))
+        return reported
+
+    def test_completed_crawl_writes_every_product_once_and_reports(self):
+        shop = self.start_shop("--products", 40, "--seed", 3)
+        catalogue = shop.order_numbers()
+
+        run, status = self.run_to_end()
+
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(self.reported_count(run), len(catalogue))
+        self.assertNotIn(STOPPED, run.lines)
+        self.check_file_line(run)
+        self.assertEqual(self.check_plain_output(run), len(catalogue))
+        # Besides the product lines only a few: the report, the file.
+        self.assertLessEqual(len(run.lines), len(catalogue) + 6, run.lines)
+        self.assertEqual(sorted(workbook_order_numbers(self.workbook())), catalogue)
+        pictures = os.listdir(os.path.join(self.folder, "Images"))
+        self.assertTrue(pictures)
+
+    def test_second_run_appends_only_new_products(self):
+        self.start_shop("--products", 30, "--seed", 5)
+        first, status = self.run_to_end()
+        self.assertEqual(status, 0, first.lines)
+        self.assertEqual(self.reported_count(first), 30)
+
+        shop = self.start_shop("--products", 30, "--seed", 5, "--new-products", 3)
+        catalogue = shop.order_numbers()
+        second, status = self.run_to_end()
+
+        self.assertEqual(status, 0, second.lines + [second.stderr_text])
+        self.assertEqual(self.reported_count(second), 3)
+        self.assertEqual(self.check_plain_output(second), 3)
+        stored = workbook_order_numbers(self.workbook())
+        self.assertEqual(len(stored), len(set(stored)), "duplicate order numbers")
+        self.assertEqual(sorted(stored), catalogue)
+
+    def start_slow_crawl_and_wait_for_products(self, products_before_signal):
+        shop = self.start_shop("--products", 150, "--seed", 7, "--latency-ms", 30)
+        catalogue = shop.order_numbers()
+        run = Run(self.folder, "--headless")
+        seen = run.wait_for_line(
+            lambda l: bool(PRODUCT_LINE.match(l))
+            and int(PRODUCT_LINE.match(l).group(1)) >= products_before_signal)
+        self.assertIsNotNone(seen, run.lines)
+        return run, catalogue
+
+    def test_sigterm_during_crawl_saves_what_was_written(self):
+        run, catalogue = self.start_slow_crawl_and_wait_for_products(5)
+        run.signal(signal.SIGTERM)
+        status = run.finish()
+
+        reported = self.check_stopped_run(run, status, catalogue)
+        self.assertGreaterEqual(reported, 5)
+        self.assertLess(reported, len(catalogue))
+
+    def test_second_sigint_does_not_lose_the_save(self):
+        run, catalogue = self.start_slow_crawl_and_wait_for_products(3)
+        run.signal(signal.SIGINT)
+        run.signal(signal.SIGINT)
+        status = run.finish()
+
+        reported = self.check_stopped_run(run, status, catalogue)
+        self.assertGreaterEqual(reported, 3)
+
+    def test_failing_page_without_terminal_declines_the_retry(self):
+        probe = Shop("--products", 20, "--seed", 9)
+        try:
+            products = probe.manifest()["products"]
+        finally:
+            probe.stop()
+        failing = products[5]["path"]
+        shop = self.start_shop("--products", 20, "--seed", 9, "--fail-path", failing)
+
+        run, status = self.run_to_end()
+
+        prompt = [i for i, l in enumerate(run.lines) if l.startswith("Попробовать еще раз?")]
+        self.assertEqual(len(prompt), 1, run.lines)
+        self.assertEqual(run.lines[prompt[0] - 1], NO_ACCESS)
+        self.assertIn("[y/N]", run.lines[prompt[0]])
+        reported = self.check_stopped_run(run, status, shop.order_numbers())
+        self.assertEqual(reported, 5)
+
+    def test_no_shop_reports_no_access_and_fails(self):
+        # A refused connection waits out the page time-out (a minute).
+        self.assertTrue(port_is_free(), f"something listens on port {PORT}")
+
+        run, status = self.run_to_end(NO_SHOP_RUN_SECONDS)
+
+        self.assertEqual(status, 1, run.lines + [run.stderr_text])
+        self.assertIn(NO_ACCESS, run.lines)
+        self.assertNotIn(FINISHED, run.lines)
+        self.assertFalse(os.path.exists(self.workbook()))
+
+    def test_workbook_failing_the_layout_check_is_left_unchanged(self):
+        self.start_shop("--products", 5, "--seed", 11)
+        first, status = self.run_to_end()
+        self.assertEqual(status, 0, first.lines)
+        book = openpyxl.load_workbook(self.workbook())
+        book.worksheets[0]["C1"] = "x"
+        book.save(self.workbook())
+        before = file_hash(self.workbook())
+
+        run, status = self.run_to_end()
+
+        self.assertEqual(status, 1, run.lines + [run.stderr_text])
+        self.assertIn('Неверный формат файла "Zavrinello.xls".', run.lines)
+        self.assertNotIn(FINISHED, run.lines)
+        self.assertEqual(file_hash(self.workbook()), before)
+
+
+class CommandLineTest(unittest.TestCase):
+    def run_program(self, *arguments):
+        environment = {k: v for k, v in os.environ.items()
+                       if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        return subprocess.run([PROGRAM, *arguments], env=environment, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=60)
+
+    def test_help_and_version(self):
+        for arguments, pattern in [
+                (["--help"], r"Usage: \S*zavrinello-parser-demo \[options\][\s\S]*--headless"),
+                (["-h"], r"Usage: [\s\S]*--headless"),
+                (["--version"], r"^zavrinello-parser \d+\.\d+\.\d+\n$"),
+                (["-v"], r"^zavrinello-parser \d+\.\d+\.\d+\n$")]:
+            with self.subTest(arguments=arguments):
+                result = self.run_program(*arguments)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertRegex(result.stdout, pattern)
+                self.assertEqual(result.stderr, "")
+
+    def test_usage_errors(self):
+        for arguments, named in [(["--frobnicate"], "frobnicate"),
+                                 (["--headless", "--frobnicate"], "frobnicate"),
+                                 (["--help-all"], "help-all"),
+                                 (["Zavrinello.xlsx"], "Zavrinello.xlsx"),
+                                 (["--headless", "extra"], "extra")]:
+            with self.subTest(arguments=arguments):
+                result = self.run_program(*arguments)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stdout, "")
+                self.assertIn(named, result.stderr)
+                self.assertIn("Usage:", result.stderr)
+                self.assertIn("--headless", result.stderr)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
+        PROGRAM = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
