@@ -10,7 +10,8 @@ namespace zp {
 bool DirExists(const QString& path)
 {
     QString p = path;
-    if (p.endsWith(u'/') || p.endsWith(u'\\'))
+    // The root keeps its one separator.
+    if (p.size() > 1 && (p.endsWith(u'/') || p.endsWith(u'\\')))
         p.chop(1);
     if (p.isEmpty())
         return false;

@@ -36,6 +36,12 @@ TEST_F(PathUtilsTest, DirExistsIsFalseForFilesMissingPathsAndEmpty)
     EXPECT_FALSE(DirExists(QString()));
 }
 
+TEST(DirExists, RootDirectoryIsADirectory)
+{
+    EXPECT_TRUE(DirExists(u"/"_s));
+    EXPECT_FALSE(CreateDir(u"/"_s));
+}
+
 TEST_F(PathUtilsTest, CreateDirMakesEveryMissingLevel)
 {
     for (const QString& suffix : {QString(), u"/"_s}) {

@@ -60,5 +60,22 @@ TEST(UTF8ToUnicode, MalformedBytesDoNotLoseTheRest)
     EXPECT_LE(cut.size(), 5);
 }
 
+// A body cut off inside a character still shows that something was there:
+// the cut-off bytes become replacement characters, one per byte at most.
+TEST(UTF8ToUnicode, SequenceCutOffAtTheEndBecomesReplacementCharacters)
+{
+    for (const QByteArray& tail :
+         {QByteArray("\xC3"), QByteArray("\xE2\x82"), QByteArray("\xF0\x9F\x98")}) {
+        for (const QByteArray& after : {QByteArray(), QByteArray("\0x", 2)}) {
+            const QString text = UTF8ToUnicode("Tila" + tail + after);
+            const QString rest = text.mid(4);
+            EXPECT_TRUE(text.startsWith(u"Tila"_s));
+            EXPECT_GE(rest.size(), 1) << tail.toHex().toStdString();
+            EXPECT_LE(rest.size(), tail.size());
+            EXPECT_EQ(rest, QString(rest.size(), QChar(0xFFFD))) << tail.toHex().toStdString();
+        }
+    }
+}
+
 } // namespace
 } // namespace zp
