@@ -62,7 +62,12 @@ void RunController::performRun()
     }
 
     m_view.setStatusText(u"Подключение к Excel"_s);
-    m_excel.ConnectExcel();
+    if (!m_excel.ConnectExcel()) {
+        m_dialogs.show(MessageStyle::Failure, u"Не удалось подключиться к Excel."_s);
+        m_outcome = RunOutcome::WorkbookUnusable;
+        endRun();
+        return;
+    }
     m_view.setStatusText(u"Открытие файла Excel ..."_s);
     if (m_excel.OpenWorkbook()) {
         CreateDir(QDir(m_settings.programFolder).filePath(u"Images"_s));

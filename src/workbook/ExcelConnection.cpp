@@ -33,7 +33,7 @@ QString ExcelConnection::findWorkbookFile() const
     // Hidden files are left out, so neither our own save's temporary file nor
     // a spreadsheet application's lock file can be taken for the workbook.
     const QStringList names = QDir(m_programFolder)
-                                  .entryList({u"Zavrinello.xls*"_s}, QDir::Files | QDir::Readable,
+                                  .entryList({u"Zavrinello.xls*"_s}, QDir::Files,
                                              QDir::Name | QDir::IgnoreCase);
     return names.isEmpty() ? QString() : QDir(m_programFolder).filePath(names.first());
 }
