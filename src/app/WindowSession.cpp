@@ -16,8 +16,16 @@ WindowSession::WindowSession(Form1& window, const RunSettings& settings,
     , m_controller(window.runState(), window, dialogs ? *dialogs : m_messageBoxes, m_pages,
                    m_downloader, m_clock, settings, std::move(handover))
 {
-    QObject::connect(&window, &Form1::startStopClicked, &window, [this] { onClicked(); });
+    // The window is the context object and outlives the session, so the
+    // connection is taken down by hand.
+    m_clicks = QObject::connect(&window, &Form1::startStopClicked, &window, [this] { onClicked(); });
     window.setCloseGuard([this] { return mayClose(); });
+}
+
+WindowSession::~WindowSession()
+{
+    QObject::disconnect(m_clicks);
+    m_window.setCloseGuard({});
 }
 
 void WindowSession::onClicked()
@@ -25,8 +33,10 @@ void WindowSession::onClicked()
     const bool startsRun = !m_window.runState().IsRunning;
     m_controller.Command1_Click();
     if (startsRun && m_closeAfterRun) {
+        // The guard stays: the run is over, so it lets this close through,
+        // and it still holds the window open during a later run should the
+        // window be shown again.
         m_closeAfterRun = false;
-        m_window.setCloseGuard({});
         m_window.close();
     }
 }

@@ -15,12 +15,20 @@ class Form1;
 
 // Wires the window to a run: the button's clicks go to the run controller,
 // and closing the window during a run requests a stop, lets the run save and
-// finish, then closes the window.
+// finish, then closes the window. Closing while idle closes at once.
+//
+// The window must outlive the session; destroying the session takes its click
+// handler and close guard off the window again.
 class WindowSession {
 public:
-    // dialogs: nullptr shows real message boxes on the window.
+    // dialogs: nullptr shows real message boxes on the window; otherwise the
+    // caller's service, which must outlive the session.
     WindowSession(Form1& window, const RunSettings& settings, ExcelConnection::Handover handover,
                   Dialogs* dialogs = nullptr);
+    ~WindowSession();
+
+    WindowSession(const WindowSession&) = delete;
+    WindowSession& operator=(const WindowSession&) = delete;
 
     RunController& controller() { return m_controller; }
 
@@ -35,6 +43,7 @@ private:
     PageFetcher m_pages;
     FileDownloader m_downloader;
     RunController m_controller;
+    QMetaObject::Connection m_clicks;
     bool m_closeAfterRun = false;
 };
 
