@@ -358,7 +358,7 @@ TEST_F(RunEndToEnd, UnreadableWorkbookIsNamedAndLeftAlone)
     {
         QFile legacy(path);
         ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
-        legacy.write(QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 not a zip package", 30));
+        legacy.write(QByteArrayLiteral("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1 not a zip package"));
     }
     const QByteArray before = fileHash(path);
     startShop({});
