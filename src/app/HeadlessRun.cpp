@@ -11,6 +11,10 @@
 #include <QDir>
 #include <QNetworkAccessManager>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
@@ -32,6 +36,11 @@ int ExitStatusFor(RunOutcome outcome)
 
 int RunHeadless(const RunSettings& settings, std::FILE* out)
 {
+#ifdef Q_OS_UNIX
+    // A reader of the output that went away (a closed log pipe) must not end
+    // the run before it has saved: the lost lines are only lost lines.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     RunState state;
     StopSignals signals(state.StopRequested);
     SystemClock clock;

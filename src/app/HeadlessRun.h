@@ -19,7 +19,8 @@ int ExitStatusFor(RunOutcome outcome);
 
 // Performs exactly one run as a click on Start would, reporting on out
 // instead of the window: progress, every message, and at the end the
-// workbook's path. SIGINT and SIGTERM act as a confirmed Stop. Needs a
+// workbook's path. SIGINT and SIGTERM act as a confirmed Stop; SIGPIPE is
+// ignored, so that output nobody reads any more does not end the run. Needs a
 // QCoreApplication; returns the exit status.
 int RunHeadless(const RunSettings& settings, std::FILE* out);
 

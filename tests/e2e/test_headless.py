@@ -273,6 +273,19 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertEqual(len(stored), len(set(stored)), "duplicate order numbers")
         self.assertEqual(sorted(stored), catalogue)
 
+    def test_output_nobody_reads_does_not_end_the_run(self):
+        shop = self.start_shop("--products", 25, "--seed", 13)
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            process = subprocess.Popen([os.path.join(self.folder, os.path.basename(PROGRAM)),
+                                        "--headless"], cwd=self.folder, stdin=subprocess.DEVNULL,
+                                       stdout=write_end, stderr=subprocess.DEVNULL)
+        finally:
+            os.close(write_end)
+        self.assertEqual(process.wait(timeout=RUN_SECONDS), 0)
+        self.assertEqual(sorted(workbook_order_numbers(self.workbook())), shop.order_numbers())
+
     def start_slow_crawl_and_wait_for_products(self, products_before_signal):
         shop = self.start_shop("--products", 150, "--seed", 7, "--latency-ms", 30)
         catalogue = shop.order_numbers()
