@@ -50,7 +50,14 @@ void TerminalOutput::progress(const QString& text)
     }
     // Carriage return and erase-line redraw the progress line in place.
     // One column is left free: some terminals wrap when the last one is written.
-    const QByteArray shown = text.left(TerminalColumns(m_out) - 1).toLocal8Bit();
+    // A long line loses its middle: the counters lead, the product ends it.
+    const qsizetype width = TerminalColumns(m_out) - 1;
+    QString fitted = text;
+    if (fitted.size() > width) {
+        const qsizetype head = width / 2;
+        fitted = text.left(head) + QChar(u'…') + text.right(width - head - 1);
+    }
+    const QByteArray shown = fitted.toLocal8Bit();
     std::fprintf(m_out, "\r\033[K%s", shown.constData());
     std::fflush(m_out);
     m_progressShown = true;

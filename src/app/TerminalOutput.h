@@ -15,9 +15,9 @@ public:
     TerminalOutput(std::FILE* out, bool live);
 
     bool isLive() const { return m_live; }
-    // Live: replaces the progress line, cut to the terminal's width so that it
-    // never wraps (a wrapped line could not be redrawn in place). Otherwise the
-    // same as line().
+    // Live: replaces the progress line, shortened in the middle to the
+    // terminal's width so that it never wraps (a wrapped line could not be
+    // redrawn in place). Otherwise the same as line().
     void progress(const QString& text);
     void line(const QString& text);
 

@@ -173,14 +173,16 @@ TEST(TerminalOutput, LiveOutputRedrawsTheProgressLineAndEndsItBeforeALine)
               u"\r\x1b[K1 новых\r\x1b[K2 новых\nПарсер остановлен.\nФайл: /x\n\r\x1b[K3"_s);
 }
 
-TEST(TerminalOutput, LiveProgressIsCutToTheWidthOfTheTerminal)
+TEST(TerminalOutput, LiveProgressLosesItsMiddleToFitTheTerminal)
 {
     CapturedOutput captured;
     TerminalOutput out(captured.file(), true);
-    out.progress(QString(500, u'ä'));
     // Not a terminal: the usual 80 columns, one left free.
     EXPECT_EQ(TerminalColumns(captured.file()), 80);
-    EXPECT_EQ(captured.text(), u"\r\x1b[K"_s + QString(79, u'ä'));
+    out.progress(QString(79, u'ä'));
+    out.progress(QString(100, u'a') + QString(100, u'ö'));
+    EXPECT_EQ(captured.text(), u"\r\x1b[K"_s + QString(79, u'ä') + u"\r\x1b[K"_s
+                                   + QString(39, u'a') + u"…"_s + QString(39, u'ö'));
 }
 
 TEST(TerminalOutput, AFileIsNoTerminal)
