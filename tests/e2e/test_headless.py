@@ -219,9 +219,15 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertNotIn(b"\x1b", run.stdout_bytes)
         self.assertNotIn(b"\r", run.stdout_bytes)
         self.assertNotIn("\x1b", run.stderr_text)
-        counts = [int(PRODUCT_LINE.match(l).group(1)) for l in run.lines if PRODUCT_LINE.match(l)]
+        products = [l for l in run.lines if PRODUCT_LINE.match(l)]
+        counts = [int(PRODUCT_LINE.match(l).group(1)) for l in products]
         self.assertEqual(counts, list(range(1, len(counts) + 1)), run.lines)
         return len(counts)
+
+    def printed_order_numbers(self, run):
+        """The order numbers that end the product lines."""
+        return sorted(re.search(r"/(ZV-\d+)\.\.\.$", l).group(1)
+                      for l in run.lines if PRODUCT_LINE.match(l))
 
     def check_file_line(self, run):
         self.assertEqual(run.lines[-1], "Файл: " + self.workbook(), run.lines)
@@ -237,6 +243,8 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertEqual(len(stored), reported)
         self.assertEqual(len(set(stored)), len(stored))
         self.assertLessEqual(set(stored), set(catalogue))
+        # Every product reported as written before the stop is in the file.
+        self.assertEqual(self.printed_order_numbers(run), sorted(stored))
         return reported
 
     def test_completed_crawl_writes_every_product_once_and_reports(self):
@@ -253,6 +261,7 @@ class HeadlessRunTest(unittest.TestCase):
         # Besides the product lines only a few: the report, the file.
         self.assertLessEqual(len(run.lines), len(catalogue) + 6, run.lines)
         self.assertEqual(sorted(workbook_order_numbers(self.workbook())), catalogue)
+        self.assertEqual(self.printed_order_numbers(run), catalogue)
         pictures = os.listdir(os.path.join(self.folder, "Images"))
         self.assertTrue(pictures)
 
