@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace zp::test {
@@ -39,6 +44,10 @@ bool DemoShop::start(const Options& options)
     m_process.setProgram(u"python3"_s);
     m_process.setArguments(arguments(options) + QStringList{u"--port"_s, u"0"_s});
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#ifdef Q_OS_LINUX
+    // A test binary that crashes must not leave its shop holding the port.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#endif
     m_process.start();
 
     // The shop prints its port as the first line once it listens.
