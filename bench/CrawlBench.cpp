@@ -38,7 +38,8 @@ private:
     QString m_counter;
 };
 
-// Answers every box with its default button and keeps the last text.
+// Answers OK to every report and No to every question (a retry on a dead shop
+// would otherwise never end), and keeps the last text.
 class DefaultAnswers final : public zp::Dialogs {
 public:
     zp::MessageAnswer show(zp::MessageStyle style, const QString& text) override
