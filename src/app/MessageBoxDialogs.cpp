@@ -1,5 +1,6 @@
 #include "app/MessageBoxDialogs.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 using namespace Qt::Literals::StringLiterals;
@@ -39,6 +40,16 @@ QString withLineBreaks(QString text)
     return text;
 }
 
+// The window speaks Russian whatever the desktop's language, and Qt's own
+// button texts are English unless a translation of Qt is installed.
+void nameButtonsInRussian(QMessageBox& box)
+{
+    if (QAbstractButton* yes = box.button(QMessageBox::Yes))
+        yes->setText(u"&Да"_s);
+    if (QAbstractButton* no = box.button(QMessageBox::No))
+        no->setText(u"&Нет"_s);
+}
+
 } // namespace
 
 MessageBoxDialogs::MessageBoxDialogs(QWidget* window)
@@ -52,6 +63,7 @@ MessageAnswer MessageBoxDialogs::show(MessageStyle style, const QString& text)
     QMessageBox box(look.icon, MessageTitle, withLineBreaks(text), look.buttons, m_window.data());
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(look.defaultButton);
+    nameButtonsInRussian(box);
     box.setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
     box.exec();
 

@@ -144,6 +144,24 @@ TEST_F(MessageBoxDialogsTest, NoButtonAnswersNo)
     EXPECT_EQ(answer, MessageAnswer::No);
 }
 
+TEST_F(MessageBoxDialogsTest, QuestionButtonsAreCaptionedInRussian)
+{
+    SeenBox seen;
+    QString yesText;
+    QString noText;
+    const MessageAnswer answer = showAndAct(dialogs, MessageStyle::RetryPrompt,
+                                            u"Нет доступа к сайту.\rПопробовать еще раз?"_s, seen,
+                                            [&](QMessageBox* box) {
+                                                yesText = box->button(QMessageBox::Yes)->text();
+                                                noText = box->button(QMessageBox::No)->text();
+                                                QTest::keyClick(box, Qt::Key_Return);
+                                            });
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(yesText, u"&Да"_s);
+    EXPECT_EQ(noText, u"&Нет"_s);
+    EXPECT_EQ(answer, MessageAnswer::Yes);
+}
+
 TEST_F(MessageBoxDialogsTest, CarriageReturnBreaksTheLine)
 {
     SeenBox seen;
