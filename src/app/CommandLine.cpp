@@ -27,9 +27,12 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QString usage = parser.helpText().trimmed();
     CommandLine result;
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
-        const QString error = parser.errorText().isEmpty()
-            ? u"Неизвестный аргумент: "_s + parser.positionalArguments().join(u' ')
-            : parser.errorText();
+        // Qt's own error texts are English; the common ones are said here.
+        QString error = parser.errorText();
+        if (!parser.unknownOptionNames().isEmpty())
+            error = u"Неизвестный параметр: "_s + parser.unknownOptionNames().join(u", "_s);
+        else if (error.isEmpty())
+            error = u"Неизвестный аргумент: "_s + parser.positionalArguments().join(u' ');
         result.mode = CommandLine::Mode::UsageError;
         result.text = error + u"\n\n"_s + usage;
     } else if (parser.isSet(help)) {
