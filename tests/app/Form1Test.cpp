@@ -20,7 +20,7 @@ using namespace Qt::Literals::StringLiterals;
 namespace zp {
 namespace {
 
-struct ControlSpec {
+struct ControlLayout {
     const char* name;
     bool isButton;
     QString caption;
@@ -29,13 +29,13 @@ struct ControlSpec {
     int tabIndex;
     QStringList laterTexts; // texts the run writes into the control later
 
-    friend void PrintTo(const ControlSpec& spec, std::ostream* os) { *os << spec.name; }
+    friend void PrintTo(const ControlLayout& layout, std::ostream* os) { *os << layout.name; }
 };
 
 // The window's controls in their order of creation.
-const std::vector<ControlSpec>& controlSpecs()
+const std::vector<ControlLayout>& controlLayouts()
 {
-    static const std::vector<ControlSpec> specs = {
+    static const std::vector<ControlLayout> layouts = {
         {"Command1", true, u"Старт"_s, 8265, 600, 1665, 420, true, 0, {u"Стоп"_s}},
         {"Label3", false, u"Загружено:"_s, 90, 720, 945, 285, false, 4, {}},
         {"Label2", false, u"0"_s, 1020, 735, 1110, 315, false, 3, {u"1"_s, u"9999999"_s}},
@@ -43,7 +43,7 @@ const std::vector<ControlSpec>& controlSpecs()
         {"lblCV", false, u"Прогресс:"_s, 90, 135, 9870, 435, true, 1,
          {u"Подключение к Excel"_s, u"Открытие файла Excel ..."_s}},
     };
-    return specs;
+    return layouts;
 }
 
 int px(int twips, qreal dpi)
@@ -112,8 +112,8 @@ TEST_F(Form1Test, ControlsInOrderOfCreation)
 TEST_F(Form1Test, FocusChainFollowsTabIndexAndLabelsStayUnfocusable)
 {
     QStringList byTabIndex(5);
-    for (const ControlSpec& spec : controlSpecs())
-        byTabIndex[spec.tabIndex] = QString::fromLatin1(spec.name);
+    for (const ControlLayout& layout : controlLayouts())
+        byTabIndex[layout.tabIndex] = QString::fromLatin1(layout.name);
 
     QStringList chain;
     QWidget* w = control("Command1");
@@ -127,35 +127,35 @@ TEST_F(Form1Test, FocusChainFollowsTabIndexAndLabelsStayUnfocusable)
         EXPECT_EQ(control(label)->focusPolicy(), Qt::NoFocus) << label;
 }
 
-class Form1ControlTest : public Form1Test, public ::testing::WithParamInterface<ControlSpec> {};
+class Form1ControlTest : public Form1Test, public ::testing::WithParamInterface<ControlLayout> {};
 
 TEST_P(Form1ControlTest, CaptionGeometryAndFont)
 {
-    const ControlSpec& spec = GetParam();
-    QWidget* w = control(spec.name);
+    const ControlLayout& layout = GetParam();
+    QWidget* w = control(layout.name);
     ASSERT_NE(w, nullptr);
-    ASSERT_EQ(qobject_cast<QPushButton*>(w) != nullptr, spec.isButton);
+    ASSERT_EQ(qobject_cast<QPushButton*>(w) != nullptr, layout.isButton);
 
-    const QString text = spec.isButton ? static_cast<QPushButton*>(w)->text()
+    const QString text = layout.isButton ? static_cast<QPushButton*>(w)->text()
                                        : static_cast<QLabel*>(w)->text();
-    EXPECT_EQ(text, spec.caption);
+    EXPECT_EQ(text, layout.caption);
 
     const qreal dpiX = form->logicalDpiX();
     const qreal dpiY = form->logicalDpiY();
-    EXPECT_EQ(w->geometry(), QRect(px(spec.left, dpiX), px(spec.top, dpiY), px(spec.width, dpiX),
-                                   px(spec.height, dpiY)));
+    EXPECT_EQ(w->geometry(), QRect(px(layout.left, dpiX), px(layout.top, dpiY), px(layout.width, dpiX),
+                                   px(layout.height, dpiY)));
 
     EXPECT_DOUBLE_EQ(w->font().pointSizeF(), 8.25);
-    EXPECT_EQ(w->font().weight(), spec.bold ? 700 : 400);
-    EXPECT_EQ(QFontInfo(w->font()).bold(), spec.bold);
+    EXPECT_EQ(w->font().weight(), layout.bold ? 700 : 400);
+    EXPECT_EQ(QFontInfo(w->font()).bold(), layout.bold);
 }
 
 // Every text the control shows must fit its box in the font actually chosen on
 // this machine (the fallback for MS Sans Serif decides this).
 TEST_P(Form1ControlTest, CaptionsFitTheirBox)
 {
-    const ControlSpec& spec = GetParam();
-    QWidget* w = control(spec.name);
+    const ControlLayout& layout = GetParam();
+    QWidget* w = control(layout.name);
     ASSERT_NE(w, nullptr);
 
     QRect box = w->contentsRect();
@@ -171,11 +171,11 @@ TEST_P(Form1ControlTest, CaptionsFitTheirBox)
     }
 
     const QFontMetrics metrics(w->font());
-    QStringList texts{spec.caption};
-    texts += spec.laterTexts;
+    QStringList texts{layout.caption};
+    texts += layout.laterTexts;
     for (const QString& text : texts) {
         const int width = metrics.horizontalAdvance(text);
-        std::cout << spec.name << " \"" << text.toStdString() << "\" " << width << " px of "
+        std::cout << layout.name << " \"" << text.toStdString() << "\" " << width << " px of "
                   << box.width() << " px wide, " << metrics.height() << " px of " << box.height()
                   << " px high (" << QFontInfo(w->font()).family().toStdString() << ")\n";
         EXPECT_LE(width, box.width()) << text.toStdString();
@@ -183,7 +183,7 @@ TEST_P(Form1ControlTest, CaptionsFitTheirBox)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Controls, Form1ControlTest, ::testing::ValuesIn(controlSpecs()),
+INSTANTIATE_TEST_SUITE_P(Controls, Form1ControlTest, ::testing::ValuesIn(controlLayouts()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct ViewCase {
@@ -202,14 +202,14 @@ TEST_P(Form1ViewTest, SetterReachesItsControlOnly)
     RunView& view = *form;
     (view.*c.setter)(u"Стоп 12"_s);
 
-    for (const ControlSpec& spec : controlSpecs()) {
-        QWidget* w = control(spec.name);
-        const QString text = spec.isButton ? static_cast<QPushButton*>(w)->text()
+    for (const ControlLayout& layout : controlLayouts()) {
+        QWidget* w = control(layout.name);
+        const QString text = layout.isButton ? static_cast<QPushButton*>(w)->text()
                                            : static_cast<QLabel*>(w)->text();
-        if (std::string_view(spec.name) == c.control)
-            EXPECT_EQ(text, u"Стоп 12"_s) << spec.name;
+        if (std::string_view(layout.name) == c.control)
+            EXPECT_EQ(text, u"Стоп 12"_s) << layout.name;
         else
-            EXPECT_EQ(text, spec.caption) << spec.name;
+            EXPECT_EQ(text, layout.caption) << layout.name;
     }
 }
 
