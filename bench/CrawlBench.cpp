@@ -17,10 +17,8 @@
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
-
-#include <sys/resource.h>
-
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -28,9 +26,9 @@ namespace {
 
 class QuietView final : public zp::RunView {
 public:
-    void setButtonCaption(const QString&) override {}
-    void setStatusText(const QString&) override {}
-    void setElapsedText(const QString&) override {}
+    void setButtonCaption(const QString&) override { }
+    void setStatusText(const QString&) override { }
+    void setElapsedText(const QString&) override { }
     QString counterText() const override { return m_counter; }
     void setCounterText(const QString& text) override { m_counter = text; }
 
@@ -54,7 +52,7 @@ public:
 
 double processCpuSeconds()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -79,7 +77,7 @@ int main(int argc, char* argv[])
     zp::FileDownloader downloader(network);
     zp::SystemClock clock;
     zp::RunController controller(state, view, dialogs, pages, downloader, clock,
-                                 {args.at(1), args.at(2), folder.path()}, [](const QString&) {});
+        { args.at(1), args.at(2), folder.path() }, [](const QString&) {});
 
     const double cpuBefore = processCpuSeconds();
     QElapsedTimer wall;
@@ -93,6 +91,6 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::printf("products %d  wall %.2f s  %.1f products/s  process CPU %.2f s (%.1f%% of wall)\n",
-                state.NewCount, seconds, state.NewCount / seconds, cpu, 100.0 * cpu / seconds);
+        state.NewCount, seconds, state.NewCount / seconds, cpu, 100.0 * cpu / seconds);
     return 0;
 }

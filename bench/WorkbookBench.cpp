@@ -19,12 +19,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <cstdio>
-#include <vector>
-
 #include <sys/resource.h>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -37,7 +35,7 @@ constexpr int PropertiesPerProduct = 28;
 
 long peakMegabytes()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
 }
@@ -49,8 +47,9 @@ void writeProduct(zp::WorkbookLayout& sheet, int row, int number)
     const QString id = u"ZV-%1"_s.arg(100000 + number);
     sheet.writeCell(row, 1, id);
     sheet.linkCell(row, 1, u"https://shop.tolmari.example/catalog/3833/Zavrinello/"_s + id);
-    sheet.writeCell(row, 2, u"Tuote %1: kestävä ja kevyt työkalu ammattikäyttöön, toimitetaan laukussa. "_s.arg(number)
-                                .repeated(3));
+    sheet.writeCell(row, 2,
+        u"Tuote %1: kestävä ja kevyt työkalu ammattikäyttöön, toimitetaan laukussa. "_s.arg(number)
+            .repeated(3));
     sheet.writeCell(row, 3, u"Laukku, Akku %1, Laturi"_s.arg(number % 17));
     sheet.writeCell(row, 4, u"Sähkötyökalut"_s);
     sheet.linkCell(row, 4, u"https://shop.tolmari.example/catalog/3833/%1"_s.arg(number % 40));
@@ -90,10 +89,12 @@ int generate(const QString& file)
             return 1;
         }
     }
-    if (sheet->filePath() != info.absoluteFilePath() && !QFile::rename(sheet->filePath(), info.absoluteFilePath()))
+    if (sheet->filePath() != info.absoluteFilePath()
+        && !QFile::rename(sheet->filePath(), info.absoluteFilePath()))
         return 1;
-    std::printf("generated %s: %d products, %d links, %.1f MB, %.1f s, peak %ld MB\n", qPrintable(file), Products,
-                sheet->hyperlinkCount(), QFileInfo(file).size() / 1e6, timer.elapsed() / 1000.0, peakMegabytes());
+    std::printf("generated %s: %d products, %d links, %.1f MB, %.1f s, peak %ld MB\n",
+        qPrintable(file), Products, sheet->hyperlinkCount(), QFileInfo(file).size() / 1e6,
+        timer.elapsed() / 1000.0, peakMegabytes());
     return 0;
 }
 
@@ -129,11 +130,12 @@ int measure(const QString& file, int runs)
         opens.push_back(opened);
         saves.push_back(saved - appended);
         totals.push_back(saved);
-        std::printf("run %d: open %.0f ms, append %d rows %.0f ms, save %.0f ms, total %.0f ms\n", run + 1, opened,
-                    AppendedProducts, appended - opened, saved - appended, saved);
+        std::printf("run %d: open %.0f ms, append %d rows %.0f ms, save %.0f ms, total %.0f ms\n",
+            run + 1, opened, AppendedProducts, appended - opened, saved - appended, saved);
     }
-    std::printf("median: open %.0f ms, save %.0f ms (max %.0f ms), open+append+save %.0f ms\n", median(opens),
-                median(saves), *std::max_element(saves.begin(), saves.end()), median(totals));
+    std::printf("median: open %.0f ms, save %.0f ms (max %.0f ms), open+append+save %.0f ms\n",
+        median(opens), median(saves), *std::max_element(saves.begin(), saves.end()),
+        median(totals));
     std::printf("peak memory: %ld MB\n", peakMegabytes());
     std::printf("ours_ms=%.0f\n", median(totals));
     return 0;
@@ -151,8 +153,9 @@ int libreOffice(const QString& file)
     QElapsedTimer timer;
     timer.start();
     QProcess process;
-    process.start(program, {u"-env:UserInstallation=file://"_s + profile.path(), u"--headless"_s,
-                            u"--convert-to"_s, u"xlsx"_s, u"--outdir"_s, out.path(), file});
+    process.start(program,
+        { u"-env:UserInstallation=file://"_s + profile.path(), u"--headless"_s, u"--convert-to"_s,
+            u"xlsx"_s, u"--outdir"_s, out.path(), file });
     if (!process.waitForFinished(30 * 60 * 1000) || process.exitCode() != 0)
         return 1;
     std::printf("LibreOffice load and save: %.1f s\n", timer.elapsed() / 1000.0);

@@ -13,14 +13,14 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Копирует каталог Zavrinello из магазина Tolmari в Zavrinello.xlsx рядом с программой."_s);
-    const QCommandLineOption headless(u"headless"_s,
-                                      u"Выполнить одну загрузку без окна и выйти."_s);
+    const QCommandLineOption headless(
+        u"headless"_s, u"Выполнить одну загрузку без окна и выйти."_s);
     parser.addOption(headless);
     // Not addHelpOption(): its --help-all lists Qt's own options, which this
     // program does not take.
-    const QCommandLineOption help({u"h"_s, u"help"_s}, u"Показать эту справку и выйти."_s);
+    const QCommandLineOption help({ u"h"_s, u"help"_s }, u"Показать эту справку и выйти."_s);
     parser.addOption(help);
-    const QCommandLineOption version({u"v"_s, u"version"_s}, u"Показать версию и выйти."_s);
+    const QCommandLineOption version({ u"v"_s, u"version"_s }, u"Показать версию и выйти."_s);
     parser.addOption(version);
 
     // helpText() ends with a line break; the caller adds its own.

@@ -10,9 +10,9 @@ inline const QString MessageTitle = QStringLiteral("Парсер Zavrinello из
 // The four kinds of message box the program shows.
 enum class MessageStyle {
     StopQuestion, // question icon, Yes and No ("Остановить парсерсер?")
-    RetryPrompt,  // critical icon, Yes and No, Yes the default (a page failed)
-    Failure,      // critical icon, OK (failures, "Парсер остановлен.")
-    Report,       // information icon, OK (the final report)
+    RetryPrompt, // critical icon, Yes and No, Yes the default (a page failed)
+    Failure, // critical icon, OK (failures, "Парсер остановлен.")
+    Report, // information icon, OK (the final report)
 };
 
 enum class MessageAnswer { Yes, No, Ok };

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-
 #include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
@@ -51,8 +50,9 @@ void setChainOrder(const QList<QWidget*>& order)
 } // namespace
 
 Form1::Form1(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint)
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Парсер Tolmari- v.1.0"_s);
@@ -80,7 +80,7 @@ Form1::Form1(QWidget* parent)
     m_lblCV->setWordWrap(true);
     m_lblCV->setGeometry(twipsRect(90, 135, 9870, 435));
 
-    setChainOrder({m_command1, m_lblCV, m_label1, m_label2, m_label3});
+    setChainOrder({ m_command1, m_lblCV, m_label1, m_label2, m_label3 });
 
     const QRect client = twipsRect(0, 0, ClientWidthTwips, ClientHeightTwips);
     setFixedSize(client.size());
@@ -127,8 +127,8 @@ QFont Form1::controlFont(bool bold)
     // Liberation Sans and Arimo share Arial's metrics, which are close to
     // MS Sans Serif's; DejaVu Sans, the usual Linux default, is too wide for
     // "Загружено:" in its 945-twip box.
-    font.setFamilies({u"MS Sans Serif"_s, u"Microsoft Sans Serif"_s, u"Liberation Sans"_s,
-                      u"Arial"_s, u"Arimo"_s});
+    font.setFamilies({ u"MS Sans Serif"_s, u"Microsoft Sans Serif"_s, u"Liberation Sans"_s,
+        u"Arial"_s, u"Arimo"_s });
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(ControlPointSize);
     font.setWeight(bold ? QFont::Bold : QFont::Normal);
@@ -152,8 +152,8 @@ QRect Form1::twipsRect(int left, int top, int width, int height) const
 {
     const qreal dpiX = logicalDpiX();
     const qreal dpiY = logicalDpiY();
-    return {twipsToPixels(left, dpiX), twipsToPixels(top, dpiY), twipsToPixels(width, dpiX),
-            twipsToPixels(height, dpiY)};
+    return { twipsToPixels(left, dpiX), twipsToPixels(top, dpiY), twipsToPixels(width, dpiX),
+        twipsToPixels(height, dpiY) };
 }
 
 void Form1::centreOnScreen()

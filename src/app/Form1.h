@@ -4,7 +4,6 @@
 #include "app/RunView.h"
 
 #include <QWidget>
-
 #include <functional>
 
 class QLabel;

@@ -46,17 +46,17 @@ int RunHeadless(const RunSettings& settings, std::FILE* out)
     SystemClock clock;
     TerminalOutput output(out, IsTerminal(out));
     TerminalRunView view(state, clock, output);
-    TerminalDialogs dialogs(output, IsTerminal(stdin) ? fileno(stdin) : -1,
-                            signals.pendingSignalFd());
+    TerminalDialogs dialogs(
+        output, IsTerminal(stdin) ? fileno(stdin) : -1, signals.pendingSignalFd());
 
     QNetworkAccessManager network;
     PageFetcher pages(network, state.StopRequested);
     FileDownloader downloader(network);
 
-    RunController controller(state, view, dialogs, pages, downloader, clock, settings,
-                             [&output](const QString& path) {
-                                 output.line(u"Файл: "_s + QDir::toNativeSeparators(path));
-                             });
+    RunController controller(
+        state, view, dialogs, pages, downloader, clock, settings, [&output](const QString& path) {
+            output.line(u"Файл: "_s + QDir::toNativeSeparators(path));
+        });
     controller.Command1_Click();
     return ExitStatusFor(controller.lastOutcome());
 }

@@ -8,10 +8,10 @@ namespace zp {
 
 // Exit statuses of a run without a window.
 enum ExitStatus : int {
-    ExitCompleted = 0,      // the catalogue was walked to its end
-    ExitFailed = 1,         // no access to the first page, or the workbook could not be used
-    ExitUsage = 2,          // bad command line
-    ExitStopped = 3,        // stopped by a signal or a declined retry, after saving
+    ExitCompleted = 0, // the catalogue was walked to its end
+    ExitFailed = 1, // no access to the first page, or the workbook could not be used
+    ExitUsage = 2, // bad command line
+    ExitStopped = 3, // stopped by a signal or a declined retry, after saving
 };
 
 // The exit status that tells how a run ended.

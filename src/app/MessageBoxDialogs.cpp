@@ -20,15 +20,15 @@ BoxLook lookOf(MessageStyle style)
     const auto yesNo = QMessageBox::Yes | QMessageBox::No;
     switch (style) {
     case MessageStyle::StopQuestion:
-        return {QMessageBox::Question, yesNo, QMessageBox::Yes};
+        return { QMessageBox::Question, yesNo, QMessageBox::Yes };
     case MessageStyle::RetryPrompt:
-        return {QMessageBox::Critical, yesNo, QMessageBox::Yes};
+        return { QMessageBox::Critical, yesNo, QMessageBox::Yes };
     case MessageStyle::Failure:
-        return {QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok};
+        return { QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok };
     case MessageStyle::Report:
-        return {QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok};
+        return { QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok };
     }
-    return {QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok};
+    return { QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok };
 }
 
 // The program's texts break lines with a carriage return, which a Qt label

@@ -21,7 +21,7 @@ QIcon ProgramIcon()
 {
     initProgramResources();
     QIcon icon;
-    for (const int size : {16, 24, 32, 48})
+    for (const int size : { 16, 24, 32, 48 })
         icon.addFile(u":/icons/zavrinello-%1.png"_s.arg(size), QSize(size, size));
     return icon;
 }

@@ -18,8 +18,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace zp {
 
 RunController::RunController(RunState& state, RunView& view, Dialogs& dialogs, PageReader& pages,
-                             Downloader& downloader, const Clock& clock, RunSettings settings,
-                             ExcelConnection::Handover handover)
+    Downloader& downloader, const Clock& clock, RunSettings settings,
+    ExcelConnection::Handover handover)
     : m_state(state)
     , m_view(view)
     , m_dialogs(dialogs)
@@ -41,7 +41,8 @@ void RunController::Command1_Click()
 
 void RunController::askToStop()
 {
-    if (m_dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s) == MessageAnswer::Yes)
+    if (m_dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s)
+        == MessageAnswer::Yes)
         m_state.StopRequested.set();
 }
 
@@ -52,8 +53,8 @@ void RunController::performRun()
     m_state.StartTime = m_clock.now();
     m_state.NewCount = 0;
 
-    const QString firstPage = UTF8ToUnicode(
-        m_pages.ReadHTML(m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
+    const QString firstPage = UTF8ToUnicode(m_pages.ReadHTML(
+        m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
     if (firstPage.isEmpty()) {
         m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
         m_outcome = RunOutcome::NoSiteAccess;
@@ -76,15 +77,16 @@ void RunController::performRun()
         m_view.setStatusText(QString());
         QCoreApplication::processEvents();
 
-        m_outcome = !saved ? RunOutcome::WorkbookUnusable
+        m_outcome = !saved                  ? RunOutcome::WorkbookUnusable
             : m_state.StopRequested.isSet() ? RunOutcome::Stopped
                                             : RunOutcome::Completed;
         if (m_state.StopRequested.isSet()) {
             m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);
             m_state.StopRequested.clear();
         }
-        m_dialogs.show(MessageStyle::Report, u"Загрузка закончена.\rБыло загружено "_s
-                           + QString::number(m_state.NewCount) + u" новых товаров."_s);
+        m_dialogs.show(MessageStyle::Report,
+            u"Загрузка закончена.\rБыло загружено "_s + QString::number(m_state.NewCount)
+                + u" новых товаров."_s);
         m_view.setStatusText(QString());
     } else {
         m_outcome = RunOutcome::WorkbookUnusable;
@@ -98,9 +100,8 @@ void RunController::crawl(const QString& firstPage)
     CatalogSheet* sheet = m_excel.sheet();
     if (!sheet)
         return;
-    const ScrapeContext context{m_state, *sheet, m_view, m_dialogs, m_pages, m_downloader, m_clock,
-                                m_settings.catalogBaseUrl, m_settings.imageBaseUrl,
-                                m_settings.programFolder};
+    const ScrapeContext context { m_state, *sheet, m_view, m_dialogs, m_pages, m_downloader,
+        m_clock, m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder };
     CatalogCrawler crawler(context);
     crawler.ParseCategory(firstPage, m_settings.catalogBaseUrl + FirstListingPath);
 }

@@ -16,16 +16,16 @@ struct RunState;
 // Where a run reads the shop and writes its files.
 struct RunSettings {
     QString catalogBaseUrl; // scheme and host of the catalogue site, no trailing slash
-    QString imageBaseUrl;   // picture server origin followed by "/picture"
-    QString programFolder;  // holds the workbook and the Images folder
+    QString imageBaseUrl; // picture server origin followed by "/picture"
+    QString programFolder; // holds the workbook and the Images folder
 };
 
 // How the last run ended.
 enum class RunOutcome {
     NotRun,
-    Completed,        // the catalogue was walked to its end and saved
-    Stopped,          // stopped by the user or a declined retry, what was written is saved
-    NoSiteAccess,     // the first listing page could not be had
+    Completed, // the catalogue was walked to its end and saved
+    Stopped, // stopped by the user or a declined retry, what was written is saved
+    NoSiteAccess, // the first listing page could not be had
     WorkbookUnusable, // the workbook could not be opened, created, checked or saved
 };
 
@@ -38,8 +38,8 @@ public:
     static constexpr int PageTimeoutSeconds = 60;
 
     RunController(RunState& state, RunView& view, Dialogs& dialogs, PageReader& pages,
-                  Downloader& downloader, const Clock& clock, RunSettings settings,
-                  ExcelConnection::Handover handover);
+        Downloader& downloader, const Clock& clock, RunSettings settings,
+        ExcelConnection::Handover handover);
 
     void Command1_Click();
 

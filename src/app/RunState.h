@@ -12,10 +12,10 @@ namespace zp {
 struct RunState {
     bool IsRunning = false;
     QDateTime StartTime;
-    qint32 NewCount = 0;         // new products written in this run
-    qint32 NextRow = 0;          // worksheet row of the next new product
+    qint32 NewCount = 0; // new products written in this run
+    qint32 NextRow = 0; // worksheet row of the next new product
     qint32 FixedColumnCount = 0; // 14 once the workbook is ready
-    StopFlag StopRequested;      // the user asked the run to stop
+    StopFlag StopRequested; // the user asked the run to stop
 };
 
 } // namespace zp

@@ -11,9 +11,9 @@ public:
     virtual ~RunView() = default;
 
     virtual void setButtonCaption(const QString& text) = 0; // Command1: "Старт" / "Стоп"
-    virtual void setStatusText(const QString& text) = 0;    // lblCV, the status line
-    virtual void setElapsedText(const QString& text) = 0;   // Label1, "hh:nn:ss"
-    virtual QString counterText() const = 0;                // Label2, the row counter
+    virtual void setStatusText(const QString& text) = 0; // lblCV, the status line
+    virtual void setElapsedText(const QString& text) = 0; // Label1, "hh:nn:ss"
+    virtual QString counterText() const = 0; // Label2, the row counter
     virtual void setCounterText(const QString& text) = 0;
 };
 

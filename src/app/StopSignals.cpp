@@ -15,7 +15,7 @@ namespace zp {
 
 #ifdef Q_OS_UNIX
 namespace {
-int g_signalPipe[2] = {-1, -1};
+int g_signalPipe[2] = { -1, -1 };
 
 extern "C" void forwardStopSignal(int)
 {

@@ -6,7 +6,6 @@
 #include "util/ElapsedTime.h"
 
 #include <QByteArray>
-
 #include <algorithm>
 
 #ifdef Q_OS_UNIX
@@ -96,7 +95,7 @@ MessageAnswer TerminalDialogs::readAnswer()
     QByteArray line;
 #ifdef Q_OS_UNIX
     for (;;) {
-        pollfd watched[2] = {{m_answerFd, POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
+        pollfd watched[2] = { { m_answerFd, POLLIN, 0 }, { m_interruptFd, POLLIN, 0 } };
         const int ready = ::poll(watched, m_interruptFd >= 0 ? 2 : 1, -1);
         if (ready < 0 && errno == EINTR)
             continue;

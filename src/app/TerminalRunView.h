@@ -20,7 +20,7 @@ class TerminalRunView final : public RunView {
 public:
     TerminalRunView(const RunState& state, const Clock& clock, TerminalOutput& out);
 
-    void setButtonCaption(const QString&) override {}
+    void setButtonCaption(const QString&) override { }
     void setStatusText(const QString& text) override;
     void setElapsedText(const QString& text) override;
     QString counterText() const override { return m_counter; }

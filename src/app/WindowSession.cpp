@@ -8,17 +8,18 @@
 namespace zp {
 
 WindowSession::WindowSession(Form1& window, const RunSettings& settings,
-                             ExcelConnection::Handover handover, Dialogs* dialogs)
+    ExcelConnection::Handover handover, Dialogs* dialogs)
     : m_window(window)
     , m_messageBoxes(&window)
     , m_pages(m_network, window.runState().StopRequested)
     , m_downloader(m_network)
     , m_controller(window.runState(), window, dialogs ? *dialogs : m_messageBoxes, m_pages,
-                   m_downloader, m_clock, settings, std::move(handover))
+          m_downloader, m_clock, settings, std::move(handover))
 {
     // The window is the context object and outlives the session, so the
     // connection is taken down by hand.
-    m_clicks = QObject::connect(&window, &Form1::startStopClicked, &window, [this] { onClicked(); });
+    m_clicks
+        = QObject::connect(&window, &Form1::startStopClicked, &window, [this] { onClicked(); });
     window.setCloseGuard([this] { return mayClose(); });
 }
 

@@ -24,7 +24,7 @@ public:
     // dialogs: nullptr shows real message boxes on the window; otherwise the
     // caller's service, which must outlive the session.
     WindowSession(Form1& window, const RunSettings& settings, ExcelConnection::Handover handover,
-                  Dialogs* dialogs = nullptr);
+        Dialogs* dialogs = nullptr);
     ~WindowSession();
 
     WindowSession(const WindowSession&) = delete;

@@ -6,7 +6,6 @@
 #include "app/WindowSession.h"
 
 #include <QApplication>
-
 #include <cstdio>
 #include <memory>
 
@@ -22,8 +21,8 @@ void describeApplication()
 
 zp::RunSettings programSettings()
 {
-    return {QString::fromUtf8(zp::CatalogBaseUrl), QString::fromUtf8(zp::ImageBaseUrl),
-            QCoreApplication::applicationDirPath()};
+    return { QString::fromUtf8(zp::CatalogBaseUrl), QString::fromUtf8(zp::ImageBaseUrl),
+        QCoreApplication::applicationDirPath() };
 }
 
 int runWindow(int argc, char* argv[])

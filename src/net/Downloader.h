@@ -24,8 +24,8 @@ public:
     // localPath holds the complete body only when the result is true and the
     // transfer was not stopped; otherwise nothing is left under localPath.
     virtual bool DownloadFile(const QString& url, const QString& localPath,
-                              DownloadObserver* observer, qint32 minimumSize,
-                              double progressInterval) = 0;
+        DownloadObserver* observer, qint32 minimumSize, double progressInterval)
+        = 0;
 };
 
 } // namespace zp

@@ -52,7 +52,7 @@ bool replace(const QString& temporaryPath, const QString& path, QString* error)
     return false;
 }
 
-void syncFolder(const QString&) {}
+void syncFolder(const QString&) { }
 
 #else
 
@@ -76,14 +76,14 @@ QString errnoText()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-bool writeAndFlush(const QString& temporaryPath, const QString& path, QByteArrayView data,
-                   QString* error)
+bool writeAndFlush(
+    const QString& temporaryPath, const QString& path, QByteArrayView data, QString* error)
 {
     mode_t mode = 0644;
     if (struct stat st; ::stat(QFile::encodeName(path).constData(), &st) == 0)
         mode = st.st_mode & 07777;
     const int fd = ::open(QFile::encodeName(temporaryPath).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {
         setError(error, u"cannot create "_s + temporaryPath + u": "_s + errnoText());
         return false;
@@ -109,7 +109,8 @@ bool replace(const QString& temporaryPath, const QString& path, QString* error)
 // Makes the rename itself durable.
 void syncFolder(const QString& folder)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd
+        = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     ::fsync(fd);
@@ -120,8 +121,8 @@ void syncFolder(const QString& folder)
 
 } // namespace
 
-bool ReplaceFileAtomically(const QString& path, const QString& temporaryPath, QByteArrayView data,
-                           QString* error)
+bool ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, QByteArrayView data, QString* error)
 {
 #ifdef Q_OS_WIN
     const bool written = writeAndFlush(temporaryPath, data, error);

@@ -11,7 +11,7 @@ namespace zp {
 // and the folder is flushed. An existing file's permissions are kept.
 // Returns false, with the reason in *error, when any step failed; path is
 // then untouched and temporaryPath removed.
-bool ReplaceFileAtomically(const QString& path, const QString& temporaryPath, QByteArrayView data,
-                           QString* error);
+bool ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, QByteArrayView data, QString* error);
 
 } // namespace zp

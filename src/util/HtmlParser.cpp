@@ -17,7 +17,7 @@ qint32 FindFrom(const QString& text, const QString& marker, qint32 fromPos)
 }
 
 QString ExtractBetween(const QString& text, const QString& startMarker, const QString& endMarker,
-                       qint32 fromPos, qint32& endPos, qint32& startPos)
+    qint32 fromPos, qint32& endPos, qint32& startPos)
 {
     endPos = 0;
     startPos = FindFrom(text, startMarker, fromPos);

@@ -15,7 +15,7 @@ namespace zp {
 // empty string with endPos > 0. Callers walk a text by feeding endPos back as
 // the next fromPos.
 QString ExtractBetween(const QString& text, const QString& startMarker, const QString& endMarker,
-                       qint32 fromPos, qint32& endPos, qint32& startPos);
+    qint32 fromPos, qint32& endPos, qint32& startPos);
 
 // Plain forward search: the 1-based position of the first occurrence of
 // marker at or after fromPos (0 counts as 1), or 0 when there is none.

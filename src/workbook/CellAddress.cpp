@@ -48,7 +48,8 @@ CellAddress CellAddress::parse(std::string_view text)
     if (i < text.size() && text[i] == '$')
         ++i;
     const std::size_t columnStart = i;
-    while (i < text.size() && ((text[i] >= 'A' && text[i] <= 'Z') || (text[i] >= 'a' && text[i] <= 'z')))
+    while (i < text.size()
+        && ((text[i] >= 'A' && text[i] <= 'Z') || (text[i] >= 'a' && text[i] <= 'z')))
         ++i;
     const int column = parseColumn(text.substr(columnStart, i - columnStart));
     if (i < text.size() && text[i] == '$')
@@ -61,8 +62,8 @@ CellAddress CellAddress::parse(std::string_view text)
             return {};
         row = row * 10 + (text[i] - '0');
     }
-    CellAddress address{row, column};
-    return address.isValid() ? address : CellAddress{};
+    CellAddress address { row, column };
+    return address.isValid() ? address : CellAddress {};
 }
 
 } // namespace zp

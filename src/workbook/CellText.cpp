@@ -87,7 +87,8 @@ std::string CellText::toXml(const QString& text)
         } else if ((u < 0x20 && u != u'\t' && u != u'\n') || u == 0xFFFE || u == 0xFFFF) {
             // Carriage returns too: XML readers turn them into line feeds.
             appendEscape(out, u);
-        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size()
+            && text[i + 1].isLowSurrogate()) {
             appendUtf8(out, QChar::surrogateToUcs4(u, text[i + 1].unicode()));
             ++i;
         } else if (QChar::isSurrogate(u)) {
@@ -117,7 +118,8 @@ QString CellText::fromXml(std::string_view utf8)
     while (i + 6 < utf8.size()) {
         if (utf8[i] == '_' && utf8[i + 1] == 'x' && utf8[i + 6] == '_' && isHex(utf8[i + 2])
             && isHex(utf8[i + 3]) && isHex(utf8[i + 4]) && isHex(utf8[i + 5])) {
-            result += QString::fromUtf8(utf8.data() + plainStart, static_cast<qsizetype>(i - plainStart));
+            result += QString::fromUtf8(
+                utf8.data() + plainStart, static_cast<qsizetype>(i - plainStart));
             const auto code = std::stoi(std::string(utf8.substr(i + 2, 4)), nullptr, 16);
             result += QChar(static_cast<char16_t>(code));
             i += 7;
@@ -126,7 +128,8 @@ QString CellText::fromXml(std::string_view utf8)
             ++i;
         }
     }
-    result += QString::fromUtf8(utf8.data() + plainStart, static_cast<qsizetype>(utf8.size() - plainStart));
+    result += QString::fromUtf8(
+        utf8.data() + plainStart, static_cast<qsizetype>(utf8.size() - plainStart));
     return result;
 }
 

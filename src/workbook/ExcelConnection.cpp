@@ -10,8 +10,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
-ExcelConnection::ExcelConnection(RunState& state, RunView& view, Dialogs& dialogs,
-                                 QString programFolder, Handover handover)
+ExcelConnection::ExcelConnection(
+    RunState& state, RunView& view, Dialogs& dialogs, QString programFolder, Handover handover)
     : m_state(state)
     , m_view(view)
     , m_dialogs(dialogs)
@@ -32,9 +32,9 @@ QString ExcelConnection::findWorkbookFile() const
 {
     // Hidden files are left out, so neither our own save's temporary file nor
     // a spreadsheet application's lock file can be taken for the workbook.
-    const QStringList names = QDir(m_programFolder)
-                                  .entryList({u"Zavrinello.xls*"_s}, QDir::Files,
-                                             QDir::Name | QDir::IgnoreCase);
+    const QStringList names
+        = QDir(m_programFolder)
+              .entryList({ u"Zavrinello.xls*"_s }, QDir::Files, QDir::Name | QDir::IgnoreCase);
     return names.isEmpty() ? QString() : QDir(m_programFolder).filePath(names.first());
 }
 
@@ -48,7 +48,7 @@ bool ExcelConnection::OpenWorkbook()
         m_path = QDir(m_programFolder).filePath(WorkbookLayout::FileName);
         if (!m_book) {
             m_dialogs.show(MessageStyle::Failure,
-                           u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_path) + u'.');
+                u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_path) + u'.');
             m_path.clear();
             return false;
         }
@@ -56,7 +56,7 @@ bool ExcelConnection::OpenWorkbook()
         m_book = WorkbookLayout::open(m_path, &error);
         if (!m_book) {
             m_dialogs.show(MessageStyle::Failure,
-                           u"Не удалось найти файл "_s + QDir::toNativeSeparators(m_path) + u'.');
+                u"Не удалось найти файл "_s + QDir::toNativeSeparators(m_path) + u'.');
             m_path.clear(); // nothing usable to hand over
             return false;
         }
@@ -79,7 +79,7 @@ bool ExcelConnection::SaveWorkbook()
     if (m_book->save())
         return true;
     m_dialogs.show(MessageStyle::Failure,
-                   u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_path) + u'.');
+        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_path) + u'.');
     return false;
 }
 

@@ -3,7 +3,6 @@
 #include "workbook/WorkbookLayout.h"
 
 #include <QString>
-
 #include <functional>
 #include <memory>
 
@@ -23,8 +22,8 @@ public:
     // spreadsheet application; the headless runner prints its path).
     using Handover = std::function<void(const QString& workbookPath)>;
 
-    ExcelConnection(RunState& state, RunView& view, Dialogs& dialogs, QString programFolder,
-                    Handover handover);
+    ExcelConnection(
+        RunState& state, RunView& view, Dialogs& dialogs, QString programFolder, Handover handover);
 
     // True when the workbook engine is available for the run. A new run
     // forgets the previous run's workbook.

@@ -81,9 +81,13 @@ bool SharedStrings::load(const XlsxPackage& package, std::string_view part, QStr
     m_pool.clear();
     m_offsets.clear();
     SharedStringReader reader(*this);
-    const bool ok = package.readChunks(part, [&reader](const char* data, std::size_t size) {
-        return reader.feed(data, size, false);
-    }, error) && reader.feed(nullptr, 0, true);
+    const bool ok = package.readChunks(
+                        part,
+                        [&reader](const char* data, std::size_t size) {
+                            return reader.feed(data, size, false);
+                        },
+                        error)
+        && reader.feed(nullptr, 0, true);
     if (!ok) {
         if (error && !reader.errorText().isEmpty())
             *error = u"shared strings: "_s + reader.errorText();

@@ -11,9 +11,8 @@ namespace zp {
 
 namespace {
 
-const std::initializer_list<std::string_view> styleOrder = {
-    "numFmts", "fonts", "fills", "borders", "cellStyleXfs", "cellXfs",
-    "cellStyles", "dxfs", "tableStyles", "colors", "extLst"};
+const std::initializer_list<std::string_view> styleOrder = { "numFmts", "fonts", "fills", "borders",
+    "cellStyleXfs", "cellXfs", "cellStyles", "dxfs", "tableStyles", "colors", "extLst" };
 
 std::vector<pugi::xml_node> elementChildren(const pugi::xml_node& parent, std::string_view name)
 {
@@ -55,7 +54,8 @@ std::string StyleSheet::newWorkbookXml()
 
 bool StyleSheet::load(const std::string& xml, QString* error)
 {
-    const pugi::xml_parse_result result = m_document.load_buffer(xml.data(), xml.size(), XmlTree::ParseOptions);
+    const pugi::xml_parse_result result
+        = m_document.load_buffer(xml.data(), xml.size(), XmlTree::ParseOptions);
     if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet") {
         if (error)
             *error = u"styles: malformed XML"_s;
@@ -90,15 +90,16 @@ int StyleSheet::findOrAppendXf(int numFmtId, int fillId)
     const auto items = elementChildren(xfs, "xf");
     for (std::size_t i = 0; i < items.size(); ++i) {
         const pugi::xml_node xf = items[i];
-        if (xf.attribute("numFmtId").as_int(0) == numFmtId && xf.attribute("fillId").as_int(0) == fillId
-            && xf.attribute("fontId").as_int(0) == 0 && xf.attribute("borderId").as_int(0) == 0
-            && xf.attribute("xfId").as_int(0) == 0 && !xf.first_child())
+        if (xf.attribute("numFmtId").as_int(0) == numFmtId
+            && xf.attribute("fillId").as_int(0) == fillId && xf.attribute("fontId").as_int(0) == 0
+            && xf.attribute("borderId").as_int(0) == 0 && xf.attribute("xfId").as_int(0) == 0
+            && !xf.first_child())
             return static_cast<int>(i);
     }
     if (items.empty()) {
         // Format 0 is what cells without s= use; keep it General.
         pugi::xml_node general = XmlTree::appendElement(xfs, "xf");
-        for (const char* name : {"numFmtId", "fontId", "fillId", "borderId", "xfId"})
+        for (const char* name : { "numFmtId", "fontId", "fillId", "borderId", "xfId" })
             general.append_attribute(name).set_value(0);
     }
     pugi::xml_node xf = XmlTree::appendElement(xfs, "xf");
@@ -140,10 +141,12 @@ int StyleSheet::textFillStyle(const char* rgb)
     }
     if (fillId < 0) {
         // Fills 0 and 1 are reserved (none, gray125) whatever they say.
-        static constexpr const char* reserved[] = {"none", "gray125"};
+        static constexpr const char* reserved[] = { "none", "gray125" };
         for (std::size_t i = items.size(); i < 2; ++i) {
             pugi::xml_node fill = XmlTree::appendElement(fills, "fill");
-            XmlTree::appendElement(fill, "patternFill").append_attribute("patternType").set_value(reserved[i]);
+            XmlTree::appendElement(fill, "patternFill")
+                .append_attribute("patternType")
+                .set_value(reserved[i]);
         }
         pugi::xml_node fill = XmlTree::appendElement(fills, "fill");
         pugi::xml_node pattern = XmlTree::appendElement(fill, "patternFill");

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <QString>
-
 #include <pugixml.hpp>
-
 #include <string>
 
 namespace zp {

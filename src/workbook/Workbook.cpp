@@ -3,7 +3,6 @@
 #include "workbook/XmlTree.h"
 
 #include <QFileInfo>
-
 #include <cstring>
 #include <vector>
 
@@ -30,7 +29,8 @@ std::string relationshipsPartOf(std::string_view part)
     const auto slash = part.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? part : part.substr(slash + 1);
     const std::string directory = directoryOf(part);
-    return (directory.empty() ? std::string() : directory + "/") + "_rels/" + std::string(name) + ".rels";
+    return (directory.empty() ? std::string() : directory + "/") + "_rels/" + std::string(name)
+        + ".rels";
 }
 
 // The part name a relationship target points to, from the folder of the part
@@ -67,8 +67,8 @@ bool typeIs(std::string_view type, std::string_view suffix)
     return type.ends_with(suffix);
 }
 
-std::optional<std::vector<Relationship>> readRelationships(const XlsxPackage& package, std::string_view ofPart,
-                                                           QString* error)
+std::optional<std::vector<Relationship>> readRelationships(
+    const XlsxPackage& package, std::string_view ofPart, QString* error)
 {
     std::vector<Relationship> result;
     const std::string relsPart = relationshipsPartOf(ofPart);
@@ -84,19 +84,21 @@ std::optional<std::vector<Relationship>> readRelationships(const XlsxPackage& pa
         return std::nullopt;
     }
     const std::string base = directoryOf(ofPart);
-    for (pugi::xml_node rel = document.document_element().first_child(); rel; rel = rel.next_sibling()) {
+    for (pugi::xml_node rel = document.document_element().first_child(); rel;
+         rel = rel.next_sibling()) {
         if (rel.type() != pugi::node_element || XmlTree::localName(rel) != "Relationship")
             continue;
         if (std::strcmp(rel.attribute("TargetMode").value(), "External") == 0)
             continue;
-        result.push_back(Relationship{rel.attribute("Id").value(), rel.attribute("Type").value(),
-                                      resolveTarget(base, rel.attribute("Target").value())});
+        result.push_back(Relationship { rel.attribute("Id").value(), rel.attribute("Type").value(),
+            resolveTarget(base, rel.attribute("Target").value()) });
     }
     return result;
 }
 
 constexpr const char* MainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-constexpr const char* RelationshipNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr const char* RelationshipNamespace
+    = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
 } // namespace
 
@@ -122,28 +124,33 @@ std::unique_ptr<Workbook> Workbook::create(const QString& path, QString* error)
     workbook->m_package = XlsxPackage::create(path);
     XlsxPackage& package = *workbook->m_package;
 
-    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    const std::string declaration
+        = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
     package.write("[Content_Types].xml",
-                  declaration + R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
-                      R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
-                      R"(<Default Extension="xml" ContentType="application/xml"/>)"
-                      R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)"
-                      R"(<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)"
-                      R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)"
-                      R"(</Types>)");
+        declaration
+            + R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+              R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+              R"(<Default Extension="xml" ContentType="application/xml"/>)"
+              R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)"
+              R"(<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)"
+              R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)"
+              R"(</Types>)");
     package.write("_rels/.rels",
-                  declaration + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-                      R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
-                      R"(</Relationships>)");
+        declaration
+            + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+              R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
+              R"(</Relationships>)");
     package.write("xl/workbook.xml",
-                  declaration + "<workbook xmlns=\"" + MainNamespace + "\" xmlns:r=\"" + RelationshipNamespace + "\">"
-                      R"(<bookViews><workbookView/></bookViews>)"
-                      R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets></workbook>)");
+        declaration + "<workbook xmlns=\"" + MainNamespace + "\" xmlns:r=\"" + RelationshipNamespace
+            + "\">"
+              R"(<bookViews><workbookView/></bookViews>)"
+              R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets></workbook>)");
     package.write("xl/_rels/workbook.xml.rels",
-                  declaration + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-                      R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
-                      R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
-                      R"(</Relationships>)");
+        declaration
+            + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+              R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+              R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
+              R"(</Relationships>)");
 
     StyleSheet styles;
     if (!styles.load(StyleSheet::newWorkbookXml(), error))
@@ -153,13 +160,17 @@ std::unique_ptr<Workbook> Workbook::create(const QString& path, QString* error)
     // Every column text-formatted, so that cells typed later by hand are text
     // too; a <col> without a width makes Excel repair the file.
     package.write("xl/worksheets/sheet1.xml",
-                  declaration + "<worksheet xmlns=\"" + MainNamespace + "\" xmlns:r=\"" + RelationshipNamespace + "\">"
-                      R"(<dimension ref="A1"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>)"
-                      R"(<sheetFormatPr defaultRowHeight="15"/>)"
-                      R"(<cols><col min="1" max="16384" width="9.140625" style=")" + std::to_string(textStyle) + R"("/></cols>)"
-                      R"(<sheetData/>)"
-                      R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
-                      R"(</worksheet>)");
+        declaration + "<worksheet xmlns=\"" + MainNamespace + "\" xmlns:r=\""
+            + RelationshipNamespace
+            + "\">"
+              R"(<dimension ref="A1"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>)"
+              R"(<sheetFormatPr defaultRowHeight="15"/>)"
+              R"(<cols><col min="1" max="16384" width="9.140625" style=")"
+            + std::to_string(textStyle)
+            + R"("/></cols>)"
+              R"(<sheetData/>)"
+              R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
+              R"(</worksheet>)");
     if (!workbook->load(error))
         return nullptr;
     return workbook;
@@ -189,7 +200,8 @@ bool Workbook::load(QString* error)
     if (!workbookXml)
         return false;
     pugi::xml_document workbookDocument;
-    if (!workbookDocument.load_buffer(workbookXml->data(), workbookXml->size(), XmlTree::ParseOptions)
+    if (!workbookDocument.load_buffer(
+            workbookXml->data(), workbookXml->size(), XmlTree::ParseOptions)
         || XmlTree::localName(workbookDocument.document_element()) != "workbook")
         return fail(u"malformed workbook part"_s);
     const auto relationships = readRelationships(package, workbookPart, error);
@@ -204,11 +216,13 @@ bool Workbook::load(QString* error)
             sharedStringsPart = rel.target;
     }
     const pugi::xml_node sheets = XmlTree::child(workbookDocument.document_element(), "sheets");
-    for (pugi::xml_node sheet = sheets.first_child(); sheet && m_sheetPart.empty(); sheet = sheet.next_sibling()) {
+    for (pugi::xml_node sheet = sheets.first_child(); sheet && m_sheetPart.empty();
+         sheet = sheet.next_sibling()) {
         if (sheet.type() != pugi::node_element)
             continue;
         std::string id;
-        for (pugi::xml_attribute attribute = sheet.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+        for (pugi::xml_attribute attribute = sheet.first_attribute(); attribute;
+             attribute = attribute.next_attribute()) {
             if (std::string_view(attribute.name()).ends_with(":id"))
                 id = attribute.value();
         }
@@ -239,8 +253,8 @@ bool Workbook::load(QString* error)
         if (!sheetRels)
             return false;
     }
-    m_sheet = Worksheet::load(std::make_shared<const std::string>(std::move(*sheetXml)), std::move(sheetRels),
-                              m_strings, m_styles, error);
+    m_sheet = Worksheet::load(std::make_shared<const std::string>(std::move(*sheetXml)),
+        std::move(sheetRels), m_strings, m_styles, error);
     return m_sheet != nullptr;
 }
 
@@ -258,12 +272,15 @@ bool Workbook::ensureRelationshipContentType(QString* error)
     pugi::xml_node types = document.document_element();
     for (pugi::xml_node node = types.first_child(); node; node = node.next_sibling()) {
         if (XmlTree::localName(node) == "Default"
-            && QString::fromUtf8(node.attribute("Extension").value()).compare(u"rels"_s, Qt::CaseInsensitive) == 0)
+            && QString::fromUtf8(node.attribute("Extension").value())
+                    .compare(u"rels"_s, Qt::CaseInsensitive)
+                == 0)
             return true;
     }
     pugi::xml_node rels = types.prepend_child((XmlTree::prefix(types) + "Default").c_str());
     rels.append_attribute("Extension").set_value("rels");
-    rels.append_attribute("ContentType").set_value("application/vnd.openxmlformats-package.relationships+xml");
+    rels.append_attribute("ContentType")
+        .set_value("application/vnd.openxmlformats-package.relationships+xml");
     m_package->write("[Content_Types].xml", XmlTree::print(document));
     return true;
 }
@@ -273,7 +290,8 @@ bool Workbook::save(QString* error)
     if (m_sheet->isDirty() || !QFileInfo::exists(m_package->path())) {
         m_package->write(m_sheetPart, m_sheet->serialize());
         if (std::optional<std::string> rels = m_sheet->serializeRelationships()) {
-            if (!m_package->contains(m_sheetRelationshipsPart) && !ensureRelationshipContentType(error))
+            if (!m_package->contains(m_sheetRelationshipsPart)
+                && !ensureRelationshipContentType(error))
                 return false;
             m_package->write(m_sheetRelationshipsPart, std::move(*rels));
         }

@@ -6,7 +6,6 @@
 #include "workbook/XlsxPackage.h"
 
 #include <QString>
-
 #include <memory>
 #include <string>
 

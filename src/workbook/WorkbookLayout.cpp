@@ -13,7 +13,7 @@ namespace zp {
 
 QStringList WorkbookLayout::fixedHeaders()
 {
-    QStringList headers{u"Tilausnumero"_s, u"Kuvaus"_s, CheckText};
+    QStringList headers { u"Tilausnumero"_s, u"Kuvaus"_s, CheckText };
     for (int i = 1; i <= 10; ++i)
         headers << u"Категория %1"_s.arg(i);
     headers << u"Картинки"_s;
@@ -128,7 +128,7 @@ int WorkbookLayout::hyperlinkCount() const
 bool WorkbookLayout::writeCell(int row, int column, const QString& text)
 {
     Worksheet& sheet = m_workbook->sheet();
-    if (!CellAddress{row, column}.isValid())
+    if (!CellAddress { row, column }.isValid())
         return false;
     const QString old = column == 1 && row >= 2 ? sheet.cellText(row, 1) : QString();
     if (!sheet.writeText(row, column, text, textStyle()))

@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 
 namespace zp {
@@ -36,7 +35,8 @@ public:
     // The text of cell C1 that marks a workbook of this layout.
     inline static const QString CheckText = QStringLiteral("Lisätarvikkeet");
     // What the user is told when checkLayout() fails.
-    inline static const QString WrongFormatMessage = QStringLiteral("Неверный формат файла \"Zavrinello.xls\".");
+    inline static const QString WrongFormatMessage
+        = QStringLiteral("Неверный формат файла \"Zavrinello.xls\".");
     // Fill of the fixed header cells (Excel's colour index 43).
     static constexpr const char* HeaderFill = "FF99CC00";
 
@@ -91,10 +91,10 @@ private:
     static void count(QHash<QString, int>& counts, const QString& key, int delta);
 
     std::unique_ptr<Workbook> m_workbook;
-    int m_textStyle = -2;                    // -2 until looked up
-    QHash<QString, int> m_storedAddresses;   // column-1 link address -> rows
-    QHash<QString, int> m_storedTexts;       // case-folded column-1 text -> rows
-    QHash<QString, int> m_propertyColumns;   // property header text -> column
+    int m_textStyle = -2; // -2 until looked up
+    QHash<QString, int> m_storedAddresses; // column-1 link address -> rows
+    QHash<QString, int> m_storedTexts; // case-folded column-1 text -> rows
+    QHash<QString, int> m_propertyColumns; // property header text -> column
     int m_lastPropertyColumn = FixedColumnCount;
     QString m_lastError;
 };

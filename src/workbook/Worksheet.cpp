@@ -8,7 +8,6 @@
 #include "workbook/XmlTree.h"
 
 #include <QRandomGenerator>
-
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -19,18 +18,20 @@ namespace zp {
 
 namespace {
 
-constexpr const char* RelationshipNamespace = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-constexpr const char* HyperlinkType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink";
+constexpr const char* RelationshipNamespace
+    = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr const char* HyperlinkType
+    = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink";
 
 // The schema's order of a worksheet's children.
-const std::initializer_list<std::string_view> worksheetOrder = {
-    "sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols", "sheetData", "sheetCalcPr",
-    "sheetProtection", "protectedRanges", "scenarios", "autoFilter", "sortState", "dataConsolidate",
-    "customSheetViews", "mergeCells", "phoneticPr", "conditionalFormatting", "dataValidations",
-    "hyperlinks", "printOptions", "pageMargins", "pageSetup", "headerFooter", "rowBreaks", "colBreaks",
-    "customProperties", "cellWatches", "ignoredErrors", "smartTags", "drawing", "legacyDrawing",
-    "legacyDrawingHF", "drawingHF", "picture", "oleObjects", "controls", "webPublishItems", "tableParts",
-    "extLst"};
+const std::initializer_list<std::string_view> worksheetOrder
+    = { "sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols", "sheetData", "sheetCalcPr",
+          "sheetProtection", "protectedRanges", "scenarios", "autoFilter", "sortState",
+          "dataConsolidate", "customSheetViews", "mergeCells", "phoneticPr",
+          "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions", "pageMargins",
+          "pageSetup", "headerFooter", "rowBreaks", "colBreaks", "customProperties", "cellWatches",
+          "ignoredErrors", "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF",
+          "picture", "oleObjects", "controls", "webPublishItems", "tableParts", "extLst" };
 
 std::uint64_t cellKey(int row, int column)
 {
@@ -45,7 +46,7 @@ int parseInt(std::string_view text, int fallback)
 }
 
 QString resolveText(std::string_view type, std::string_view value, std::string_view inlineText,
-                    const SharedStrings& strings)
+    const SharedStrings& strings)
 {
     if (type == "s")
         return strings.text(parseInt(value, -1));
@@ -62,14 +63,29 @@ void appendAttributeValue(std::string& out, std::string_view value)
 {
     for (const char ch : value) {
         switch (ch) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\t': out += "&#9;"; break;
-        case '\n': out += "&#10;"; break;
-        case '\r': out += "&#13;"; break;
-        default: out += ch;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\t':
+            out += "&#9;";
+            break;
+        case '\n':
+            out += "&#10;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
+        default:
+            out += ch;
         }
     }
 }
@@ -110,7 +126,8 @@ protected:
                 m_inValue = true;
             else if (m_depth == 5 && name == "is")
                 m_inInline = true;
-            else if (m_inInline && ((m_depth == 6 && name == "t") || (m_depth == 7 && m_inRun && name == "t")))
+            else if (m_inInline
+                && ((m_depth == 6 && name == "t") || (m_depth == 7 && m_inRun && name == "t")))
                 m_inInlineText = true;
             else if (m_inInline && m_depth == 6 && name == "r")
                 m_inRun = true;
@@ -121,12 +138,14 @@ protected:
     void endElement(std::string_view name) override
     {
         if (m_depth == 2 && m_inSheetData && name == "sheetData") {
-            sheetDataEnd = eventLength() == 0 ? sheetDataBegin + m_sheetDataTagLength : eventOffset() + eventLength();
+            sheetDataEnd = eventLength() == 0 ? sheetDataBegin + m_sheetDataTagLength
+                                              : eventOffset() + eventLength();
             m_inSheetData = false;
         } else if (m_depth == 3 && m_inRow) {
-            const std::int64_t end = eventLength() == 0 ? m_rowBegin + m_rowTagLength : eventOffset() + eventLength();
-            m_sheet.m_rows.push_back(RowSpan{m_row, static_cast<std::size_t>(m_rowBegin),
-                                             static_cast<std::size_t>(end - m_rowBegin)});
+            const std::int64_t end
+                = eventLength() == 0 ? m_rowBegin + m_rowTagLength : eventOffset() + eventLength();
+            m_sheet.m_rows.push_back(RowSpan { m_row, static_cast<std::size_t>(m_rowBegin),
+                static_cast<std::size_t>(end - m_rowBegin) });
             m_inRow = false;
         } else if (m_depth == 4 && m_collect) {
             const QString text = resolveText(m_type, m_value, m_inline, m_sheet.m_strings);
@@ -224,8 +243,9 @@ Worksheet::Worksheet(const SharedStrings& strings, StyleSheet& styles)
 
 Worksheet::~Worksheet() = default;
 
-std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xml, std::optional<std::string> relsXml,
-                                           const SharedStrings& strings, StyleSheet& styles, QString* error)
+std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xml,
+    std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
+    QString* error)
 {
     auto setError = [error](const QString& text) {
         if (error)
@@ -268,13 +288,15 @@ std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xm
             return nullptr;
         }
     }
-    for (pugi::xml_node rel = sheet->m_rels.document_element().first_child(); rel; rel = rel.next_sibling()) {
+    for (pugi::xml_node rel = sheet->m_rels.document_element().first_child(); rel;
+         rel = rel.next_sibling()) {
         if (rel.type() != pugi::node_element)
             continue;
         const std::string id = rel.attribute("Id").value();
         sheet->m_relationshipsById.emplace(id, rel);
         if (id.starts_with("rId"))
-            sheet->m_nextRelationship = std::max(sheet->m_nextRelationship, parseInt(std::string_view(id).substr(3), 0) + 1);
+            sheet->m_nextRelationship = std::max(
+                sheet->m_nextRelationship, parseInt(std::string_view(id).substr(3), 0) + 1);
     }
 
     sheet->m_lastRow = sheet->m_rows.empty() ? 0 : sheet->m_rows.back().row;
@@ -282,7 +304,8 @@ std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xm
     if (const pugi::xml_node dimension = XmlTree::child(root, "dimension")) {
         const std::string_view ref = dimension.attribute("ref").value();
         const auto colon = ref.find(':');
-        const CellAddress corner = CellAddress::parse(colon == std::string_view::npos ? ref : ref.substr(colon + 1));
+        const CellAddress corner
+            = CellAddress::parse(colon == std::string_view::npos ? ref : ref.substr(colon + 1));
         if (corner.isValid()) {
             sheet->m_lastRow = std::max(sheet->m_lastRow, corner.row);
             sheet->m_lastColumn = std::max(sheet->m_lastColumn, corner.column);
@@ -296,9 +319,11 @@ std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xm
 void Worksheet::readHyperlinks()
 {
     pugi::xml_node root = m_skeleton.document_element();
-    for (pugi::xml_attribute attribute = root.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+    for (pugi::xml_attribute attribute = root.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
         const std::string_view name = attribute.name();
-        if (name.starts_with("xmlns:") && std::strcmp(attribute.value(), RelationshipNamespace) == 0)
+        if (name.starts_with("xmlns:")
+            && std::strcmp(attribute.value(), RelationshipNamespace) == 0)
             m_relationshipPrefix = std::string(name.substr(6));
     }
     const pugi::xml_node links = XmlTree::child(root, "hyperlinks");
@@ -309,7 +334,8 @@ void Worksheet::readHyperlinks()
         const CellAddress address = CellAddress::parse(link.attribute("ref").value());
         if (address.isValid())
             m_hyperlinks[cellKey(address.row, address.column)] = link;
-        for (pugi::xml_attribute attribute = link.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+        for (pugi::xml_attribute attribute = link.first_attribute(); attribute;
+             attribute = attribute.next_attribute()) {
             const std::string_view name = attribute.name();
             if (name.ends_with(":id"))
                 ++m_relationshipUses[attribute.value()];
@@ -323,8 +349,8 @@ void Worksheet::readColumns()
     for (pugi::xml_node col = cols.first_child(); col; col = col.next_sibling()) {
         if (col.type() != pugi::node_element || !col.attribute("style"))
             continue;
-        m_columnStyles.push_back(ColumnStyle{col.attribute("min").as_int(0), col.attribute("max").as_int(0),
-                                             col.attribute("style").as_int(0)});
+        m_columnStyles.push_back(ColumnStyle { col.attribute("min").as_int(0),
+            col.attribute("max").as_int(0), col.attribute("style").as_int(0) });
     }
 }
 
@@ -339,8 +365,8 @@ int Worksheet::columnStyle(int column) const
 
 const Worksheet::RowSpan* Worksheet::findSpan(int row) const
 {
-    const auto it = std::lower_bound(m_rows.begin(), m_rows.end(), row,
-                                     [](const RowSpan& span, int r) { return span.row < r; });
+    const auto it = std::lower_bound(
+        m_rows.begin(), m_rows.end(), row, [](const RowSpan& span, int r) { return span.row < r; });
     return it != m_rows.end() && it->row == row ? &*it : nullptr;
 }
 
@@ -378,10 +404,12 @@ QString Worksheet::textOf(const pugi::xml_node& cell) const
 void Worksheet::parseRow(const RowSpan& span, LiveRow& into) const
 {
     pugi::xml_document fragment;
-    if (!fragment.load_buffer(m_xml->data() + span.offset, span.length, XmlTree::ParseOptions | pugi::parse_fragment))
+    if (!fragment.load_buffer(
+            m_xml->data() + span.offset, span.length, XmlTree::ParseOptions | pugi::parse_fragment))
         return; // the scan accepted these bytes, so this does not happen
     const pugi::xml_node row = fragment.first_child();
-    for (pugi::xml_attribute attribute = row.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+    for (pugi::xml_attribute attribute = row.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
         const std::string_view name = attribute.name();
         if (name == "r" || name == "spans")
             continue;
@@ -405,7 +433,8 @@ void Worksheet::parseRow(const RowSpan& span, LiveRow& into) const
         const CellAddress address = CellAddress::parse(child.attribute("r").value());
         column = address.isValid() ? address.column : column + 1;
         if (!child.attribute("r"))
-            child.prepend_attribute("r").set_value(CellAddress{span.row, column}.toString().c_str());
+            child.prepend_attribute("r").set_value(
+                CellAddress { span.row, column }.toString().c_str());
         LiveCell cell;
         cell.xml = XmlTree::print(child);
         cell.text = textOf(child);
@@ -427,14 +456,16 @@ Worksheet::LiveRow& Worksheet::liveRow(int row)
 
 QString Worksheet::cellText(int row, int column) const
 {
-    if (!CellAddress{row, column}.isValid())
+    if (!CellAddress { row, column }.isValid())
         return {};
     if (const auto live = m_liveRows.find(row); live != m_liveRows.end()) {
         const auto cell = live->second.cells.find(column);
         return cell == live->second.cells.end() ? QString() : cell->second.text;
     }
     if (column == 1)
-        return static_cast<std::size_t>(row) < m_columnA.size() ? m_columnA[static_cast<std::size_t>(row)] : QString();
+        return static_cast<std::size_t>(row) < m_columnA.size()
+            ? m_columnA[static_cast<std::size_t>(row)]
+            : QString();
     if (row == 1) {
         const auto it = m_header.find(column);
         return it == m_header.end() ? QString() : it->second;
@@ -456,7 +487,7 @@ std::string Worksheet::cellXml(int row, int column, const QString& text, int sty
     xml += '<';
     xml += p;
     xml += "c r=\"";
-    xml += CellAddress{row, column}.toString();
+    xml += CellAddress { row, column }.toString();
     xml += '"';
     if (style >= 0) {
         xml += " s=\"";
@@ -485,7 +516,7 @@ std::string Worksheet::cellXml(int row, int column, const QString& text, int sty
 
 bool Worksheet::writeText(int row, int column, const QString& text, int style)
 {
-    if (!CellAddress{row, column}.isValid())
+    if (!CellAddress { row, column }.isValid())
         return false;
     const QString limited = CellText::limited(text);
     LiveRow& live = liveRow(row);
@@ -505,7 +536,7 @@ bool Worksheet::writeText(int row, int column, const QString& text, int style)
 
 bool Worksheet::setCellStyle(int row, int column, int style)
 {
-    if (!CellAddress{row, column}.isValid())
+    if (!CellAddress { row, column }.isValid())
         return false;
     LiveRow& live = liveRow(row);
     LiveCell& cell = live.cells[column];
@@ -537,7 +568,8 @@ QString Worksheet::hyperlinkAddress(int row, int column) const
     const auto it = m_hyperlinks.find(cellKey(row, column));
     if (it == m_hyperlinks.end())
         return {};
-    for (pugi::xml_attribute attribute = it->second.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+    for (pugi::xml_attribute attribute = it->second.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
         if (std::string_view(attribute.name()).ends_with(":id")) {
             if (const pugi::xml_node rel = relationship(attribute.value()))
                 return QString::fromUtf8(rel.attribute("Target").value());
@@ -548,10 +580,12 @@ QString Worksheet::hyperlinkAddress(int row, int column) const
 
 Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString& address)
 {
-    if (!CellAddress{row, column}.isValid() || address.isEmpty() || address.size() > MaxAddressLength)
+    if (!CellAddress { row, column }.isValid() || address.isEmpty()
+        || address.size() > MaxAddressLength)
         return LinkResult::Refused;
     for (const QChar ch : address) {
-        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F || ch.isSurrogate() || ch.unicode() >= 0xFFFE)
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F || ch.isSurrogate()
+            || ch.unicode() >= 0xFFFE)
             return LinkResult::Refused;
     }
     const QByteArray target = address.toUtf8();
@@ -610,7 +644,7 @@ Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString
 
     pugi::xml_node links = XmlTree::ensureChild(root, "hyperlinks", worksheetOrder);
     pugi::xml_node link = XmlTree::appendElement(links, "hyperlink");
-    link.append_attribute("ref").set_value(CellAddress{row, column}.toString().c_str());
+    link.append_attribute("ref").set_value(CellAddress { row, column }.toString().c_str());
     link.append_attribute(idName.c_str()).set_value(addRelationship().c_str());
     m_hyperlinks[key] = link;
     ++m_hyperlinkCount;
@@ -624,7 +658,8 @@ Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString
 int Worksheet::firstEmptyRowInColumnA(int fromRow) const
 {
     int row = std::max(fromRow, 1);
-    while (static_cast<std::size_t>(row) < m_columnA.size() && !m_columnA[static_cast<std::size_t>(row)].isEmpty())
+    while (static_cast<std::size_t>(row) < m_columnA.size()
+        && !m_columnA[static_cast<std::size_t>(row)].isEmpty())
         ++row;
     return row;
 }
@@ -635,15 +670,17 @@ std::shared_ptr<const std::string> Worksheet::serialize()
     if (pugi::xml_node dimension = XmlTree::child(root, "dimension")) {
         const std::string ref = m_lastRow == 0
             ? std::string("A1")
-            : "A1:" + CellAddress{m_lastRow, std::max(m_lastColumn, 1)}.toString();
+            : "A1:" + CellAddress { m_lastRow, std::max(m_lastColumn, 1) }.toString();
         if (!dimension.attribute("ref"))
             dimension.append_attribute("ref");
         dimension.attribute("ref").set_value(ref.c_str());
     }
-    if (pugi::xml_node links = XmlTree::child(root, "hyperlinks"); links && !XmlTree::child(links, "hyperlink"))
+    if (pugi::xml_node links = XmlTree::child(root, "hyperlinks");
+        links && !XmlTree::child(links, "hyperlink"))
         root.remove_child(links);
 
-    const std::string marker = "zp-rows-" + std::to_string(QRandomGenerator::global()->generate64());
+    const std::string marker
+        = "zp-rows-" + std::to_string(QRandomGenerator::global()->generate64());
     pugi::xml_node sheetData = XmlTree::child(root, "sheetData");
     pugi::xml_node comment = sheetData.append_child(pugi::node_comment);
     comment.set_value(marker.c_str());
@@ -678,13 +715,13 @@ std::shared_ptr<const std::string> Worksheet::serialize()
             *out += p;
             *out += "row>";
         }
-        spans.push_back(RowSpan{row, begin, out->size() - begin});
+        spans.push_back(RowSpan { row, begin, out->size() - begin });
     };
     auto original = m_rows.begin();
     auto live = m_liveRows.begin();
     while (original != m_rows.end() || live != m_liveRows.end()) {
         if (live == m_liveRows.end() || (original != m_rows.end() && original->row < live->first)) {
-            spans.push_back(RowSpan{original->row, out->size(), original->length});
+            spans.push_back(RowSpan { original->row, out->size(), original->length });
             out->append(*m_xml, original->offset, original->length);
             ++original;
         } else {

@@ -1,13 +1,11 @@
 #pragma once
 
 #include <QString>
-
-#include <pugixml.hpp>
-
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <pugixml.hpp>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,9 +34,10 @@ public:
     static constexpr int MaxAddressLength = 2079;
 
     enum class LinkResult {
-        Linked,       // the cell links to the address now
+        Linked, // the cell links to the address now
         LimitReached, // the sheet holds MaxHyperlinks links; nothing changed
-        Refused,      // the address is empty, too long or has control characters, or the cell is outside the sheet
+        Refused, // the address is empty, too long or has control characters, or the cell is outside
+                 // the sheet
     };
 
     ~Worksheet();
@@ -48,8 +47,8 @@ public:
     // Returns nullptr with *error set when the XML is malformed or not a
     // worksheet.
     static std::unique_ptr<Worksheet> load(std::shared_ptr<const std::string> xml,
-                                           std::optional<std::string> relsXml, const SharedStrings& strings,
-                                           StyleSheet& styles, QString* error);
+        std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
+        QString* error);
 
     // The text a cell shows: strings, numbers as written, booleans as
     // TRUE/FALSE, error values; empty for an empty or missing cell.
@@ -103,13 +102,13 @@ private:
     struct LiveCell {
         std::string xml; // the <c> element as it will be saved
         QString text;
-        int style = -1;  // s= of the cell, -1 when none
+        int style = -1; // s= of the cell, -1 when none
     };
     struct LiveRow {
         std::string attributes; // of the <row> element except r and spans, serialized
-        int style = -1;         // row style applying to new cells, -1 when none
+        int style = -1; // row style applying to new cells, -1 when none
         std::map<int, LiveCell> cells;
-        std::string tail;       // children after the cells (extLst)
+        std::string tail; // children after the cells (extLst)
     };
     class Scanner;
 
@@ -130,11 +129,11 @@ private:
     StyleSheet& m_styles;
 
     std::shared_ptr<const std::string> m_xml; // the sheet as last read or saved
-    std::vector<RowSpan> m_rows;              // row elements in m_xml, ascending
-    std::map<int, LiveRow> m_liveRows;        // rows written since then
-    pugi::xml_document m_skeleton;            // the sheet with an empty sheetData
-    std::string m_mainPrefix;                 // "x:" when the sheet's elements carry one
-    std::string m_relationshipPrefix;         // prefix of the relationship namespace, once known
+    std::vector<RowSpan> m_rows; // row elements in m_xml, ascending
+    std::map<int, LiveRow> m_liveRows; // rows written since then
+    pugi::xml_document m_skeleton; // the sheet with an empty sheetData
+    std::string m_mainPrefix; // "x:" when the sheet's elements carry one
+    std::string m_relationshipPrefix; // prefix of the relationship namespace, once known
 
     pugi::xml_document m_rels;
     bool m_relsDirty = false;
@@ -152,8 +151,8 @@ private:
     };
     std::vector<ColumnStyle> m_columnStyles;
 
-    std::vector<QString> m_columnA;     // row -> text in column 1
-    std::map<int, QString> m_header;    // column -> text in row 1
+    std::vector<QString> m_columnA; // row -> text in column 1
+    std::map<int, QString> m_header; // column -> text in row 1
     int m_lastRow = 0;
     int m_lastColumn = 0;
 

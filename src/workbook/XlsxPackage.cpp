@@ -5,10 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <zip.h>
-
 #include <algorithm>
+#include <zip.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -20,7 +18,7 @@ std::string lowerAscii(std::string_view text)
 {
     std::string lower(text);
     std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; });
+        [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; });
     return lower;
 }
 
@@ -75,7 +73,8 @@ std::unique_ptr<XlsxPackage> XlsxPackage::create(const QString& path)
 bool XlsxPackage::reopen(QString* error)
 {
     int code = 0;
-    zip_t* archive = zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    zip_t* archive
+        = zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
     if (!archive) {
         zip_error_t zerr;
         zip_error_init_with_code(&zerr, code);
@@ -100,7 +99,7 @@ bool XlsxPackage::reopen(QString* error)
             return false;
         }
         byName.emplace(lowerAscii(name), entries.size());
-        entries.push_back(Entry{name, i, nullptr});
+        entries.push_back(Entry { name, i, nullptr });
     }
     if (m_zip)
         zip_discard(m_zip);
@@ -123,8 +122,8 @@ bool XlsxPackage::contains(std::string_view name) const
     return find(name) != nullptr;
 }
 
-bool XlsxPackage::readChunks(std::string_view name, const std::function<bool(const char*, std::size_t)>& sink,
-                             QString* error) const
+bool XlsxPackage::readChunks(std::string_view name,
+    const std::function<bool(const char*, std::size_t)>& sink, QString* error) const
 {
     const Entry* entry = find(name);
     const QString partName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
@@ -148,7 +147,8 @@ bool XlsxPackage::readChunks(std::string_view name, const std::function<bool(con
     }
     zip_file_t* file = zip_fopen_index(m_zip, static_cast<zip_uint64_t>(entry->sourceIndex), 0);
     if (!file) {
-        setError(error, u"cannot read part "_s + partName + u": "_s + zipErrorText(zip_get_error(m_zip)));
+        setError(error,
+            u"cannot read part "_s + partName + u": "_s + zipErrorText(zip_get_error(m_zip)));
         return false;
     }
     std::vector<char> buffer(256 * 1024);
@@ -157,7 +157,8 @@ bool XlsxPackage::readChunks(std::string_view name, const std::function<bool(con
     for (;;) {
         const zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
         if (n < 0) {
-            setError(error, u"damaged part "_s + partName + u": "_s + zipErrorText(zip_file_get_error(file)));
+            setError(error,
+                u"damaged part "_s + partName + u": "_s + zipErrorText(zip_file_get_error(file)));
             ok = false;
             break;
         }
@@ -191,10 +192,13 @@ std::optional<std::string> XlsxPackage::read(std::string_view name, QString* err
     } else if (entry) {
         return *entry->data;
     }
-    const bool ok = readChunks(name, [&data](const char* chunk, std::size_t size) {
-        data.append(chunk, size);
-        return true;
-    }, error);
+    const bool ok = readChunks(
+        name,
+        [&data](const char* chunk, std::size_t size) {
+            data.append(chunk, size);
+            return true;
+        },
+        error);
     if (!ok)
         return std::nullopt;
     return data;
@@ -215,7 +219,7 @@ void XlsxPackage::write(std::string_view name, std::shared_ptr<const std::string
         return;
     }
     m_byName.emplace(key, m_entries.size());
-    m_entries.push_back(Entry{std::string(name), -1, std::move(data)});
+    m_entries.push_back(Entry { std::string(name), -1, std::move(data) });
 }
 
 std::optional<std::string> XlsxPackage::buildArchive(QString* error)
@@ -258,8 +262,10 @@ std::optional<std::string> XlsxPackage::buildArchive(QString* error)
             zip_stat_init(&st);
             if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), 0, &st) != 0)
                 return fail(u"cannot stat part"_s);
-            method = (st.valid & ZIP_STAT_COMP_METHOD) ? static_cast<zip_int32_t>(st.comp_method) : ZIP_CM_DEFLATE;
-            source = zip_source_zip(out, m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), ZIP_FL_COMPRESSED, 0, -1);
+            method = (st.valid & ZIP_STAT_COMP_METHOD) ? static_cast<zip_int32_t>(st.comp_method)
+                                                       : ZIP_CM_DEFLATE;
+            source = zip_source_zip(
+                out, m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), ZIP_FL_COMPRESSED, 0, -1);
         }
         if (!source)
             return fail(u"cannot add part"_s);
@@ -268,7 +274,9 @@ std::optional<std::string> XlsxPackage::buildArchive(QString* error)
             zip_source_free(source);
             return fail(u"cannot add part"_s);
         }
-        if (zip_set_file_compression(out, static_cast<zip_uint64_t>(index), method, entry.data ? level : 0) != 0)
+        if (zip_set_file_compression(
+                out, static_cast<zip_uint64_t>(index), method, entry.data ? level : 0)
+            != 0)
             return fail(u"cannot set compression"_s);
     }
 
@@ -308,7 +316,7 @@ bool XlsxPackage::save(QString* error)
         return false;
 
     if (!ReplaceFileAtomically(m_path, temporaryPath(m_path),
-                               QByteArrayView(bytes->data(), qsizetype(bytes->size())), error))
+            QByteArrayView(bytes->data(), qsizetype(bytes->size())), error))
         return false;
     bytes.reset();
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -49,8 +48,8 @@ public:
 
     // The part in chunks handed to sink, which returns false to stop (the
     // read then fails). The same bounds as read().
-    bool readChunks(std::string_view name, const std::function<bool(const char*, std::size_t)>& sink,
-                    QString* error) const;
+    bool readChunks(std::string_view name,
+        const std::function<bool(const char*, std::size_t)>& sink, QString* error) const;
 
     // Replaces the part's contents, or adds the part at the end. The data is
     // shared, not copied; it must not change until the next save() returns.
@@ -69,7 +68,7 @@ public:
 private:
     struct Entry {
         std::string name;
-        std::int64_t sourceIndex = -1;   // index in m_zip, -1 when only in memory
+        std::int64_t sourceIndex = -1; // index in m_zip, -1 when only in memory
         std::shared_ptr<const std::string> data; // replaced contents
     };
 

@@ -1,8 +1,7 @@
 #include "workbook/XmlStream.h"
 
-#include <expat.h>
-
 #include <cstring>
+#include <expat.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -17,11 +16,14 @@ XmlStream::XmlStream()
         [](void* self, const XML_Char* name, const XML_Char** attributes) {
             static_cast<XmlStream*>(self)->startElement(localName(name), attributes);
         },
-        [](void* self, const XML_Char* name) { static_cast<XmlStream*>(self)->endElement(localName(name)); });
+        [](void* self, const XML_Char* name) {
+            static_cast<XmlStream*>(self)->endElement(localName(name));
+        });
     setCharactersWanted(true);
-    XML_SetStartDoctypeDeclHandler(m_parser, [](void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-        static_cast<XmlStream*>(self)->fail(u"document type declarations are not accepted"_s);
-    });
+    XML_SetStartDoctypeDeclHandler(
+        m_parser, [](void* self, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+            static_cast<XmlStream*>(self)->fail(u"document type declarations are not accepted"_s);
+        });
 }
 
 XmlStream::~XmlStream()
@@ -44,7 +46,7 @@ const char* XmlStream::attribute(const char** attributes, std::string_view name)
     return nullptr;
 }
 
-void XmlStream::characters(std::string_view) {}
+void XmlStream::characters(std::string_view) { }
 
 void XmlStream::setCharactersWanted(bool wanted)
 {
@@ -53,7 +55,8 @@ void XmlStream::setCharactersWanted(bool wanted)
         return;
     }
     XML_SetCharacterDataHandler(m_parser, [](void* self, const XML_Char* text, int length) {
-        static_cast<XmlStream*>(self)->characters(std::string_view(text, static_cast<std::size_t>(length)));
+        static_cast<XmlStream*>(self)->characters(
+            std::string_view(text, static_cast<std::size_t>(length)));
     });
 }
 
@@ -83,7 +86,8 @@ bool XmlStream::feed(const char* data, std::size_t size, bool last)
     do {
         const std::size_t n = size < slice ? size : slice;
         const bool final = last && n == size;
-        if (XML_Parse(m_parser, data, static_cast<int>(n), final ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
+        if (XML_Parse(m_parser, data, static_cast<int>(n), final ? XML_TRUE : XML_FALSE)
+            != XML_STATUS_OK) {
             if (m_error.isEmpty())
                 m_error = u"malformed XML at line %1: %2"_s.arg(XML_GetCurrentLineNumber(m_parser))
                               .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(m_parser))));

@@ -9,7 +9,10 @@ namespace {
 
 struct StringWriter final : pugi::xml_writer {
     std::string text;
-    void write(const void* data, std::size_t size) override { text.append(static_cast<const char*>(data), size); }
+    void write(const void* data, std::size_t size) override
+    {
+        text.append(static_cast<const char*>(data), size);
+    }
 };
 
 } // namespace
@@ -42,8 +45,8 @@ pugi::xml_node XmlTree::appendElement(pugi::xml_node parent, std::string_view na
     return parent.append_child((prefix(parent) + std::string(name)).c_str());
 }
 
-pugi::xml_node XmlTree::ensureChild(pugi::xml_node parent, std::string_view name,
-                                    std::initializer_list<std::string_view> order)
+pugi::xml_node XmlTree::ensureChild(
+    pugi::xml_node parent, std::string_view name, std::initializer_list<std::string_view> order)
 {
     if (pugi::xml_node existing = child(parent, name))
         return existing;
@@ -78,7 +81,8 @@ std::string XmlTree::print(const pugi::xml_node& node)
 
 std::string XmlTree::namespacePrefix(pugi::xml_node root, const char* uri, const char* suggested)
 {
-    for (pugi::xml_attribute attribute = root.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+    for (pugi::xml_attribute attribute = root.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
         const std::string_view name = attribute.name();
         if (name.starts_with("xmlns:") && std::strcmp(attribute.value(), uri) == 0)
             return std::string(name.substr(6));

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <initializer_list>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 
@@ -28,7 +27,7 @@ public:
     // before the first child that comes after it in order (the schema's
     // sequence of the parent's children, name included).
     static pugi::xml_node ensureChild(pugi::xml_node parent, std::string_view name,
-                                      std::initializer_list<std::string_view> order);
+        std::initializer_list<std::string_view> order);
 
     // Appends a child element named with the parent's prefix.
     static pugi::xml_node appendElement(pugi::xml_node parent, std::string_view name);

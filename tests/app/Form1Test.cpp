@@ -1,7 +1,5 @@
 #include "app/Form1.h"
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -10,8 +8,8 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <iostream>
 #include <memory>
 
@@ -36,12 +34,12 @@ struct ControlLayout {
 const std::vector<ControlLayout>& controlLayouts()
 {
     static const std::vector<ControlLayout> layouts = {
-        {"Command1", true, u"Старт"_s, 8265, 600, 1665, 420, true, 0, {u"Стоп"_s}},
-        {"Label3", false, u"Загружено:"_s, 90, 720, 945, 285, false, 4, {}},
-        {"Label2", false, u"0"_s, 1020, 735, 1110, 315, false, 3, {u"1"_s, u"9999999"_s}},
-        {"Label1", false, u"00:00:00"_s, 2280, 735, 1155, 255, false, 2, {u"23:59:59"_s}},
-        {"lblCV", false, u"Прогресс:"_s, 90, 135, 9870, 435, true, 1,
-         {u"Подключение к Excel"_s, u"Открытие файла Excel ..."_s}},
+        { "Command1", true, u"Старт"_s, 8265, 600, 1665, 420, true, 0, { u"Стоп"_s } },
+        { "Label3", false, u"Загружено:"_s, 90, 720, 945, 285, false, 4, {} },
+        { "Label2", false, u"0"_s, 1020, 735, 1110, 315, false, 3, { u"1"_s, u"9999999"_s } },
+        { "Label1", false, u"00:00:00"_s, 2280, 735, 1155, 255, false, 2, { u"23:59:59"_s } },
+        { "lblCV", false, u"Прогресс:"_s, 90, 135, 9870, 435, true, 1,
+            { u"Подключение к Excel"_s, u"Открытие файла Excel ..."_s } },
     };
     return layouts;
 }
@@ -106,7 +104,8 @@ TEST_F(Form1Test, ControlsInOrderOfCreation)
     for (QObject* child : form->children())
         if (child->isWidgetType())
             names.append(child->objectName());
-    EXPECT_EQ(names, (QStringList{u"Command1"_s, u"Label3"_s, u"Label2"_s, u"Label1"_s, u"lblCV"_s}));
+    EXPECT_EQ(
+        names, (QStringList { u"Command1"_s, u"Label3"_s, u"Label2"_s, u"Label1"_s, u"lblCV"_s }));
 }
 
 TEST_F(Form1Test, FocusChainFollowsTabIndexAndLabelsStayUnfocusable)
@@ -123,11 +122,11 @@ TEST_F(Form1Test, FocusChainFollowsTabIndexAndLabelsStayUnfocusable)
     EXPECT_EQ(w, form.get()); // the chain closes through the window
 
     EXPECT_EQ(control("Command1")->focusPolicy(), Qt::StrongFocus);
-    for (const char* label : {"Label1", "Label2", "Label3", "lblCV"})
+    for (const char* label : { "Label1", "Label2", "Label3", "lblCV" })
         EXPECT_EQ(control(label)->focusPolicy(), Qt::NoFocus) << label;
 }
 
-class Form1ControlTest : public Form1Test, public ::testing::WithParamInterface<ControlLayout> {};
+class Form1ControlTest : public Form1Test, public ::testing::WithParamInterface<ControlLayout> { };
 
 TEST_P(Form1ControlTest, CaptionGeometryAndFont)
 {
@@ -136,14 +135,15 @@ TEST_P(Form1ControlTest, CaptionGeometryAndFont)
     ASSERT_NE(w, nullptr);
     ASSERT_EQ(qobject_cast<QPushButton*>(w) != nullptr, layout.isButton);
 
-    const QString text = layout.isButton ? static_cast<QPushButton*>(w)->text()
-                                       : static_cast<QLabel*>(w)->text();
+    const QString text
+        = layout.isButton ? static_cast<QPushButton*>(w)->text() : static_cast<QLabel*>(w)->text();
     EXPECT_EQ(text, layout.caption);
 
     const qreal dpiX = form->logicalDpiX();
     const qreal dpiY = form->logicalDpiY();
-    EXPECT_EQ(w->geometry(), QRect(px(layout.left, dpiX), px(layout.top, dpiY), px(layout.width, dpiX),
-                                   px(layout.height, dpiY)));
+    EXPECT_EQ(w->geometry(),
+        QRect(px(layout.left, dpiX), px(layout.top, dpiY), px(layout.width, dpiX),
+            px(layout.height, dpiY)));
 
     EXPECT_DOUBLE_EQ(w->font().pointSizeF(), 8.25);
     EXPECT_EQ(w->font().weight(), layout.bold ? 700 : 400);
@@ -171,7 +171,7 @@ TEST_P(Form1ControlTest, CaptionsFitTheirBox)
     }
 
     const QFontMetrics metrics(w->font());
-    QStringList texts{layout.caption};
+    QStringList texts { layout.caption };
     texts += layout.laterTexts;
     for (const QString& text : texts) {
         const int width = metrics.horizontalAdvance(text);
@@ -184,7 +184,7 @@ TEST_P(Form1ControlTest, CaptionsFitTheirBox)
 }
 
 INSTANTIATE_TEST_SUITE_P(Controls, Form1ControlTest, ::testing::ValuesIn(controlLayouts()),
-                         [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ViewCase {
     const char* name;
@@ -194,7 +194,7 @@ struct ViewCase {
     friend void PrintTo(const ViewCase& c, std::ostream* os) { *os << c.name; }
 };
 
-class Form1ViewTest : public Form1Test, public ::testing::WithParamInterface<ViewCase> {};
+class Form1ViewTest : public Form1Test, public ::testing::WithParamInterface<ViewCase> { };
 
 TEST_P(Form1ViewTest, SetterReachesItsControlOnly)
 {
@@ -205,7 +205,7 @@ TEST_P(Form1ViewTest, SetterReachesItsControlOnly)
     for (const ControlLayout& layout : controlLayouts()) {
         QWidget* w = control(layout.name);
         const QString text = layout.isButton ? static_cast<QPushButton*>(w)->text()
-                                           : static_cast<QLabel*>(w)->text();
+                                             : static_cast<QLabel*>(w)->text();
         if (std::string_view(layout.name) == c.control)
             EXPECT_EQ(text, u"Стоп 12"_s) << layout.name;
         else
@@ -213,12 +213,11 @@ TEST_P(Form1ViewTest, SetterReachesItsControlOnly)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Setters, Form1ViewTest,
-    ::testing::Values(ViewCase{"ButtonCaption", &RunView::setButtonCaption, "Command1"},
-                      ViewCase{"StatusText", &RunView::setStatusText, "lblCV"},
-                      ViewCase{"ElapsedText", &RunView::setElapsedText, "Label1"},
-                      ViewCase{"CounterText", &RunView::setCounterText, "Label2"}),
+INSTANTIATE_TEST_SUITE_P(Setters, Form1ViewTest,
+    ::testing::Values(ViewCase { "ButtonCaption", &RunView::setButtonCaption, "Command1" },
+        ViewCase { "StatusText", &RunView::setStatusText, "lblCV" },
+        ViewCase { "ElapsedText", &RunView::setElapsedText, "Label1" },
+        ViewCase { "CounterText", &RunView::setCounterText, "Label2" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Form1Test, CounterTextReadsTheCounterLabel)

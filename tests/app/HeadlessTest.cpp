@@ -9,9 +9,8 @@
 #include "app/TerminalRunView.h"
 #include "scrape/FakeClock.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <memory>
 #include <unistd.h>
 
@@ -80,7 +79,7 @@ public:
     }
 
 private:
-    int m_fds[2] = {-1, -1};
+    int m_fds[2] = { -1, -1 };
 };
 
 // --- command line -----------------------------------------------------------
@@ -92,45 +91,55 @@ struct CommandCase {
     QStringList textContains;
 };
 
-class ParseCommandLineTest : public ::testing::TestWithParam<CommandCase> {};
+class ParseCommandLineTest : public ::testing::TestWithParam<CommandCase> { };
 
 TEST_P(ParseCommandLineTest, ModeAndText)
 {
     const CommandCase& c = GetParam();
-    const CommandLine command = ParseCommandLine(QStringList{u"zavrinello-parser"_s} + c.arguments);
+    const CommandLine command
+        = ParseCommandLine(QStringList { u"zavrinello-parser"_s } + c.arguments);
     EXPECT_EQ(command.mode, c.mode);
     for (const QString& part : c.textContains)
-        EXPECT_TRUE(command.text.contains(part)) << command.text.toStdString() << "\n  lacks "
-                                                 << part.toStdString();
+        EXPECT_TRUE(command.text.contains(part))
+            << command.text.toStdString() << "\n  lacks " << part.toStdString();
     if (c.textContains.isEmpty()) {
         EXPECT_TRUE(command.text.isEmpty()) << command.text.toStdString();
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, ParseCommandLineTest,
-    ::testing::Values(
-        CommandCase{"none", {}, CommandLine::Mode::Window, {}},
-        CommandCase{"headless", {u"--headless"_s}, CommandLine::Mode::Headless, {}},
-        CommandCase{"help", {u"--help"_s}, CommandLine::Mode::Help, {u"Usage:"_s, u"--headless"_s, u"--version"_s}},
-        CommandCase{"helpShort", {u"-h"_s}, CommandLine::Mode::Help, {u"--headless"_s}},
-        CommandCase{"helpWinsOverHeadless", {u"--headless"_s, u"--help"_s}, CommandLine::Mode::Help, {u"--headless"_s}},
-        CommandCase{"version", {u"--version"_s}, CommandLine::Mode::Version, {u"zavrinello-parser 1."_s}},
-        CommandCase{"versionShort", {u"-v"_s}, CommandLine::Mode::Version, {u"zavrinello-parser "_s}},
-        CommandCase{"unknownOption", {u"--frobnicate"_s}, CommandLine::Mode::UsageError, {u"frobnicate"_s, u"Usage:"_s, u"--headless"_s}},
-        CommandCase{"unknownWithHeadless", {u"--headless"_s, u"-x"_s}, CommandLine::Mode::UsageError, {u"x"_s, u"Usage:"_s}},
-        CommandCase{"positional", {u"book.xlsx"_s}, CommandLine::Mode::UsageError, {u"book.xlsx"_s, u"Usage:"_s}},
-        CommandCase{"positionalAfterHeadless", {u"--headless"_s, u"a"_s, u"b"_s}, CommandLine::Mode::UsageError, {u"a b"_s, u"Usage:"_s}},
-        CommandCase{"helpAllIsNotOffered", {u"--help-all"_s}, CommandLine::Mode::UsageError, {u"help-all"_s, u"Usage:"_s}},
-        CommandCase{"valueForAFlag", {u"--headless=yes"_s}, CommandLine::Mode::UsageError, {u"headless"_s, u"Usage:"_s}}),
+INSTANTIATE_TEST_SUITE_P(Arguments, ParseCommandLineTest,
+    ::testing::Values(CommandCase { "none", {}, CommandLine::Mode::Window, {} },
+        CommandCase { "headless", { u"--headless"_s }, CommandLine::Mode::Headless, {} },
+        CommandCase { "help", { u"--help"_s }, CommandLine::Mode::Help,
+            { u"Usage:"_s, u"--headless"_s, u"--version"_s } },
+        CommandCase { "helpShort", { u"-h"_s }, CommandLine::Mode::Help, { u"--headless"_s } },
+        CommandCase { "helpWinsOverHeadless", { u"--headless"_s, u"--help"_s },
+            CommandLine::Mode::Help, { u"--headless"_s } },
+        CommandCase { "version", { u"--version"_s }, CommandLine::Mode::Version,
+            { u"zavrinello-parser 1."_s } },
+        CommandCase {
+            "versionShort", { u"-v"_s }, CommandLine::Mode::Version, { u"zavrinello-parser "_s } },
+        CommandCase { "unknownOption", { u"--frobnicate"_s }, CommandLine::Mode::UsageError,
+            { u"frobnicate"_s, u"Usage:"_s, u"--headless"_s } },
+        CommandCase { "unknownWithHeadless", { u"--headless"_s, u"-x"_s },
+            CommandLine::Mode::UsageError, { u"x"_s, u"Usage:"_s } },
+        CommandCase { "positional", { u"book.xlsx"_s }, CommandLine::Mode::UsageError,
+            { u"book.xlsx"_s, u"Usage:"_s } },
+        CommandCase { "positionalAfterHeadless", { u"--headless"_s, u"a"_s, u"b"_s },
+            CommandLine::Mode::UsageError, { u"a b"_s, u"Usage:"_s } },
+        CommandCase { "helpAllIsNotOffered", { u"--help-all"_s }, CommandLine::Mode::UsageError,
+            { u"help-all"_s, u"Usage:"_s } },
+        CommandCase { "valueForAFlag", { u"--headless=yes"_s }, CommandLine::Mode::UsageError,
+            { u"headless"_s, u"Usage:"_s } }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseCommandLine, UsageErrorTextStartsWithTheErrorAndEndsWithOneLineBreakAtMost)
 {
-    const CommandLine command = ParseCommandLine({u"zavrinello-parser"_s, u"--nope"_s});
-    EXPECT_TRUE(command.text.startsWith(u"Неизвестный параметр: nope\n"_s)) << command.text.toStdString();
+    const CommandLine command = ParseCommandLine({ u"zavrinello-parser"_s, u"--nope"_s });
+    EXPECT_TRUE(command.text.startsWith(u"Неизвестный параметр: nope\n"_s))
+        << command.text.toStdString();
     EXPECT_FALSE(command.text.endsWith(u"\n"_s));
-    const CommandLine help = ParseCommandLine({u"zavrinello-parser"_s, u"--help"_s});
+    const CommandLine help = ParseCommandLine({ u"zavrinello-parser"_s, u"--help"_s });
     EXPECT_FALSE(help.text.endsWith(u"\n"_s));
     EXPECT_FALSE(help.text.contains(u"help-all"_s)) << help.text.toStdString();
 }
@@ -140,9 +149,11 @@ TEST(ParseCommandLine, UsageErrorTextStartsWithTheErrorAndEndsWithOneLineBreakAt
 TEST(ExitStatusFor, EveryOutcome)
 {
     const std::pair<RunOutcome, int> expected[] = {
-        {RunOutcome::Completed, 0},        {RunOutcome::Stopped, 3},
-        {RunOutcome::NoSiteAccess, 1},     {RunOutcome::WorkbookUnusable, 1},
-        {RunOutcome::NotRun, 1},
+        { RunOutcome::Completed, 0 },
+        { RunOutcome::Stopped, 3 },
+        { RunOutcome::NoSiteAccess, 1 },
+        { RunOutcome::WorkbookUnusable, 1 },
+        { RunOutcome::NotRun, 1 },
     };
     for (const auto& [outcome, status] : expected)
         EXPECT_EQ(ExitStatusFor(outcome), status) << int(outcome);
@@ -170,7 +181,7 @@ TEST(TerminalOutput, LiveOutputRedrawsTheProgressLineAndEndsItBeforeALine)
     out.line(u"Файл: /x"_s);
     out.progress(u"3"_s);
     EXPECT_EQ(captured.text(),
-              u"\r\x1b[K1 новых\r\x1b[K2 новых\nПарсер остановлен.\nФайл: /x\n\r\x1b[K3"_s);
+        u"\r\x1b[K1 новых\r\x1b[K2 новых\nПарсер остановлен.\nФайл: /x\n\r\x1b[K3"_s);
 }
 
 TEST(TerminalOutput, LiveProgressLosesItsMiddleToFitTheTerminal)
@@ -181,8 +192,9 @@ TEST(TerminalOutput, LiveProgressLosesItsMiddleToFitTheTerminal)
     EXPECT_EQ(TerminalColumns(captured.file()), 80);
     out.progress(QString(79, u'ä'));
     out.progress(QString(100, u'a') + QString(100, u'ö'));
-    EXPECT_EQ(captured.text(), u"\r\x1b[K"_s + QString(79, u'ä') + u"\r\x1b[K"_s
-                                   + QString(39, u'a') + u"…"_s + QString(39, u'ö'));
+    EXPECT_EQ(captured.text(),
+        u"\r\x1b[K"_s + QString(79, u'ä') + u"\r\x1b[K"_s + QString(39, u'a') + u"…"_s
+            + QString(39, u'ö'));
 }
 
 TEST(TerminalOutput, AFileIsNoTerminal)
@@ -231,8 +243,8 @@ TEST_F(TerminalRunViewTest, PlainOutputHasOneLinePerProductWritten)
     view.setStatusText(QString());
 
     EXPECT_EQ(m_captured.text(),
-              u"1 новых | 00:01:30 | 0.7 в мин | Zavrinello/Sahat/ZV-2...\n"
-              "2 новых | 00:01:30 | 1.3 в мин | Zavrinello/Sahat/ZV-4...\n"_s);
+        u"1 новых | 00:01:30 | 0.7 в мин | Zavrinello/Sahat/ZV-2...\n"
+        "2 новых | 00:01:30 | 1.3 в мин | Zavrinello/Sahat/ZV-4...\n"_s);
     EXPECT_EQ(view.counterText(), u"14"_s);
 }
 
@@ -244,7 +256,8 @@ TEST_F(TerminalRunViewTest, LiveOutputRedrawsAtEveryChange)
     writeProduct(view, u"ZV-2"_s);
     const QString text = m_captured.text();
     EXPECT_EQ(text.count(u"\r\x1b[K"_s), 4) << text.toStdString();
-    EXPECT_TRUE(text.endsWith(u"\r\x1b[K1 новых | 00:01:30 | 0.7 в мин | Zavrinello/Sahat/ZV-2..."_s))
+    EXPECT_TRUE(
+        text.endsWith(u"\r\x1b[K1 новых | 00:01:30 | 0.7 в мин | Zavrinello/Sahat/ZV-2..."_s))
         << text.toStdString();
     EXPECT_FALSE(text.contains(u'\n'));
 }
@@ -257,11 +270,11 @@ TEST(TerminalDialogs, MessagesArePrintedWithTheCarriageReturnAsLineBreak)
     TerminalOutput out(captured.file(), false);
     TerminalDialogs dialogs(out, -1);
     EXPECT_EQ(dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s), MessageAnswer::Ok);
-    EXPECT_EQ(dialogs.show(MessageStyle::Report,
-                           u"Загрузка закончена.\rБыло загружено 3 новых товаров."_s),
-              MessageAnswer::Ok);
+    EXPECT_EQ(dialogs.show(
+                  MessageStyle::Report, u"Загрузка закончена.\rБыло загружено 3 новых товаров."_s),
+        MessageAnswer::Ok);
     EXPECT_EQ(captured.text(),
-              u"Парсер остановлен.\nЗагрузка закончена.\nБыло загружено 3 новых товаров.\n"_s);
+        u"Парсер остановлен.\nЗагрузка закончена.\nБыло загружено 3 новых товаров.\n"_s);
 }
 
 TEST(TerminalDialogs, WithoutTerminalInputQuestionsAreAnsweredNo)
@@ -270,11 +283,14 @@ TEST(TerminalDialogs, WithoutTerminalInputQuestionsAreAnsweredNo)
     TerminalOutput out(captured.file(), true);
     TerminalDialogs dialogs(out, -1);
     out.progress(u"5 новых"_s);
-    EXPECT_EQ(dialogs.show(MessageStyle::RetryPrompt, u"Нет доступа к сайту.\rПопробовать еще раз?"_s),
-              MessageAnswer::No);
-    EXPECT_EQ(dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s), MessageAnswer::No);
-    EXPECT_EQ(captured.text(), u"\r\x1b[K5 новых\nНет доступа к сайту.\nПопробовать еще раз? [y/N] n\n"
-                               "Остановить парсерсер? [y/N] n\n"_s);
+    EXPECT_EQ(
+        dialogs.show(MessageStyle::RetryPrompt, u"Нет доступа к сайту.\rПопробовать еще раз?"_s),
+        MessageAnswer::No);
+    EXPECT_EQ(
+        dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s), MessageAnswer::No);
+    EXPECT_EQ(captured.text(),
+        u"\r\x1b[K5 новых\nНет доступа к сайту.\nПопробовать еще раз? [y/N] n\n"
+        "Остановить парсерсер? [y/N] n\n"_s);
 }
 
 TEST(TerminalDialogs, AnswersAreReadOneLineAtATime)
@@ -284,8 +300,8 @@ TEST(TerminalDialogs, AnswersAreReadOneLineAtATime)
     CapturedOutput captured;
     TerminalOutput out(captured.file(), false);
     TerminalDialogs dialogs(out, input.readEnd());
-    const MessageAnswer expected[] = {MessageAnswer::Yes, MessageAnswer::Yes, MessageAnswer::No,
-                                      MessageAnswer::Yes, MessageAnswer::No,  MessageAnswer::Yes};
+    const MessageAnswer expected[] = { MessageAnswer::Yes, MessageAnswer::Yes, MessageAnswer::No,
+        MessageAnswer::Yes, MessageAnswer::No, MessageAnswer::Yes };
     for (const MessageAnswer answer : expected)
         EXPECT_EQ(dialogs.show(MessageStyle::RetryPrompt, u"a\rb"_s), answer);
     EXPECT_EQ(input.pending(), QByteArray("rest"));

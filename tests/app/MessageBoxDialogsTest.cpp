@@ -1,7 +1,6 @@
-#include "app/Form1.h"
 #include "app/MessageBoxDialogs.h"
 
-#include <gtest/gtest.h>
+#include "app/Form1.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -9,8 +8,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-
 #include <functional>
+#include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -32,7 +31,7 @@ struct SeenBox {
 // Shows a box through the service and, once it is up, records it and lets
 // `act` answer it.
 MessageAnswer showAndAct(Dialogs& dialogs, MessageStyle style, const QString& text, SeenBox& seen,
-                         const std::function<void(QMessageBox*)>& act)
+    const std::function<void(QMessageBox*)>& act)
 {
     QTimer::singleShot(0, qApp, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -68,16 +67,15 @@ class MessageBoxStyleTest : public ::testing::TestWithParam<StyleCase> {
 protected:
     void SetUp() override { form.show(); }
     Form1 form;
-    MessageBoxDialogs dialogs{&form};
+    MessageBoxDialogs dialogs { &form };
 };
 
 TEST_P(MessageBoxStyleTest, LooksAsItsStyleSays)
 {
     const StyleCase& c = GetParam();
     SeenBox seen;
-    const MessageAnswer answer = showAndAct(dialogs, c.style, u"Текст"_s, seen, [](QMessageBox* box) {
-        box->defaultButton()->click();
-    });
+    const MessageAnswer answer = showAndAct(dialogs, c.style, u"Текст"_s, seen,
+        [](QMessageBox* box) { box->defaultButton()->click(); });
 
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.icon, c.icon);
@@ -95,9 +93,8 @@ TEST_P(MessageBoxStyleTest, EscapeAnswersNoOrOk)
 {
     const StyleCase& c = GetParam();
     SeenBox seen;
-    const MessageAnswer answer = showAndAct(dialogs, c.style, u"Текст"_s, seen, [](QMessageBox* box) {
-        QTest::keyClick(box, Qt::Key_Escape);
-    });
+    const MessageAnswer answer = showAndAct(dialogs, c.style, u"Текст"_s, seen,
+        [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(answer, c.buttons.testFlag(QMessageBox::Ok) ? MessageAnswer::Ok : MessageAnswer::No);
 }
@@ -106,39 +103,36 @@ TEST_P(MessageBoxStyleTest, ReturnKeyPressesTheDefault)
 {
     const StyleCase& c = GetParam();
     SeenBox seen;
-    const MessageAnswer answer = showAndAct(dialogs, c.style, u"Текст"_s, seen, [](QMessageBox* box) {
-        QTest::keyClick(box, Qt::Key_Return);
-    });
+    const MessageAnswer answer = showAndAct(dialogs, c.style, u"Текст"_s, seen,
+        [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(answer, c.defaultButton == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::Ok);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Styles, MessageBoxStyleTest,
-    ::testing::Values(StyleCase{"StopQuestion", MessageStyle::StopQuestion, QMessageBox::Question,
-                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
-                      StyleCase{"RetryPrompt", MessageStyle::RetryPrompt, QMessageBox::Critical,
-                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
-                      StyleCase{"Failure", MessageStyle::Failure, QMessageBox::Critical,
-                                QMessageBox::Ok, QMessageBox::Ok},
-                      StyleCase{"Report", MessageStyle::Report, QMessageBox::Information,
-                                QMessageBox::Ok, QMessageBox::Ok}),
+INSTANTIATE_TEST_SUITE_P(Styles, MessageBoxStyleTest,
+    ::testing::Values(StyleCase { "StopQuestion", MessageStyle::StopQuestion, QMessageBox::Question,
+                          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes },
+        StyleCase { "RetryPrompt", MessageStyle::RetryPrompt, QMessageBox::Critical,
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes },
+        StyleCase { "Failure", MessageStyle::Failure, QMessageBox::Critical, QMessageBox::Ok,
+            QMessageBox::Ok },
+        StyleCase { "Report", MessageStyle::Report, QMessageBox::Information, QMessageBox::Ok,
+            QMessageBox::Ok }),
     [](const auto& info) { return std::string(info.param.name); });
 
 class MessageBoxDialogsTest : public ::testing::Test {
 protected:
     void SetUp() override { form.show(); }
     Form1 form;
-    MessageBoxDialogs dialogs{&form};
+    MessageBoxDialogs dialogs { &form };
 };
 
 TEST_F(MessageBoxDialogsTest, NoButtonAnswersNo)
 {
     SeenBox seen;
-    const MessageAnswer answer = showAndAct(dialogs, MessageStyle::StopQuestion,
-                                            u"Остановить парсерсер?"_s, seen, [](QMessageBox* box) {
-                                                box->button(QMessageBox::No)->click();
-                                            });
+    const MessageAnswer answer
+        = showAndAct(dialogs, MessageStyle::StopQuestion, u"Остановить парсерсер?"_s, seen,
+            [](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.text, u"Остановить парсерсер?"_s);
     EXPECT_EQ(answer, MessageAnswer::No);
@@ -150,12 +144,11 @@ TEST_F(MessageBoxDialogsTest, QuestionButtonsAreCaptionedInRussian)
     QString yesText;
     QString noText;
     const MessageAnswer answer = showAndAct(dialogs, MessageStyle::RetryPrompt,
-                                            u"Нет доступа к сайту.\rПопробовать еще раз?"_s, seen,
-                                            [&](QMessageBox* box) {
-                                                yesText = box->button(QMessageBox::Yes)->text();
-                                                noText = box->button(QMessageBox::No)->text();
-                                                QTest::keyClick(box, Qt::Key_Return);
-                                            });
+        u"Нет доступа к сайту.\rПопробовать еще раз?"_s, seen, [&](QMessageBox* box) {
+            yesText = box->button(QMessageBox::Yes)->text();
+            noText = box->button(QMessageBox::No)->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(yesText, u"&Да"_s);
     EXPECT_EQ(noText, u"&Нет"_s);
@@ -166,8 +159,8 @@ TEST_F(MessageBoxDialogsTest, CarriageReturnBreaksTheLine)
 {
     SeenBox seen;
     showAndAct(dialogs, MessageStyle::Report,
-               u"Загрузка закончена.\rБыло загружено 5 новых товаров.\r\nКонец"_s, seen,
-               [](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
+        u"Загрузка закончена.\rБыло загружено 5 новых товаров.\r\nКонец"_s, seen,
+        [](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.text, u"Загрузка закончена.\nБыло загружено 5 новых товаров.\nКонец"_s);
 }
@@ -194,7 +187,7 @@ TEST(MessageBoxDialogsNoWindow, ApplicationModalWhenTheWindowIsGone)
 
     SeenBox seen;
     const MessageAnswer answer = showAndAct(dialogs, MessageStyle::Failure, u"x"_s, seen,
-                                            [](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
+        [](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); });
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.parent, nullptr);
     EXPECT_EQ(seen.modality, Qt::ApplicationModal);

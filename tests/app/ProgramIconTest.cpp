@@ -1,18 +1,18 @@
-#include "app/Form1.h"
 #include "app/ProgramIcon.h"
 
-#include <gtest/gtest.h>
+#include "app/Form1.h"
 
 #include <QFile>
 #include <QImage>
 #include <QtEndian>
+#include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 namespace {
 
-constexpr int IconSizes[] = {16, 24, 32, 48};
+constexpr int IconSizes[] = { 16, 24, 32, 48 };
 
 TEST(ProgramIcon, HasEverySizeAsA256ColourImage)
 {
@@ -69,7 +69,7 @@ TEST(ProgramIcon, IcoFileHoldsFourPaletteImages)
         EXPECT_EQ(qFromLittleEndian<qint32>(bitmap + 8), 2 * size); // image and mask
         EXPECT_EQ(qFromLittleEndian<quint16>(bitmap + 14), 8) << size;
     }
-    EXPECT_EQ(sizes, (QList<int>{48, 32, 24, 16}));
+    EXPECT_EQ(sizes, (QList<int> { 48, 32, 24, 16 }));
 }
 
 } // namespace

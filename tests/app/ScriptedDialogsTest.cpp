@@ -18,19 +18,20 @@ TEST(ScriptedDialogs, AnswersInOrderAndRecordsEveryBox)
     EXPECT_EQ(service.show(MessageStyle::RetryPrompt, u"b"_s), MessageAnswer::Yes);
     EXPECT_EQ(service.show(MessageStyle::Report, u"c"_s), MessageAnswer::Ok);
     EXPECT_EQ(dialogs.pendingAnswers(), 0);
-    EXPECT_EQ(dialogs.shown(), (std::vector<ShownMessage>{{MessageStyle::StopQuestion, u"a"_s},
-                                                          {MessageStyle::RetryPrompt, u"b"_s},
-                                                          {MessageStyle::Report, u"c"_s}}));
+    EXPECT_EQ(dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::StopQuestion, u"a"_s },
+            { MessageStyle::RetryPrompt, u"b"_s }, { MessageStyle::Report, u"c"_s } }));
 }
 
 TEST(ScriptedDialogs, UnexpectedBoxFailsTheTestAndCancels)
 {
     ScriptedDialogs dialogs;
     MessageAnswer answer = MessageAnswer::Yes;
-    EXPECT_NONFATAL_FAILURE(answer = dialogs.show(MessageStyle::StopQuestion, u"q"_s),
-                            "no answer queued");
+    EXPECT_NONFATAL_FAILURE(
+        answer = dialogs.show(MessageStyle::StopQuestion, u"q"_s), "no answer queued");
     EXPECT_EQ(answer, MessageAnswer::No);
-    EXPECT_NONFATAL_FAILURE(answer = dialogs.show(MessageStyle::Failure, u"f"_s), "no answer queued");
+    EXPECT_NONFATAL_FAILURE(
+        answer = dialogs.show(MessageStyle::Failure, u"f"_s), "no answer queued");
     EXPECT_EQ(answer, MessageAnswer::Ok);
     EXPECT_EQ(dialogs.shown().size(), 2u);
 }
@@ -42,7 +43,8 @@ TEST(ScriptedDialogs, AnswerThatTheBoxCannotGiveFailsTheTest)
     MessageAnswer answer = MessageAnswer::Yes;
     EXPECT_NONFATAL_FAILURE(answer = dialogs.show(MessageStyle::Report, u"r"_s), "does not fit");
     EXPECT_EQ(answer, MessageAnswer::Ok);
-    EXPECT_NONFATAL_FAILURE(answer = dialogs.show(MessageStyle::RetryPrompt, u"p"_s), "does not fit");
+    EXPECT_NONFATAL_FAILURE(
+        answer = dialogs.show(MessageStyle::RetryPrompt, u"p"_s), "does not fit");
     EXPECT_EQ(answer, MessageAnswer::No);
 }
 
@@ -56,7 +58,8 @@ TEST(ScriptedDialogs, OnShowRunsWhileTheBoxIsUp)
         seenText = m.text;
         pendingWhileShown = dialogs.pendingAnswers();
     });
-    EXPECT_EQ(dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s), MessageAnswer::Yes);
+    EXPECT_EQ(
+        dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s), MessageAnswer::Yes);
     EXPECT_EQ(seenText, u"Остановить парсерсер?"_s);
     EXPECT_EQ(pendingWhileShown, 1);
 }

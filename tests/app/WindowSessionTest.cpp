@@ -4,8 +4,9 @@
 // boxes are scripted; the hand-over to the spreadsheet application is
 // recorded; the workbook is read back through openpyxl.
 
-#include "app/Form1.h"
 #include "app/WindowSession.h"
+
+#include "app/Form1.h"
 #include "e2e/WorkbookRows.h"
 #include "support/DemoShop.h"
 #include "support/ScriptedDialogs.h"
@@ -18,10 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -35,8 +34,8 @@ QString reportText(int newProducts)
         + u" новых товаров."_s;
 }
 
-const ShownMessage StopQuestion{MessageStyle::StopQuestion, u"Остановить парсерсер?"_s};
-const ShownMessage StoppedNotice{MessageStyle::Failure, u"Парсер остановлен."_s};
+const ShownMessage StopQuestion { MessageStyle::StopQuestion, u"Остановить парсерсер?"_s };
+const ShownMessage StoppedNotice { MessageStyle::Failure, u"Парсер остановлен."_s };
 
 // Watches the window while a run goes on: a timer of 1 ms fires in every
 // event loop the run waits in (page fetches, downloads, its yields), keeps
@@ -73,10 +72,7 @@ private:
             std::exchange(m_action, {})();
     }
 
-    QString label(const QString& name) const
-    {
-        return m_window.findChild<QLabel*>(name)->text();
-    }
+    QString label(const QString& name) const { return m_window.findChild<QLabel*>(name)->text(); }
 
     static void keepChange(QStringList& values, const QString& value)
     {
@@ -98,7 +94,8 @@ protected:
     void SetUp() override
     {
         if (ExternalTools::python().isEmpty())
-            GTEST_SKIP() << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
+            GTEST_SKIP()
+                << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
         ASSERT_TRUE(m_folder.isValid());
         m_window = std::make_unique<Form1>();
         m_window->show();
@@ -122,7 +119,8 @@ protected:
         ASSERT_GT(m_productCount, 6);
         ASSERT_TRUE(m_shop.start(options));
         m_session = std::make_unique<WindowSession>(
-            *m_window, RunSettings{m_shop.catalogBaseUrl(), m_shop.imageBaseUrl(), m_folder.path()},
+            *m_window,
+            RunSettings { m_shop.catalogBaseUrl(), m_shop.imageBaseUrl(), m_folder.path() },
             [this](const QString& path) { m_handedOver << path; }, &m_dialogs);
     }
 
@@ -179,20 +177,20 @@ TEST_F(WindowSessionTest, ClickWhileIdlePerformsAWholeRunAndShowsItsProgress)
     clickCommand1();
 
     EXPECT_EQ(m_dialogs.shown(),
-              (std::vector<ShownMessage>{{MessageStyle::Report, reportText(m_productCount)}}));
+        (std::vector<ShownMessage> { { MessageStyle::Report, reportText(m_productCount) } }));
     EXPECT_EQ(captionAtReport, u"Стоп"_s);
-    EXPECT_EQ(watch.captions(), QStringList{u"Стоп"_s});
+    EXPECT_EQ(watch.captions(), QStringList { u"Стоп"_s });
     expectIdle();
     // "0" from the window's creation until the workbook is open, then the
     // last used row: the header alone, and one more per product written.
-    EXPECT_EQ(watch.counters(), QStringList{u"0"_s} + counterRun(m_productCount));
+    EXPECT_EQ(watch.counters(), QStringList { u"0"_s } + counterRun(m_productCount));
     EXPECT_EQ(label("Label2"), QString::number(m_productCount + 1));
     EXPECT_EQ(label("lblCV"), QString());
     const QRegularExpression hhnnss(u"^\\d\\d:\\d\\d:\\d\\d$"_s);
-    for (const QString& elapsed : watch.elapsedTexts() + QStringList{label("Label1")})
+    for (const QString& elapsed : watch.elapsedTexts() + QStringList { label("Label1") })
         EXPECT_TRUE(hhnnss.match(elapsed).hasMatch()) << elapsed.toStdString();
     EXPECT_EQ(storedRows(), m_productCount);
-    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
     EXPECT_TRUE(m_window->isVisible());
 }
 
@@ -226,8 +224,8 @@ TEST_F(WindowSessionTest, SecondRunStartsTheCounterAtTheLastStoredRow)
 
     clickCommand1();
 
-    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage{MessageStyle::Report, reportText(0)}));
-    EXPECT_EQ(watch.counters(), QStringList{QString::number(m_productCount + 1)});
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
+    EXPECT_EQ(watch.counters(), QStringList { QString::number(m_productCount + 1) });
     EXPECT_EQ(storedRows(), m_productCount);
     expectIdle();
 }
@@ -239,7 +237,7 @@ struct StopAnswerCase {
 };
 
 class StopQuestionTest : public WindowSessionTest,
-                         public ::testing::WithParamInterface<StopAnswerCase> {};
+                         public ::testing::WithParamInterface<StopAnswerCase> { };
 
 TEST_P(StopQuestionTest, SecondClickDuringTheRunOnlyAsksWhetherToStop)
 {
@@ -254,7 +252,7 @@ TEST_P(StopQuestionTest, SecondClickDuringTheRunOnlyAsksWhetherToStop)
     clickCommand1();
 
     const int written = m_window->runState().NewCount;
-    std::vector<ShownMessage> expected{StopQuestion};
+    std::vector<ShownMessage> expected { StopQuestion };
     if (stop) {
         expected.push_back(StoppedNotice);
         EXPECT_GE(written, 3);
@@ -262,20 +260,20 @@ TEST_P(StopQuestionTest, SecondClickDuringTheRunOnlyAsksWhetherToStop)
     } else {
         EXPECT_EQ(written, m_productCount);
     }
-    expected.push_back({MessageStyle::Report, reportText(written)});
+    expected.push_back({ MessageStyle::Report, reportText(written) });
     EXPECT_EQ(m_dialogs.shown(), expected);
     EXPECT_EQ(m_dialogs.pendingAnswers(), 0);
-    EXPECT_EQ(watch.captions(), QStringList{u"Стоп"_s}) << "the question must not end the run";
-    EXPECT_EQ(watch.counters(), QStringList{u"0"_s} + counterRun(written));
+    EXPECT_EQ(watch.captions(), QStringList { u"Стоп"_s }) << "the question must not end the run";
+    EXPECT_EQ(watch.counters(), QStringList { u"0"_s } + counterRun(written));
     EXPECT_EQ(storedRows(), written);
-    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
     expectIdle();
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, StopQuestionTest,
-                         ::testing::Values(StopAnswerCase{"No", MessageAnswer::No},
-                                           StopAnswerCase{"Yes", MessageAnswer::Yes}),
-                         [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(
+        StopAnswerCase { "No", MessageAnswer::No }, StopAnswerCase { "Yes", MessageAnswer::Yes }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowSessionTest, ClosingWhileIdleClosesAtOnce)
 {
@@ -313,11 +311,12 @@ TEST_F(WindowSessionTest, ClosingDuringTheRunStopsItSavesAndThenCloses)
     const int written = m_window->runState().NewCount;
     EXPECT_GE(written, 2);
     EXPECT_LT(written, m_productCount);
-    EXPECT_EQ(m_dialogs.shown(), (std::vector<ShownMessage>{
-                                     StoppedNotice, {MessageStyle::Report, reportText(written)}}));
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> {
+            StoppedNotice, { MessageStyle::Report, reportText(written) } }));
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(storedRows(), written);
-    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
     expectIdle();
 }
 
@@ -337,8 +336,8 @@ TEST_F(WindowSessionTest, ClosingWhileTheStopQuestionIsUpStopsWhateverTheAnswer)
     const int written = m_window->runState().NewCount;
     EXPECT_LT(written, m_productCount);
     EXPECT_EQ(m_dialogs.shown(),
-              (std::vector<ShownMessage>{StopQuestion, StoppedNotice,
-                                         {MessageStyle::Report, reportText(written)}}));
+        (std::vector<ShownMessage> {
+            StopQuestion, StoppedNotice, { MessageStyle::Report, reportText(written) } }));
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(storedRows(), written);
     expectIdle();
@@ -355,7 +354,7 @@ TEST_F(WindowSessionTest, ClosingWhileTheReportIsUpClosesAfterTheRunWithEveryRow
 
     EXPECT_FALSE(closedAtOnce);
     EXPECT_EQ(m_dialogs.shown(),
-              (std::vector<ShownMessage>{{MessageStyle::Report, reportText(m_productCount)}}));
+        (std::vector<ShownMessage> { { MessageStyle::Report, reportText(m_productCount) } }));
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(storedRows(), m_productCount);
     expectIdle();
@@ -379,8 +378,8 @@ TEST_F(WindowSessionTest, ClosingDuringALaterRunStillWaitsForThatRun)
         WindowWatch watch(*m_window);
         // The first run stops after two products; the second finds them
         // stored and writes two more before the close.
-        watch.whenCounterShows(QString::number(1 + 2 * run),
-                               [&] { closedAtOnce = m_window->close(); });
+        watch.whenCounterShows(
+            QString::number(1 + 2 * run), [&] { closedAtOnce = m_window->close(); });
         m_dialogs.answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
 
         clickCommand1();

@@ -3,7 +3,6 @@
 // and workbook, read back through openpyxl.
 
 #include "WorkbookRows.h"
-
 #include "app/RunState.h"
 #include "net/FileDownloader.h"
 #include "net/PageFetcher.h"
@@ -23,9 +22,7 @@
 #include <QImage>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -62,7 +59,8 @@ protected:
     void SetUp() override
     {
         if (ExternalTools::python().isEmpty())
-            GTEST_SKIP() << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
+            GTEST_SKIP()
+                << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
         ASSERT_TRUE(m_folder.isValid());
         ASSERT_TRUE(m_server.listen());
 
@@ -72,7 +70,8 @@ protected:
         ASSERT_FALSE(page.isEmpty());
         page.replace("https://images.tolmari.example/picture", imageBaseUrl().toUtf8());
         page.replace("normal/ZV-18BL.jpg", "normal/ZV-18BL.png");
-        ASSERT_TRUE(page.contains((u"<img src=\""_s + imageBaseUrl() + u"/normal/ZV-18BL.png"_s).toUtf8()));
+        ASSERT_TRUE(
+            page.contains((u"<img src=\""_s + imageBaseUrl() + u"/normal/ZV-18BL.png"_s).toUtf8()));
         m_page = page;
         m_server.route(ProductPath.toUtf8(), TestHttpServer::Response::ok(m_page));
 
@@ -101,8 +100,8 @@ protected:
         const QString url = m_server.baseUrl() + path;
         const QString text = UTF8ToUnicode(m_fetcher.ReadHTML(url, QString(), 10));
         ASSERT_FALSE(text.isEmpty()) << "no page at " << url.toStdString();
-        const ScrapeContext context{m_state, *m_book, m_view, m_dialogs, m_fetcher, m_downloader,
-                                    m_clock, m_server.baseUrl(), imageBaseUrl(), m_folder.path()};
+        const ScrapeContext context { m_state, *m_book, m_view, m_dialogs, m_fetcher, m_downloader,
+            m_clock, m_server.baseUrl(), imageBaseUrl(), m_folder.path() };
         ProductExtractor(context).ParseProduct(text, url);
     }
 
@@ -132,12 +131,12 @@ protected:
     ScriptedDialogs m_dialogs;
     SystemClock m_clock;
     QNetworkAccessManager m_network;
-    PageFetcher m_fetcher{m_network, m_state.StopRequested};
-    FileDownloader m_downloader{m_network};
+    PageFetcher m_fetcher { m_network, m_state.StopRequested };
+    FileDownloader m_downloader { m_network };
 };
 
-const QStringList PropertyHeaders{u"Jännite"_s, u"Istukka"_s, u"Vääntömomentti"_s, u"Paino"_s,
-                                  u"Takuu"_s};
+const QStringList PropertyHeaders { u"Jännite"_s, u"Istukka"_s, u"Vääntömomentti"_s, u"Paino"_s,
+    u"Takuu"_s };
 
 TEST_F(ProductRow, HandWrittenProductPageBecomesARowWithLinksPropertiesAndPicture)
 {
@@ -151,17 +150,16 @@ TEST_F(ProductRow, HandWrittenProductPageBecomesARowWithLinksPropertiesAndPictur
     EXPECT_EQ(sheet.cell(0, 1).text, u"ZV-18BL"_s);
     EXPECT_EQ(sheet.cell(0, 1).link, base + ProductPath);
     EXPECT_EQ(sheet.cell(0, 2).text,
-              u"Tehokas ja kevyt hiiliharjaton akkuporakone ammattikäyttöön.<br />\n"
-              u"Kaksi vaihdetta, 21+1 momenttiasetusta &amp; LED-valo."_s);
+        u"Tehokas ja kevyt hiiliharjaton akkuporakone ammattikäyttöön.<br />\n"
+        u"Kaksi vaihdetta, 21+1 momenttiasetusta &amp; LED-valo."_s);
     EXPECT_EQ(sheet.cell(0, 3).text,
-              u"Akku ZV-B20 18 V 2,0 Ah, Akku ZV-B50 18 V 5,0 Ah, Pikalaturi ZV-C18"_s);
+        u"Akku ZV-B20 18 V 2,0 Ah, Akku ZV-B50 18 V 5,0 Ah, Pikalaturi ZV-C18"_s);
     EXPECT_EQ(sheet.cell(0, 3).link, QString());
 
-    const QStringList categories{u"Zavrinello"_s, u"Sähkötyökalut"_s,
-                                 u"Porakoneet &amp; ruuvinvääntimet"_s};
-    const QStringList categoryLinks{u"/catalog/3833/Zavrinello"_s,
-                                    u"/catalog/3841/S%C3%A4hk%C3%B6ty%C3%B6kalut"_s,
-                                    u"/catalog/3857/Porakoneet"_s};
+    const QStringList categories { u"Zavrinello"_s, u"Sähkötyökalut"_s,
+        u"Porakoneet &amp; ruuvinvääntimet"_s };
+    const QStringList categoryLinks { u"/catalog/3833/Zavrinello"_s,
+        u"/catalog/3841/S%C3%A4hk%C3%B6ty%C3%B6kalut"_s, u"/catalog/3857/Porakoneet"_s };
     for (int c = 0; c < 10; ++c) {
         SCOPED_TRACE(c);
         const SheetCell cell = sheet.cell(0, ProductExtractor::FirstCategoryColumn + c);
@@ -181,7 +179,7 @@ TEST_F(ProductRow, HandWrittenProductPageBecomesARowWithLinksPropertiesAndPictur
 
     const QDir images(m_folder.filePath(ProductExtractor::ImagesFolder));
     EXPECT_EQ(images.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{u"ZV-18BL.png"_s});
+        QStringList { u"ZV-18BL.png"_s });
     EXPECT_EQ(readFile(images.filePath(u"ZV-18BL.png"_s)), m_picture);
     ASSERT_EQ(pictureRequests(), 1);
     for (const TestHttpServer::Request& r : m_server.requests()) {
@@ -205,8 +203,8 @@ TEST_F(ProductRow, NextProductReusesPropertyColumnsAndThePictureOnDisk)
     sibling.replace("<td>ZV-18BL</td>", "<td>ZV-18BL-K</td>");
     sibling.replace("<td>60 Nm</td>", "<td>65 Nm</td>");
     sibling.replace("\t<th width=\"30%\">Takuu</th>",
-                    "\t<th width=\"30%\">Äänitaso</th>\n\t<td>82 dB(A)</td>\n</tr>\n<tr>\n"
-                    "\t<th width=\"30%\">Takuu</th>");
+        "\t<th width=\"30%\">Äänitaso</th>\n\t<td>82 dB(A)</td>\n</tr>\n<tr>\n"
+        "\t<th width=\"30%\">Takuu</th>");
     ASSERT_TRUE(sibling.contains("Äänitaso"));
     const QString siblingPath = u"/catalog/product/40201/ZV-18BL-K"_s;
     m_server.route(siblingPath.toUtf8(), TestHttpServer::Response::ok(sibling));
@@ -216,9 +214,9 @@ TEST_F(ProductRow, NextProductReusesPropertyColumnsAndThePictureOnDisk)
 
     const WorkbookRows sheet = savedRows();
     ASSERT_EQ(sheet.productCount(), 2);
-    EXPECT_EQ(sheet.header(), WorkbookLayout::fixedHeaders() + PropertyHeaders
-                                  + QStringList{u"Äänitaso"_s});
-    EXPECT_EQ(sheet.orderNumbers(), (QStringList{u"ZV-18BL"_s, u"ZV-18BL-K"_s}));
+    EXPECT_EQ(sheet.header(),
+        WorkbookLayout::fixedHeaders() + PropertyHeaders + QStringList { u"Äänitaso"_s });
+    EXPECT_EQ(sheet.orderNumbers(), (QStringList { u"ZV-18BL"_s, u"ZV-18BL-K"_s }));
     EXPECT_EQ(sheet.cell(1, 1).link, m_server.baseUrl() + siblingPath);
     EXPECT_EQ(sheet.cell(0, u"Vääntömomentti"_s).text, u"60 Nm"_s);
     EXPECT_EQ(sheet.cell(1, u"Vääntömomentti"_s).text, u"65 Nm"_s);

@@ -3,7 +3,6 @@
 // the results read back through openpyxl.
 
 #include "WorkbookRows.h"
-
 #include "app/RunController.h"
 #include "app/RunState.h"
 #include "net/FileDownloader.h"
@@ -22,10 +21,8 @@
 #include <QNetworkAccessManager>
 #include <QSet>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -57,7 +54,7 @@ public:
     int productFetches() const
     {
         return int(std::count_if(m_urls.begin(), m_urls.end(),
-                                 [](const QString& u) { return u.contains(u"/product/"_s); }));
+            [](const QString& u) { return u.contains(u"/product/"_s); }));
     }
 
 private:
@@ -85,7 +82,8 @@ protected:
     void SetUp() override
     {
         if (ExternalTools::python().isEmpty())
-            GTEST_SKIP() << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
+            GTEST_SKIP()
+                << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
         ASSERT_TRUE(m_folder.isValid());
     }
 
@@ -93,14 +91,13 @@ protected:
     {
         m_shop = std::make_unique<DemoShop>();
         ASSERT_TRUE(m_shop->start(options));
-        makeController({m_shop->catalogBaseUrl(), m_shop->imageBaseUrl(), m_folder.path()});
+        makeController({ m_shop->catalogBaseUrl(), m_shop->imageBaseUrl(), m_folder.path() });
     }
 
     void makeController(const RunSettings& settings)
     {
-        m_controller = std::make_unique<RunController>(
-            m_state, m_view, m_dialogs, m_pages, m_downloader, m_clock, settings,
-            [this](const QString& path) { m_handedOver << path; });
+        m_controller = std::make_unique<RunController>(m_state, m_view, m_dialogs, m_pages,
+            m_downloader, m_clock, settings, [this](const QString& path) { m_handedOver << path; });
     }
 
     // One click on Start, answering the final report.
@@ -131,9 +128,9 @@ protected:
     FakeRunView m_view;
     ScriptedDialogs m_dialogs;
     QNetworkAccessManager m_network;
-    PageFetcher m_fetcher{m_network, m_state.StopRequested};
-    RecordingPageReader m_pages{m_fetcher};
-    FileDownloader m_downloader{m_network};
+    PageFetcher m_fetcher { m_network, m_state.StopRequested };
+    RecordingPageReader m_pages { m_fetcher };
+    FileDownloader m_downloader { m_network };
     SystemClock m_clock;
     QStringList m_handedOver;
     std::unique_ptr<RunController> m_controller;
@@ -148,16 +145,16 @@ TEST_F(RunEndToEnd, FirstRunWritesEveryProductWithLinksAndPictures)
 
     runExpectingReport();
 
-    EXPECT_EQ(m_dialogs.shown(), (std::vector<ShownMessage>{{MessageStyle::Report,
-                                                             reportText(int(products.size()))}}));
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::Report, reportText(int(products.size())) } }));
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Completed);
-    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
     expectIdle();
 
     const WorkbookRows sheet = readWorkbook();
     ASSERT_EQ(sheet.productCount(), products.size());
     EXPECT_EQ(sheet.header().mid(0, 3),
-              (QStringList{u"Tilausnumero"_s, u"Kuvaus"_s, u"Lisätarvikkeet"_s}));
+        (QStringList { u"Tilausnumero"_s, u"Kuvaus"_s, u"Lisätarvikkeet"_s }));
     const QString base = m_shop->catalogBaseUrl();
     for (int i = 0; i < sheet.productCount(); ++i) {
         SCOPED_TRACE(i);
@@ -186,13 +183,14 @@ TEST_F(RunEndToEnd, FirstRunWritesEveryProductWithLinksAndPictures)
             StopFlag never;
             PageFetcher direct(m_network, never);
             EXPECT_EQ(file.readAll(),
-                      direct.ReadHTML(m_shop->imageBaseUrl() + p.value(u"picture_path"_s).toString(),
-                                      {}, 10));
+                direct.ReadHTML(
+                    m_shop->imageBaseUrl() + p.value(u"picture_path"_s).toString(), {}, 10));
         }
 
         const QJsonObject properties = p.value(u"properties"_s).toObject();
         for (auto it = properties.begin(); it != properties.end(); ++it)
-            EXPECT_EQ(sheet.cell(i, it.key()).text, it.value().toString()) << it.key().toStdString();
+            EXPECT_EQ(sheet.cell(i, it.key()).text, it.value().toString())
+                << it.key().toStdString();
     }
 }
 
@@ -206,7 +204,7 @@ TEST_F(RunEndToEnd, SecondRunFindsEverythingStoredAndFetchesNoProductPage)
 
     runExpectingReport();
 
-    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage{MessageStyle::Report, reportText(0)}));
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
     EXPECT_EQ(m_pages.productFetches(), 0);
     EXPECT_EQ(readWorkbook().productCount(), total);
     EXPECT_EQ(m_view.counterText(), QString::number(total + 1));
@@ -225,7 +223,7 @@ TEST_F(RunEndToEnd, ProductsAddedAtTheTopOfListingsAreAppendedOnce)
     m_pages.clear();
     runExpectingReport();
 
-    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage{MessageStyle::Report, reportText(3)}));
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(3) }));
     EXPECT_EQ(m_pages.productFetches(), 3);
     const QStringList stored = readWorkbook().orderNumbers();
     EXPECT_EQ(stored.size(), before + 3);
@@ -233,7 +231,8 @@ TEST_F(RunEndToEnd, ProductsAddedAtTheTopOfListingsAreAppendedOnce)
     for (const QJsonValue& p : grown)
         expected.insert(p.toObject().value(u"order_number"_s).toString());
     EXPECT_EQ(QSet<QString>(stored.begin(), stored.end()), expected);
-    EXPECT_EQ(QSet<QString>(stored.begin(), stored.end()).size(), stored.size()) << "duplicate rows";
+    EXPECT_EQ(QSet<QString>(stored.begin(), stored.end()).size(), stored.size())
+        << "duplicate rows";
 }
 
 TEST_F(RunEndToEnd, StopConfirmedDuringTheCrawlKeepsTheRowsWritten)
@@ -249,13 +248,13 @@ TEST_F(RunEndToEnd, StopConfirmedDuringTheCrawlKeepsTheRowsWritten)
     m_controller->Command1_Click();
 
     EXPECT_EQ(m_state.NewCount, 4);
-    EXPECT_EQ(m_dialogs.shown(), (std::vector<ShownMessage>{
-                                     {MessageStyle::StopQuestion, u"Остановить парсерсер?"_s},
-                                     {MessageStyle::Failure, u"Парсер остановлен."_s},
-                                     {MessageStyle::Report, reportText(4)}}));
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::StopQuestion, u"Остановить парсерсер?"_s },
+            { MessageStyle::Failure, u"Парсер остановлен."_s },
+            { MessageStyle::Report, reportText(4) } }));
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Stopped);
     EXPECT_EQ(readWorkbook().productCount(), 4);
-    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
     expectIdle();
 }
 
@@ -271,7 +270,7 @@ TEST_F(RunEndToEnd, StopConfirmedWhileTheFirstPageLoadsSavesAnEmptyWorkbook)
     m_controller->Command1_Click();
 
     EXPECT_EQ(m_dialogs.shown().size(), 3u);
-    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage{MessageStyle::Report, reportText(0)}));
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
     EXPECT_EQ(m_pages.productFetches(), 0);
     EXPECT_EQ(readWorkbook().productCount(), 0);
     expectIdle();
@@ -281,17 +280,17 @@ TEST_F(RunEndToEnd, DeclinedRetryStopsTheRunAfterSaving)
 {
     DemoShop::Options options;
     const QJsonArray products = DemoShop::manifest(options);
-    options.extra = {u"--fail-path"_s, products.at(2).toObject().value(u"path"_s).toString()};
+    options.extra = { u"--fail-path"_s, products.at(2).toObject().value(u"path"_s).toString() };
     startShop(options);
     m_dialogs.answer(MessageAnswer::No).answer(MessageAnswer::Ok);
 
     runExpectingReport();
 
     EXPECT_EQ(m_dialogs.shown(),
-              (std::vector<ShownMessage>{
-                  {MessageStyle::RetryPrompt, u"Нет доступа к сайту.\rПопробовать еще раз?"_s},
-                  {MessageStyle::Failure, u"Парсер остановлен."_s},
-                  {MessageStyle::Report, reportText(2)}}));
+        (std::vector<ShownMessage> {
+            { MessageStyle::RetryPrompt, u"Нет доступа к сайту.\rПопробовать еще раз?"_s },
+            { MessageStyle::Failure, u"Парсер остановлен."_s },
+            { MessageStyle::Report, reportText(2) } }));
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Stopped);
     EXPECT_EQ(readWorkbook().productCount(), 2);
     expectIdle();
@@ -301,8 +300,8 @@ TEST_F(RunEndToEnd, RetryAnsweredYesFetchesThePageAgain)
 {
     DemoShop::Options options;
     const QJsonArray products = DemoShop::manifest(options);
-    options.extra = {u"--fail-path"_s, products.at(1).toObject().value(u"path"_s).toString(),
-                     u"--fail-times"_s, u"1"_s};
+    options.extra = { u"--fail-path"_s, products.at(1).toObject().value(u"path"_s).toString(),
+        u"--fail-times"_s, u"1"_s };
     startShop(options);
     m_dialogs.answer(MessageAnswer::Yes);
 
@@ -310,19 +309,19 @@ TEST_F(RunEndToEnd, RetryAnsweredYesFetchesThePageAgain)
 
     EXPECT_EQ(m_dialogs.shown().size(), 2u);
     EXPECT_EQ(m_dialogs.shown().back(),
-              (ShownMessage{MessageStyle::Report, reportText(int(products.size()))}));
+        (ShownMessage { MessageStyle::Report, reportText(int(products.size())) }));
     EXPECT_EQ(readWorkbook().orderNumbers().size(), products.size());
 }
 
 TEST_F(RunEndToEnd, UnreachableSiteLeavesTheFolderUntouched)
 {
-    makeController({u"http://127.0.0.1:1"_s, u"http://127.0.0.1:1/picture"_s, m_folder.path()});
+    makeController({ u"http://127.0.0.1:1"_s, u"http://127.0.0.1:1/picture"_s, m_folder.path() });
     m_dialogs.answer(MessageAnswer::Ok);
 
     m_controller->Command1_Click();
 
     EXPECT_EQ(m_dialogs.shown(),
-              (std::vector<ShownMessage>{{MessageStyle::Failure, u"Нет доступа к сайту."_s}}));
+        (std::vector<ShownMessage> { { MessageStyle::Failure, u"Нет доступа к сайту."_s } }));
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::NoSiteAccess);
     EXPECT_TRUE(QDir(m_folder.path()).isEmpty());
     EXPECT_TRUE(m_handedOver.isEmpty());
@@ -343,12 +342,13 @@ TEST_F(RunEndToEnd, WorkbookFailingTheLayoutCheckIsLeftUnchanged)
 
     m_controller->Command1_Click();
 
-    EXPECT_EQ(m_dialogs.shown(), (std::vector<ShownMessage>{{MessageStyle::Failure,
-                                                             WorkbookLayout::WrongFormatMessage}}));
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> {
+            { MessageStyle::Failure, WorkbookLayout::WrongFormatMessage } }));
     EXPECT_EQ(fileHash(workbookPath()), before);
     EXPECT_EQ(m_pages.productFetches(), 0);
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
-    EXPECT_EQ(m_handedOver, QStringList{workbookPath()});
+    EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
     expectIdle();
 }
 
@@ -367,9 +367,8 @@ TEST_F(RunEndToEnd, UnreadableWorkbookIsNamedAndLeftAlone)
     m_controller->Command1_Click();
 
     EXPECT_EQ(m_dialogs.shown(),
-              (std::vector<ShownMessage>{{MessageStyle::Failure,
-                                          u"Не удалось найти файл "_s
-                                              + QDir::toNativeSeparators(path) + u'.'}}));
+        (std::vector<ShownMessage> { { MessageStyle::Failure,
+            u"Не удалось найти файл "_s + QDir::toNativeSeparators(path) + u'.' } }));
     EXPECT_EQ(fileHash(path), before);
     EXPECT_FALSE(QFile::exists(workbookPath()));
     EXPECT_TRUE(m_handedOver.isEmpty());

@@ -3,7 +3,6 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 #include <vector>
 

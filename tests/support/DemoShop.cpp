@@ -4,7 +4,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 #ifdef Q_OS_LINUX
@@ -30,19 +29,17 @@ DemoShop::~DemoShop()
 
 QStringList DemoShop::arguments(const Options& options)
 {
-    QStringList args{demoShopScript(),
-                     u"--products"_s, QString::number(options.products),
-                     u"--depth"_s, QString::number(options.depth),
-                     u"--seed"_s, QString::number(options.seed),
-                     u"--latency-ms"_s, QString::number(options.latencyMs),
-                     u"--new-products"_s, QString::number(options.newProducts)};
+    QStringList args { demoShopScript(), u"--products"_s, QString::number(options.products),
+        u"--depth"_s, QString::number(options.depth), u"--seed"_s, QString::number(options.seed),
+        u"--latency-ms"_s, QString::number(options.latencyMs), u"--new-products"_s,
+        QString::number(options.newProducts) };
     return args + options.extra;
 }
 
 bool DemoShop::start(const Options& options)
 {
     m_process.setProgram(u"python3"_s);
-    m_process.setArguments(arguments(options) + QStringList{u"--port"_s, u"0"_s});
+    m_process.setArguments(arguments(options) + QStringList { u"--port"_s, u"0"_s });
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 #ifdef Q_OS_LINUX
     // A test binary that crashes must not leave its shop holding the port.
@@ -92,7 +89,7 @@ QJsonArray DemoShop::manifest(const Options& options)
 {
     QStringList args = arguments(options);
     const QString script = args.takeFirst();
-    const QByteArray json = RunPython(script, args + QStringList{u"--print-manifest"_s});
+    const QByteArray json = RunPython(script, args + QStringList { u"--print-manifest"_s });
     const QJsonDocument doc = QJsonDocument::fromJson(json);
     if (doc.isArray())
         return doc.array();
@@ -103,7 +100,7 @@ QByteArray RunPython(const QString& script, const QStringList& arguments, int ti
 {
     QProcess python;
     python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    python.start(u"python3"_s, QStringList{script} + arguments);
+    python.start(u"python3"_s, QStringList { script } + arguments);
     if (!python.waitForFinished(timeoutMs) || python.exitStatus() != QProcess::NormalExit
         || python.exitCode() != 0) {
         ADD_FAILURE() << "python3 " << script.toStdString() << " failed";
@@ -115,7 +112,7 @@ QByteArray RunPython(const QString& script, const QStringList& arguments, int ti
 bool HaveOpenpyxl()
 {
     QProcess python;
-    python.start(u"python3"_s, {u"-c"_s, u"import openpyxl"_s});
+    python.start(u"python3"_s, { u"-c"_s, u"import openpyxl"_s });
     return python.waitForFinished(30000) && python.exitCode() == 0;
 }
 

@@ -2,12 +2,10 @@
 
 #include "app/Dialogs.h"
 
-#include <gtest/gtest.h>
-
 #include <QString>
-
 #include <deque>
 #include <functional>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -20,8 +18,8 @@ namespace zp::test {
 //   ScriptedDialogs dialogs;
 //   dialogs.answer(MessageAnswer::Yes);          // next box answers Yes
 //   ...code under test calls dialogs.show(...)...
-//   EXPECT_EQ(dialogs.shown(), (std::vector<ShownMessage>{{MessageStyle::StopQuestion, u"..."_s}}));
-//   EXPECT_EQ(dialogs.pendingAnswers(), 0);
+//   EXPECT_EQ(dialogs.shown(), (std::vector<ShownMessage>{{MessageStyle::StopQuestion,
+//   u"..."_s}})); EXPECT_EQ(dialogs.pendingAnswers(), 0);
 //
 // A box shown with the queue empty, or answered with a button the box does not
 // have (Yes on an OK box, Ok on a Yes/No box), fails the running test; show()
@@ -59,10 +57,11 @@ public:
 
     MessageAnswer show(MessageStyle style, const QString& text) override
     {
-        m_shown.push_back({style, text});
+        m_shown.push_back({ style, text });
         if (m_onShow)
             m_onShow(m_shown.back());
-        const bool yesNo = style == MessageStyle::StopQuestion || style == MessageStyle::RetryPrompt;
+        const bool yesNo
+            = style == MessageStyle::StopQuestion || style == MessageStyle::RetryPrompt;
         const MessageAnswer cancel = yesNo ? MessageAnswer::No : MessageAnswer::Ok;
         if (m_answers.empty()) {
             ADD_FAILURE() << "unexpected message box (no answer queued): " << text.toStdString();

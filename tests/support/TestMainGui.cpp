@@ -1,5 +1,4 @@
 #include <QApplication>
-
 #include <gtest/gtest.h>
 
 // Window tests render offscreen unless a platform is chosen explicitly.

@@ -1,7 +1,6 @@
 #include "util/HtmlParser.h"
 
 #include <QStringList>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -20,7 +19,7 @@ struct ExtractCase {
     qint32 expectedEnd;
 };
 
-class ExtractBetweenTest : public ::testing::TestWithParam<ExtractCase> {};
+class ExtractBetweenTest : public ::testing::TestWithParam<ExtractCase> { };
 
 TEST_P(ExtractBetweenTest, ReturnsPieceAndPositions)
 {
@@ -34,23 +33,22 @@ TEST_P(ExtractBetweenTest, ReturnsPieceAndPositions)
 
 const QString Twelve = u"x<td>42</td>"_s;
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ExtractBetweenTest,
-    ::testing::Values(
-        ExtractCase{"FromOne", Twelve, u"<td>"_s, u"</td>"_s, 1, u"42"_s, 2, 8},
-        ExtractCase{"FromZeroCountsAsOne", Twelve, u"<td>"_s, u"</td>"_s, 0, u"42"_s, 2, 8},
-        ExtractCase{"FromPastStartMarker", Twelve, u"<td>"_s, u"</td>"_s, 3, {}, 0, 0},
-        ExtractCase{"FromExactlyAtMarker", Twelve, u"<td>"_s, u"</td>"_s, 2, u"42"_s, 2, 8},
-        ExtractCase{"NoEndMarker", u"ab<td>42"_s, u"<td>"_s, u"</td>"_s, 1, {}, 3, 0},
-        ExtractCase{"EndMarkerOnlyBefore", u"</td>a<td>42"_s, u"<td>"_s, u"</td>"_s, 1, {}, 7, 0},
-        ExtractCase{"EmptyPiece", u"<td></td>"_s, u"<td>"_s, u"</td>"_s, 1, {}, 1, 5},
-        ExtractCase{"FromBeyondText", Twelve, u"<td>"_s, u"</td>"_s, 99, {}, 0, 0},
-        ExtractCase{"CaseSensitive", u"<TD>42</TD>"_s, u"<td>"_s, u"</td>"_s, 1, {}, 0, 0},
-        ExtractCase{"EndMarkerOverlapsStartMarkerNotCounted", u"<a\"x\""_s, u"<a\""_s, u"\""_s, 1,
-                    u"x"_s, 1, 5},
-        ExtractCase{"NonAsciiPositionsCountCharacters", u"Jännite<td>18 V</td>"_s, u"<td>"_s,
-                    u"</td>"_s, 1, u"18 V"_s, 8, 16},
-        ExtractCase{"MarkerAtVeryEnd", u"abc<td>"_s, u"<td>"_s, u"</td>"_s, 1, {}, 4, 0}),
+INSTANTIATE_TEST_SUITE_P(Cases, ExtractBetweenTest,
+    ::testing::Values(ExtractCase { "FromOne", Twelve, u"<td>"_s, u"</td>"_s, 1, u"42"_s, 2, 8 },
+        ExtractCase { "FromZeroCountsAsOne", Twelve, u"<td>"_s, u"</td>"_s, 0, u"42"_s, 2, 8 },
+        ExtractCase { "FromPastStartMarker", Twelve, u"<td>"_s, u"</td>"_s, 3, {}, 0, 0 },
+        ExtractCase { "FromExactlyAtMarker", Twelve, u"<td>"_s, u"</td>"_s, 2, u"42"_s, 2, 8 },
+        ExtractCase { "NoEndMarker", u"ab<td>42"_s, u"<td>"_s, u"</td>"_s, 1, {}, 3, 0 },
+        ExtractCase {
+            "EndMarkerOnlyBefore", u"</td>a<td>42"_s, u"<td>"_s, u"</td>"_s, 1, {}, 7, 0 },
+        ExtractCase { "EmptyPiece", u"<td></td>"_s, u"<td>"_s, u"</td>"_s, 1, {}, 1, 5 },
+        ExtractCase { "FromBeyondText", Twelve, u"<td>"_s, u"</td>"_s, 99, {}, 0, 0 },
+        ExtractCase { "CaseSensitive", u"<TD>42</TD>"_s, u"<td>"_s, u"</td>"_s, 1, {}, 0, 0 },
+        ExtractCase { "EndMarkerOverlapsStartMarkerNotCounted", u"<a\"x\""_s, u"<a\""_s, u"\""_s, 1,
+            u"x"_s, 1, 5 },
+        ExtractCase { "NonAsciiPositionsCountCharacters", u"Jännite<td>18 V</td>"_s, u"<td>"_s,
+            u"</td>"_s, 1, u"18 V"_s, 8, 16 },
+        ExtractCase { "MarkerAtVeryEnd", u"abc<td>"_s, u"<td>"_s, u"</td>"_s, 1, {}, 4, 0 }),
     [](const ::testing::TestParamInfo<ExtractCase>& info) { return std::string(info.param.name); });
 
 TEST(ExtractBetweenWalk, FeedingEndPosBackFindsEveryPieceInOrder)
@@ -67,7 +65,7 @@ TEST(ExtractBetweenWalk, FeedingEndPosBackFindsEveryPieceInOrder)
         links << link;
         pos = endPos;
     }
-    EXPECT_EQ(links, (QStringList{u"/one"_s, u"/two"_s, u"/three"_s}));
+    EXPECT_EQ(links, (QStringList { u"/one"_s, u"/two"_s, u"/three"_s }));
 }
 
 TEST(ExtractBetweenWalk, FailedSearchRestartsAtTheBeginningWhenEndPosIsFedBack)

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -44,7 +43,7 @@ TEST(DirExists, RootDirectoryIsADirectory)
 
 TEST_F(PathUtilsTest, CreateDirMakesEveryMissingLevel)
 {
-    for (const QString& suffix : {QString(), u"/"_s}) {
+    for (const QString& suffix : { QString(), u"/"_s }) {
         const QString target = path(u"A"_s + QString::number(suffix.size()) + u"/B/C"_s) + suffix;
         EXPECT_FALSE(CreateDir(target)) << target.toStdString();
         EXPECT_TRUE(QFileInfo(target).isDir());
@@ -79,8 +78,8 @@ TEST(IsSafeFileName, RejectsNamesThatLeaveTheFolder)
 {
     EXPECT_TRUE(IsSafeFileName(u"ZV-10234.png"_s));
     EXPECT_TRUE(IsSafeFileName(u"kuva ä.jpg"_s));
-    for (const QString& bad : {QString(), u"."_s, u".."_s, u"a\\b.png"_s, u"a/b"_s,
-                               u"x\ny.png"_s, QString(u"nul\0.png"_s)}) {
+    for (const QString& bad : { QString(), u"."_s, u".."_s, u"a\\b.png"_s, u"a/b"_s, u"x\ny.png"_s,
+             QString(u"nul\0.png"_s) }) {
         EXPECT_FALSE(IsSafeFileName(bad)) << bad.toStdString();
     }
 }

@@ -1,7 +1,6 @@
 #include "util/Utf8.h"
 
 #include <QList>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -50,7 +49,8 @@ TEST(UTF8ToUnicode, ByteOrderMarkStaysAtTheStart)
 
 TEST(UTF8ToUnicode, MalformedBytesDoNotLoseTheRest)
 {
-    const QString stray = UTF8ToUnicode(QByteArray("a\x80" "b"));
+    const QString stray = UTF8ToUnicode(QByteArray("a\x80"
+                                                   "b"));
     EXPECT_TRUE(stray.startsWith(u'a'));
     EXPECT_TRUE(stray.endsWith(u'b'));
     EXPECT_LE(stray.size(), 3);
@@ -65,8 +65,8 @@ TEST(UTF8ToUnicode, MalformedBytesDoNotLoseTheRest)
 TEST(UTF8ToUnicode, SequenceCutOffAtTheEndBecomesReplacementCharacters)
 {
     for (const QByteArray& tail :
-         {QByteArray("\xC3"), QByteArray("\xE2\x82"), QByteArray("\xF0\x9F\x98")}) {
-        for (const QByteArray& after : {QByteArray(), QByteArray("\0x", 2)}) {
+        { QByteArray("\xC3"), QByteArray("\xE2\x82"), QByteArray("\xF0\x9F\x98") }) {
+        for (const QByteArray& after : { QByteArray(), QByteArray("\0x", 2) }) {
             const QString text = UTF8ToUnicode("Tila" + tail + after);
             const QString rest = text.mid(4);
             EXPECT_TRUE(text.startsWith(u"Tila"_s));

@@ -1,5 +1,6 @@
-#include "workbook/CellAddress.h"
 #include "workbook/CellText.h"
+
+#include "workbook/CellAddress.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ struct EscapeCase {
     std::string xml;
 };
 
-class CellTextEscape : public ::testing::TestWithParam<EscapeCase> {};
+class CellTextEscape : public ::testing::TestWithParam<EscapeCase> { };
 
 TEST_P(CellTextEscape, WritesEscapedAndReadsBackUnchanged)
 {
@@ -26,19 +27,17 @@ TEST_P(CellTextEscape, WritesEscapedAndReadsBackUnchanged)
     EXPECT_EQ(CellText::fromXml(xml.toStdString()), c.text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, CellTextEscape,
-    ::testing::Values(
-        EscapeCase{"plain", u"ZV-1001"_s, "ZV-1001"},
-        EscapeCase{"markup", u"a < b & c > d"_s, "a &lt; b &amp; c &gt; d"},
-        EscapeCase{"control", u"a"_s + QChar(0x01) + u"b"_s + QChar(0x1F), "a_x0001_b_x001F_"},
-        EscapeCase{"nul", u"x"_s + QChar(0) + u"y"_s, "x_x0000_y"},
-        EscapeCase{"carriageReturn", u"line\r\nnext"_s, "line_x000D_\nnext"},
-        EscapeCase{"tabAndLineFeedStay", u"a\tb\nc"_s, "a\tb\nc"},
-        EscapeCase{"literalEscape", u"_x0041_"_s, "_x005F_x0041_"},
-        EscapeCase{"underscoreNoEscape", u"_x00_ and _xyz_ a_b"_s, "_x00_ and _xyz_ a_b"},
-        EscapeCase{"nonCharacter", QString(QChar(0xFFFE)), "_xFFFE_"},
-        EscapeCase{"cyrillicAndEmoji", u"Категория 😀"_s, "Категория 😀"}),
+INSTANTIATE_TEST_SUITE_P(Texts, CellTextEscape,
+    ::testing::Values(EscapeCase { "plain", u"ZV-1001"_s, "ZV-1001" },
+        EscapeCase { "markup", u"a < b & c > d"_s, "a &lt; b &amp; c &gt; d" },
+        EscapeCase { "control", u"a"_s + QChar(0x01) + u"b"_s + QChar(0x1F), "a_x0001_b_x001F_" },
+        EscapeCase { "nul", u"x"_s + QChar(0) + u"y"_s, "x_x0000_y" },
+        EscapeCase { "carriageReturn", u"line\r\nnext"_s, "line_x000D_\nnext" },
+        EscapeCase { "tabAndLineFeedStay", u"a\tb\nc"_s, "a\tb\nc" },
+        EscapeCase { "literalEscape", u"_x0041_"_s, "_x005F_x0041_" },
+        EscapeCase { "underscoreNoEscape", u"_x00_ and _xyz_ a_b"_s, "_x00_ and _xyz_ a_b" },
+        EscapeCase { "nonCharacter", QString(QChar(0xFFFE)), "_xFFFE_" },
+        EscapeCase { "cyrillicAndEmoji", u"Категория 😀"_s, "Категория 😀" }),
     [](const ::testing::TestParamInfo<EscapeCase>& info) { return std::string(info.param.name); });
 
 TEST(CellText, LimitsLengthWithoutSplittingSurrogatePairs)
@@ -70,7 +69,7 @@ struct AddressCase {
     int column;
 };
 
-class CellAddressParse : public ::testing::TestWithParam<AddressCase> {};
+class CellAddressParse : public ::testing::TestWithParam<AddressCase> { };
 
 TEST_P(CellAddressParse, Parses)
 {
@@ -84,12 +83,11 @@ TEST_P(CellAddressParse, Parses)
 }
 
 INSTANTIATE_TEST_SUITE_P(References, CellAddressParse,
-                         ::testing::Values(AddressCase{"A1", 1, 1}, AddressCase{"Z9", 9, 26},
-                                           AddressCase{"AA10", 10, 27}, AddressCase{"XFD1048576", 1048576, 16384},
-                                           AddressCase{"$B$7", 7, 2}, AddressCase{"C3:D9", 3, 3},
-                                           AddressCase{"XFE1", 0, 0}, AddressCase{"A1048577", 0, 0},
-                                           AddressCase{"A0", 0, 0}, AddressCase{"1A", 0, 0},
-                                           AddressCase{"", 0, 0}, AddressCase{"A1x", 0, 0}));
+    ::testing::Values(AddressCase { "A1", 1, 1 }, AddressCase { "Z9", 9, 26 },
+        AddressCase { "AA10", 10, 27 }, AddressCase { "XFD1048576", 1048576, 16384 },
+        AddressCase { "$B$7", 7, 2 }, AddressCase { "C3:D9", 3, 3 }, AddressCase { "XFE1", 0, 0 },
+        AddressCase { "A1048577", 0, 0 }, AddressCase { "A0", 0, 0 }, AddressCase { "1A", 0, 0 },
+        AddressCase { "", 0, 0 }, AddressCase { "A1x", 0, 0 }));
 
 } // namespace
 } // namespace zp

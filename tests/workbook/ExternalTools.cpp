@@ -39,9 +39,10 @@ QString ExternalTools::python()
     static const QString found = [] {
         // Debian's interpreter first: python3-openpyxl installs there, and a
         // python3 earlier on PATH may be another one.
-        for (const QString& candidate : {u"/usr/bin/python3"_s, QStandardPaths::findExecutable(u"python3"_s)}) {
+        for (const QString& candidate :
+            { u"/usr/bin/python3"_s, QStandardPaths::findExecutable(u"python3"_s) }) {
             if (!candidate.isEmpty() && QFileInfo(candidate).isExecutable()
-                && run(candidate, {u"-c"_s, u"import openpyxl"_s}, nullptr, nullptr))
+                && run(candidate, { u"-c"_s, u"import openpyxl"_s }, nullptr, nullptr))
                 return candidate;
         }
         return QString();
@@ -54,7 +55,7 @@ std::optional<QJsonObject> ExternalTools::probe(const QString& file, QString* er
     QByteArray out;
     QByteArray err;
     const QString script = QStringLiteral(ZP_SOURCE_DIR) + u"/tests/workbook/probe_xlsx.py"_s;
-    if (!run(python(), {script, file}, &out, &err)) {
+    if (!run(python(), { script, file }, &out, &err)) {
         if (error)
             *error = QString::fromUtf8(err);
         return std::nullopt;
@@ -69,16 +70,17 @@ QString ExternalTools::libreOffice()
 }
 
 QString ExternalTools::convert(const QString& file, const QString& filter, const QString& extension,
-                               const QString& outputFolder)
+    const QString& outputFolder)
 {
     // A profile of its own, so that a LibreOffice the user (or another test)
     // runs does not take the job over.
     QTemporaryDir profile;
-    const QStringList arguments{u"-env:UserInstallation=file://"_s + profile.path(), u"--headless"_s,
-                                u"--convert-to"_s, filter, u"--outdir"_s, outputFolder, file};
+    const QStringList arguments { u"-env:UserInstallation=file://"_s + profile.path(),
+        u"--headless"_s, u"--convert-to"_s, filter, u"--outdir"_s, outputFolder, file };
     if (!run(libreOffice(), arguments, nullptr, nullptr))
         return {};
-    const QString result = QDir(outputFolder).filePath(QFileInfo(file).completeBaseName() + u"."_s + extension);
+    const QString result
+        = QDir(outputFolder).filePath(QFileInfo(file).completeBaseName() + u"."_s + extension);
     return QFileInfo::exists(result) ? result : QString();
 }
 

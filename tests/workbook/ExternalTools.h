@@ -2,7 +2,6 @@
 
 #include <QJsonObject>
 #include <QString>
-
 #include <optional>
 
 namespace zp::test {
@@ -25,7 +24,7 @@ public:
     // Converts file with LibreOffice into outputFolder with the filter
     // ("csv:...", "xlsx"); returns the path of the result, empty on failure.
     static QString convert(const QString& file, const QString& filter, const QString& extension,
-                           const QString& outputFolder);
+        const QString& outputFolder);
 
     static QByteArray readFile(const QString& path);
 };

@@ -1,17 +1,14 @@
 // Our workbooks read back by independent readers (openpyxl, LibreOffice), and
 // users' workbooks made by those tools surviving our appends.
-#include "workbook/WorkbookLayout.h"
-
 #include "ExternalTools.h"
+#include "workbook/WorkbookLayout.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QSet>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <zip.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -21,15 +18,15 @@ namespace {
 
 using test::ExternalTools;
 
-const QStringList schemaOrder{
-    u"sheetPr"_s, u"dimension"_s, u"sheetViews"_s, u"sheetFormatPr"_s, u"cols"_s, u"sheetData"_s,
-    u"sheetCalcPr"_s, u"sheetProtection"_s, u"protectedRanges"_s, u"scenarios"_s, u"autoFilter"_s,
-    u"sortState"_s, u"dataConsolidate"_s, u"customSheetViews"_s, u"mergeCells"_s, u"phoneticPr"_s,
-    u"conditionalFormatting"_s, u"dataValidations"_s, u"hyperlinks"_s, u"printOptions"_s, u"pageMargins"_s,
-    u"pageSetup"_s, u"headerFooter"_s, u"rowBreaks"_s, u"colBreaks"_s, u"customProperties"_s,
-    u"cellWatches"_s, u"ignoredErrors"_s, u"smartTags"_s, u"drawing"_s, u"legacyDrawing"_s,
-    u"legacyDrawingHF"_s, u"drawingHF"_s, u"picture"_s, u"oleObjects"_s, u"controls"_s,
-    u"webPublishItems"_s, u"tableParts"_s, u"extLst"_s};
+const QStringList schemaOrder { u"sheetPr"_s, u"dimension"_s, u"sheetViews"_s, u"sheetFormatPr"_s,
+    u"cols"_s, u"sheetData"_s, u"sheetCalcPr"_s, u"sheetProtection"_s, u"protectedRanges"_s,
+    u"scenarios"_s, u"autoFilter"_s, u"sortState"_s, u"dataConsolidate"_s, u"customSheetViews"_s,
+    u"mergeCells"_s, u"phoneticPr"_s, u"conditionalFormatting"_s, u"dataValidations"_s,
+    u"hyperlinks"_s, u"printOptions"_s, u"pageMargins"_s, u"pageSetup"_s, u"headerFooter"_s,
+    u"rowBreaks"_s, u"colBreaks"_s, u"customProperties"_s, u"cellWatches"_s, u"ignoredErrors"_s,
+    u"smartTags"_s, u"drawing"_s, u"legacyDrawing"_s, u"legacyDrawingHF"_s, u"drawingHF"_s,
+    u"picture"_s, u"oleObjects"_s, u"controls"_s, u"webPublishItems"_s, u"tableParts"_s,
+    u"extLst"_s };
 
 // What Excel needs to open the package without a repair.
 void expectExcelSafePackage(const QJsonObject& package)
@@ -47,7 +44,8 @@ void expectExcelSafePackage(const QJsonObject& package)
     }
     QSet<QString> ids;
     for (const QJsonValue& id : package[u"rel_ids"_s].toArray()) {
-        EXPECT_FALSE(ids.contains(id.toString())) << "duplicate relationship id " << id.toString().toStdString();
+        EXPECT_FALSE(ids.contains(id.toString()))
+            << "duplicate relationship id " << id.toString().toStdString();
         ids.insert(id.toString());
     }
     EXPECT_EQ(package[u"cols_without_width"_s].toInt(), 0);
@@ -65,7 +63,8 @@ QByteArray storedBytes(const QString& path, const char* part)
     if (zip_stat(archive, part, 0, &st) == 0) {
         if (zip_file_t* file = zip_fopen(archive, part, ZIP_FL_COMPRESSED)) {
             bytes.resize(static_cast<qsizetype>(st.comp_size));
-            if (zip_fread(file, bytes.data(), st.comp_size) != static_cast<zip_int64_t>(st.comp_size))
+            if (zip_fread(file, bytes.data(), st.comp_size)
+                != static_cast<zip_int64_t>(st.comp_size))
                 bytes.clear();
             zip_fclose(file);
         }
@@ -80,14 +79,16 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         if (ExternalTools::python().isEmpty())
-            GTEST_SKIP() << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
+            GTEST_SKIP()
+                << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
     }
 
     QJsonObject probe(const QString& file)
     {
         QString error;
         const std::optional<QJsonObject> result = ExternalTools::probe(file, &error);
-        EXPECT_TRUE(result) << "openpyxl cannot read " << file.toStdString() << ": " << error.toStdString();
+        EXPECT_TRUE(result) << "openpyxl cannot read " << file.toStdString() << ": "
+                            << error.toStdString();
         return result.value_or(QJsonObject());
     }
 
@@ -150,15 +151,17 @@ TEST_F(RoundTripTest, NewWorkbookReadsBackInOpenpyxl)
     expectExcelSafePackage(package);
     EXPECT_TRUE(package[u"cells_without_style"_s].toArray().isEmpty());
     const QJsonArray fillPatterns = package[u"fill_patterns"_s].toArray();
-    EXPECT_EQ(fillPatterns, (QJsonArray{u"none"_s, u"gray125"_s, u"solid"_s}));
+    EXPECT_EQ(fillPatterns, (QJsonArray { u"none"_s, u"gray125"_s, u"solid"_s }));
 }
 
-class UsersWorkbookTest : public RoundTripTest, public ::testing::WithParamInterface<const char*> {};
+class UsersWorkbookTest : public RoundTripTest,
+                          public ::testing::WithParamInterface<const char*> { };
 
 TEST_P(UsersWorkbookTest, SurvivesOurAppendWithEverythingIntact)
 {
     const QString path = QDir(m_dir.path()).filePath(WorkbookLayout::FileName);
-    ASSERT_TRUE(QFile::copy(QStringLiteral(ZP_TEST_DATA_DIR "/workbook/") + QString::fromUtf8(GetParam()), path));
+    ASSERT_TRUE(QFile::copy(
+        QStringLiteral(ZP_TEST_DATA_DIR "/workbook/") + QString::fromUtf8(GetParam()), path));
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     const QJsonObject before = probe(path);
 
@@ -183,15 +186,15 @@ TEST_P(UsersWorkbookTest, SurvivesOurAppendWithEverythingIntact)
     ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
 
     const QJsonObject after = probe(path);
-    for (const char* key : {"sheets", "defined_names", "others"}) {
+    for (const char* key : { "sheets", "defined_names", "others" }) {
         EXPECT_EQ(after[QString::fromUtf8(key)], before[QString::fromUtf8(key)]) << key;
     }
     const QJsonObject firstBefore = before[u"first"_s].toObject();
     const QJsonObject firstAfter = after[u"first"_s].toObject();
-    for (const char* key : {"widths", "freeze", "bold"}) {
+    for (const char* key : { "widths", "freeze", "bold" }) {
         EXPECT_EQ(firstAfter[QString::fromUtf8(key)], firstBefore[QString::fromUtf8(key)]) << key;
     }
-    for (const char* key : {"links", "fills", "formats", "cells"}) {
+    for (const char* key : { "links", "fills", "formats", "cells" }) {
         const QJsonObject old = firstBefore[QString::fromUtf8(key)].toObject();
         const QJsonObject now = firstAfter[QString::fromUtf8(key)].toObject();
         for (auto it = old.begin(); it != old.end(); ++it) {
@@ -205,23 +208,25 @@ TEST_P(UsersWorkbookTest, SurvivesOurAppendWithEverythingIntact)
     EXPECT_EQ(cells[u"Q41"_s].toString(), u"5 W"_s);
     EXPECT_EQ(cells[u"Q2"_s].toString(), u"7 W"_s);
     EXPECT_EQ(firstAfter[u"links"_s].toObject()[u"A41"_s].toString(),
-              u"https://shop.tolmari.example/product/ZV-2001"_s);
+        u"https://shop.tolmari.example/product/ZV-2001"_s);
     EXPECT_EQ(firstAfter[u"formats"_s].toObject()[u"Q41"_s].toString(), u"@"_s);
     expectExcelSafePackage(after[u"package"_s].toObject());
-    EXPECT_EQ(after[u"package"_s].toObject()[u"entries"_s], before[u"package"_s].toObject()[u"entries"_s]);
+    EXPECT_EQ(after[u"package"_s].toObject()[u"entries"_s],
+        before[u"package"_s].toObject()[u"entries"_s]);
 
     // The second sheet was not touched, so it is stored exactly as it was.
-    const QString original = QStringLiteral(ZP_TEST_DATA_DIR "/workbook/") + QString::fromUtf8(GetParam());
+    const QString original
+        = QStringLiteral(ZP_TEST_DATA_DIR "/workbook/") + QString::fromUtf8(GetParam());
     const QByteArray sheet2 = storedBytes(original, "xl/worksheets/sheet2.xml");
     EXPECT_FALSE(sheet2.isEmpty());
     EXPECT_EQ(storedBytes(path, "xl/worksheets/sheet2.xml"), sheet2);
 }
 
 INSTANTIATE_TEST_SUITE_P(MadeBy, UsersWorkbookTest,
-                         ::testing::Values("openpyxl-catalog.xlsx", "libreoffice-catalog.xlsx"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             return std::string(info.param).substr(0, std::string(info.param).find('-'));
-                         });
+    ::testing::Values("openpyxl-catalog.xlsx", "libreoffice-catalog.xlsx"),
+    [](const ::testing::TestParamInfo<const char*>& info) {
+        return std::string(info.param).substr(0, std::string(info.param).find('-'));
+    });
 
 // Splits LibreOffice's CSV (comma, double quotes, UTF-8) into rows of fields.
 QList<QStringList> parseCsv(const QString& text)
@@ -267,11 +272,12 @@ TEST_F(RoundTripTest, LibreOfficeConvertsOurWorkbookToTheSameTexts)
     QString error;
     auto layout = WorkbookLayout::create(m_dir.path(), &error);
     ASSERT_TRUE(layout) << error.toStdString();
-    const QList<QStringList> rows{
-        {u"ZV-1"_s, u"Kuvaus, \"lainattu\""_s, u"A, B"_s, u"Sähkö"_s},
-        {u"ZV-2"_s, u"  reunat  "_s, QString(), u"Категория"_s},
-        {u"00123"_s, u"_x0041_ ja rivi\nvaihto"_s, u"1.5"_s, u"TRUE"_s},
-        {u"ZV-4"_s, u"ohjaus"_s + QChar(1) + u"merkit"_s + QChar(0x1F), u"tab\there"_s, u"x_x000D_y"_s},
+    const QList<QStringList> rows {
+        { u"ZV-1"_s, u"Kuvaus, \"lainattu\""_s, u"A, B"_s, u"Sähkö"_s },
+        { u"ZV-2"_s, u"  reunat  "_s, QString(), u"Категория"_s },
+        { u"00123"_s, u"_x0041_ ja rivi\nvaihto"_s, u"1.5"_s, u"TRUE"_s },
+        { u"ZV-4"_s, u"ohjaus"_s + QChar(1) + u"merkit"_s + QChar(0x1F), u"tab\there"_s,
+            u"x_x000D_y"_s },
     };
     for (int r = 0; r < rows.size(); ++r) {
         for (int c = 0; c < rows[r].size(); ++c)
@@ -281,8 +287,8 @@ TEST_F(RoundTripTest, LibreOfficeConvertsOurWorkbookToTheSameTexts)
     ASSERT_TRUE(layout->save());
 
     QTemporaryDir out;
-    const QString csv = ExternalTools::convert(layout->filePath(), u"csv:Text - txt - csv (StarCalc):44,34,76,1"_s,
-                                               u"csv"_s, out.path());
+    const QString csv = ExternalTools::convert(
+        layout->filePath(), u"csv:Text - txt - csv (StarCalc):44,34,76,1"_s, u"csv"_s, out.path());
     ASSERT_FALSE(csv.isEmpty()) << "LibreOffice could not convert the workbook";
     const QList<QStringList> read = parseCsv(QString::fromUtf8(ExternalTools::readFile(csv)));
     ASSERT_EQ(read.size(), rows.size() + 1);

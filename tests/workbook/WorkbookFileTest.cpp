@@ -1,21 +1,17 @@
 // Opening damaged and hostile files, reading what other writers store, and
 // saving safely.
+#include "ExternalTools.h"
 #include "workbook/WorkbookLayout.h"
 #include "workbook/XlsxPackage.h"
-
-#include "ExternalTools.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
+#include <gtest/gtest.h>
 #include <map>
 #include <string>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,39 +28,58 @@ const std::string RelNs = "http://schemas.openxmlformats.org/officeDocument/2006
 const std::string PackageRelNs = "http://schemas.openxmlformats.org/package/2006/relationships";
 
 // A workbook package whose first sheet is sheetPart, holding sheetXml.
-Parts workbookParts(const std::string& sheetXml, const std::string& sheetPart = "xl/worksheets/sheet1.xml")
+Parts workbookParts(
+    const std::string& sheetXml, const std::string& sheetPart = "xl/worksheets/sheet1.xml")
 {
     const std::string target = sheetPart.substr(3);
     return {
-        {"[Content_Types].xml",
-         Declaration + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-             "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-             "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-             "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-             "<Override PartName=\"/" + sheetPart + "\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
-             "</Types>"},
-        {"_rels/.rels",
-         Declaration + "<Relationships xmlns=\"" + PackageRelNs + "\"><Relationship Id=\"rId1\" Type=\"" + RelNs
-             + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-        {"xl/workbook.xml",
-         Declaration + "<workbook xmlns=\"" + MainNs + "\" xmlns:r=\"" + RelNs
-             + "\"><sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId7\"/></sheets></workbook>"},
-        {"xl/_rels/workbook.xml.rels",
-         Declaration + "<Relationships xmlns=\"" + PackageRelNs + "\">"
-             "<Relationship Id=\"rId7\" Type=\"" + RelNs + "/worksheet\" Target=\"" + target + "\"/>"
-             "<Relationship Id=\"rId8\" Type=\"" + RelNs + "/sharedStrings\" Target=\"sharedStrings.xml\"/>"
-             "</Relationships>"},
-        {sheetPart, sheetXml},
-        {"xl/sharedStrings.xml",
-         Declaration + "<sst xmlns=\"" + MainNs + "\"><si><t>plain</t></si>"
-             "<si><r><rPr><b/></rPr><t>rich </t></r><r><t xml:space=\"preserve\">runs </t></r>"
-             "<rPh sb=\"0\" eb=\"1\"><t>phonetic</t></rPh></si><si><t>_x0041_BC</t></si></sst>"},
+        { "[Content_Types].xml",
+            Declaration
+                + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                  "<Default Extension=\"rels\" "
+                  "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+                  "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+                  "<Override PartName=\"/xl/workbook.xml\" "
+                  "ContentType=\"application/"
+                  "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+                  "<Override PartName=\"/"
+                + sheetPart
+                + "\" "
+                  "ContentType=\"application/"
+                  "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
+                  "</Types>" },
+        { "_rels/.rels",
+            Declaration + "<Relationships xmlns=\"" + PackageRelNs
+                + "\"><Relationship Id=\"rId1\" Type=\"" + RelNs
+                + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>" },
+        { "xl/workbook.xml",
+            Declaration + "<workbook xmlns=\"" + MainNs + "\" xmlns:r=\"" + RelNs
+                + "\"><sheets><sheet name=\"Data\" sheetId=\"1\" "
+                  "r:id=\"rId7\"/></sheets></workbook>" },
+        { "xl/_rels/workbook.xml.rels",
+            Declaration + "<Relationships xmlns=\"" + PackageRelNs
+                + "\">"
+                  "<Relationship Id=\"rId7\" Type=\""
+                + RelNs + "/worksheet\" Target=\"" + target
+                + "\"/>"
+                  "<Relationship Id=\"rId8\" Type=\""
+                + RelNs
+                + "/sharedStrings\" Target=\"sharedStrings.xml\"/>"
+                  "</Relationships>" },
+        { sheetPart, sheetXml },
+        { "xl/sharedStrings.xml",
+            Declaration + "<sst xmlns=\"" + MainNs
+                + "\"><si><t>plain</t></si>"
+                  "<si><r><rPr><b/></rPr><t>rich </t></r><r><t xml:space=\"preserve\">runs </t></r>"
+                  "<rPh sb=\"0\" "
+                  "eb=\"1\"><t>phonetic</t></rPh></si><si><t>_x0041_BC</t></si></sst>" },
     };
 }
 
 std::string sheetWithRows(const std::string& rows)
 {
-    return Declaration + "<worksheet xmlns=\"" + MainNs + "\"><sheetData>" + rows + "</sheetData></worksheet>";
+    return Declaration + "<worksheet xmlns=\"" + MainNs + "\"><sheetData>" + rows
+        + "</sheetData></worksheet>";
 }
 
 void writePackage(const QString& path, const Parts& parts)
@@ -86,28 +101,36 @@ void writeBytes(const QString& path, const QByteArray& bytes)
 class WorkbookFileTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-    QString path(const QString& name = WorkbookLayout::FileName) const { return QDir(m_dir.path()).filePath(name); }
+    QString path(const QString& name = WorkbookLayout::FileName) const
+    {
+        return QDir(m_dir.path()).filePath(name);
+    }
     QTemporaryDir m_dir;
 };
 
 TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedSheet)
 {
-    Parts parts = workbookParts(sheetWithRows(
-        "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c><c r=\"C1\" t=\"s\"><v>2</v></c>"
-        "<c r=\"D1\" t=\"inlineStr\"><is><r><t>in</t></r><r><t>line</t></r></is></c><c r=\"E1\"><v>12.5</v></c>"
-        "<c r=\"F1\" t=\"b\"><v>1</v></c><c r=\"G1\" t=\"e\"><v>#N/A</v></c>"
-        "<c r=\"H1\" t=\"str\"><f>A1</f><v>formula</v></c><c r=\"I1\" t=\"s\"><v>99</v></c></row>"
-        "<row r=\"3\"><c t=\"inlineStr\"><is><t>no r</t></is></c><c><v>7</v></c></row>"),
+    Parts parts = workbookParts(
+        sheetWithRows(
+            "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c><c "
+            "r=\"C1\" t=\"s\"><v>2</v></c>"
+            "<c r=\"D1\" t=\"inlineStr\"><is><r><t>in</t></r><r><t>line</t></r></is></c><c "
+            "r=\"E1\"><v>12.5</v></c>"
+            "<c r=\"F1\" t=\"b\"><v>1</v></c><c r=\"G1\" t=\"e\"><v>#N/A</v></c>"
+            "<c r=\"H1\" t=\"str\"><f>A1</f><v>formula</v></c><c r=\"I1\" "
+            "t=\"s\"><v>99</v></c></row>"
+            "<row r=\"3\"><c t=\"inlineStr\"><is><t>no r</t></is></c><c><v>7</v></c></row>"),
         "xl/worksheets/data.xml");
     // A decoy under the name a guess would take.
-    parts["xl/worksheets/sheet1.xml"] = sheetWithRows("<row r=\"1\"><c r=\"A1\"><v>666</v></c></row>");
+    parts["xl/worksheets/sheet1.xml"]
+        = sheetWithRows("<row r=\"1\"><c r=\"A1\"><v>666</v></c></row>");
     writePackage(path(), parts);
 
     QString error;
     auto layout = WorkbookLayout::open(path(), &error);
     ASSERT_TRUE(layout) << error.toStdString();
-    const QString expected[] = {u"plain"_s, u"rich runs "_s, u"ABC"_s, u"inline"_s, u"12.5"_s,
-                                u"TRUE"_s, u"#N/A"_s, u"formula"_s, QString()};
+    const QString expected[] = { u"plain"_s, u"rich runs "_s, u"ABC"_s, u"inline"_s, u"12.5"_s,
+        u"TRUE"_s, u"#N/A"_s, u"formula"_s, QString() };
     for (int column = 1; column <= 9; ++column) {
         EXPECT_EQ(layout->cellText(1, column), expected[column - 1]) << column;
     }
@@ -131,7 +154,8 @@ struct HostileCase {
     std::function<void(const QString& path)> make;
 };
 
-class HostileFileTest : public WorkbookFileTest, public ::testing::WithParamInterface<HostileCase> {};
+class HostileFileTest : public WorkbookFileTest,
+                        public ::testing::WithParamInterface<HostileCase> { };
 
 TEST_P(HostileFileTest, IsRefusedCleanlyAndLeftUnchanged)
 {
@@ -144,76 +168,86 @@ TEST_P(HostileFileTest, IsRefusedCleanlyAndLeftUnchanged)
 }
 
 const std::string laughs = Declaration
-    + "<!DOCTYPE lolz [<!ENTITY lol \"lol\"><!ENTITY lol2 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
+    + "<!DOCTYPE lolz [<!ENTITY lol \"lol\"><!ENTITY lol2 "
+      "\"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
       "<!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">]>"
-      "<worksheet xmlns=\"" + MainNs + "\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>&lol3;</t></is></c></row></sheetData></worksheet>";
+      "<worksheet xmlns=\""
+    + MainNs
+    + "\"><sheetData><row r=\"1\"><c r=\"A1\" "
+      "t=\"inlineStr\"><is><t>&lol3;</t></is></c></row></sheetData></worksheet>";
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, HostileFileTest,
+INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
     ::testing::Values(
-        HostileCase{"empty", [](const QString& p) { writeBytes(p, QByteArray()); }},
-        HostileCase{"notAZip", [](const QString& p) { writeBytes(p, QByteArray(5000, 'z')); }},
-        HostileCase{"legacyXls",
-                    [](const QString& p) {
-                        writeBytes(p, QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(4088, '\0'));
-                    }},
-        HostileCase{"truncatedZip",
-                    [](const QString& p) {
-                        writePackage(p, workbookParts(sheetWithRows(std::string(5000, ' '))));
-                        const QByteArray whole = test::ExternalTools::readFile(p);
-                        writeBytes(p, whole.left(whole.size() / 2));
-                    }},
-        HostileCase{"corruptData",
-                    [](const QString& p) {
-                        std::string rows;
-                        for (int r = 1; r < 2000; ++r)
-                            rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>" + std::to_string(r * 7919) + "</v></c></row>";
-                        writePackage(p, workbookParts(sheetWithRows(rows)));
-                        QByteArray bytes = test::ExternalTools::readFile(p);
-                        const qsizetype at = bytes.indexOf("xl/worksheets/sheet1.xml") + 200;
-                        for (qsizetype i = at; i < at + 64; ++i)
-                            bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
-                        writeBytes(p, bytes);
-                    }},
-        HostileCase{"malformedSheet",
-                    [](const QString& p) { writePackage(p, workbookParts("<worksheet><sheetData><row r=\"1\">")); }},
-        HostileCase{"notAWorksheet",
-                    [](const QString& p) { writePackage(p, workbookParts(Declaration + "<html><body/></html>")); }},
-        HostileCase{"rowsOutOfOrder",
-                    [](const QString& p) {
-                        writePackage(p, workbookParts(sheetWithRows("<row r=\"5\"/><row r=\"2\"/>")));
-                    }},
-        HostileCase{"entityExpansion", [](const QString& p) { writePackage(p, workbookParts(laughs)); }},
-        HostileCase{"missingWorkbookPart",
-                    [](const QString& p) {
-                        Parts parts = workbookParts(sheetWithRows(""));
-                        parts.erase("xl/workbook.xml");
-                        writePackage(p, parts);
-                    }},
-        HostileCase{"missingSheetPart",
-                    [](const QString& p) {
-                        Parts parts = workbookParts(sheetWithRows(""));
-                        parts.erase("xl/worksheets/sheet1.xml");
-                        writePackage(p, parts);
-                    }},
-        HostileCase{"relationshipLeavingThePackage",
-                    [](const QString& p) {
-                        Parts parts = workbookParts(sheetWithRows(""));
-                        std::string& rels = parts["xl/_rels/workbook.xml.rels"];
-                        rels.replace(rels.find("worksheets/sheet1.xml"), 21, "../../../etc/passwd");
-                        writePackage(p, parts);
-                    }},
-        HostileCase{"hugeSharedStrings",
-                    [](const QString& p) {
-                        Parts parts = workbookParts(sheetWithRows(""));
-                        // Compresses to a few hundred kilobytes; reading it
-                        // would take more than the engine allows.
-                        std::string huge = "<sst xmlns=\"" + MainNs + "\"><si><t>";
-                        huge.append(XlsxPackage::MaxPartSize + 1024, 'x');
-                        huge += "</t></si></sst>";
-                        parts["xl/sharedStrings.xml"] = std::move(huge);
-                        writePackage(p, parts);
-                    }}),
+        HostileCase { "empty", [](const QString& p) { writeBytes(p, QByteArray()); } },
+        HostileCase { "notAZip", [](const QString& p) { writeBytes(p, QByteArray(5000, 'z')); } },
+        HostileCase { "legacyXls",
+            [](const QString& p) {
+                writeBytes(
+                    p, QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(4088, '\0'));
+            } },
+        HostileCase { "truncatedZip",
+            [](const QString& p) {
+                writePackage(p, workbookParts(sheetWithRows(std::string(5000, ' '))));
+                const QByteArray whole = test::ExternalTools::readFile(p);
+                writeBytes(p, whole.left(whole.size() / 2));
+            } },
+        HostileCase { "corruptData",
+            [](const QString& p) {
+                std::string rows;
+                for (int r = 1; r < 2000; ++r)
+                    rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r)
+                        + "\"><v>" + std::to_string(r * 7919) + "</v></c></row>";
+                writePackage(p, workbookParts(sheetWithRows(rows)));
+                QByteArray bytes = test::ExternalTools::readFile(p);
+                const qsizetype at = bytes.indexOf("xl/worksheets/sheet1.xml") + 200;
+                for (qsizetype i = at; i < at + 64; ++i)
+                    bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+                writeBytes(p, bytes);
+            } },
+        HostileCase { "malformedSheet",
+            [](const QString& p) {
+                writePackage(p, workbookParts("<worksheet><sheetData><row r=\"1\">"));
+            } },
+        HostileCase { "notAWorksheet",
+            [](const QString& p) {
+                writePackage(p, workbookParts(Declaration + "<html><body/></html>"));
+            } },
+        HostileCase { "rowsOutOfOrder",
+            [](const QString& p) {
+                writePackage(p, workbookParts(sheetWithRows("<row r=\"5\"/><row r=\"2\"/>")));
+            } },
+        HostileCase {
+            "entityExpansion", [](const QString& p) { writePackage(p, workbookParts(laughs)); } },
+        HostileCase { "missingWorkbookPart",
+            [](const QString& p) {
+                Parts parts = workbookParts(sheetWithRows(""));
+                parts.erase("xl/workbook.xml");
+                writePackage(p, parts);
+            } },
+        HostileCase { "missingSheetPart",
+            [](const QString& p) {
+                Parts parts = workbookParts(sheetWithRows(""));
+                parts.erase("xl/worksheets/sheet1.xml");
+                writePackage(p, parts);
+            } },
+        HostileCase { "relationshipLeavingThePackage",
+            [](const QString& p) {
+                Parts parts = workbookParts(sheetWithRows(""));
+                std::string& rels = parts["xl/_rels/workbook.xml.rels"];
+                rels.replace(rels.find("worksheets/sheet1.xml"), 21, "../../../etc/passwd");
+                writePackage(p, parts);
+            } },
+        HostileCase { "hugeSharedStrings",
+            [](const QString& p) {
+                Parts parts = workbookParts(sheetWithRows(""));
+                // Compresses to a few hundred kilobytes; reading it
+                // would take more than the engine allows.
+                std::string huge = "<sst xmlns=\"" + MainNs + "\"><si><t>";
+                huge.append(XlsxPackage::MaxPartSize + 1024, 'x');
+                huge += "</t></si></sst>";
+                parts["xl/sharedStrings.xml"] = std::move(huge);
+                writePackage(p, parts);
+            } }),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 TEST_F(WorkbookFileTest, LeftoverOfAnInterruptedSaveIsIgnoredAndRemoved)
@@ -232,7 +266,8 @@ TEST_F(WorkbookFileTest, LeftoverOfAnInterruptedSaveIsIgnoredAndRemoved)
     ASSERT_TRUE(reopened) << error.toStdString();
     EXPECT_FALSE(QFile::exists(leftover));
     EXPECT_EQ(reopened->cellText(2, 1), u"ZV-1"_s);
-    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{WorkbookLayout::FileName});
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+        QStringList { WorkbookLayout::FileName });
 }
 
 TEST_F(WorkbookFileTest, KilledWhileSavingLeavesAWholeWorkbook)
@@ -280,7 +315,8 @@ TEST_F(WorkbookFileTest, KilledWhileSavingLeavesAWholeWorkbook)
         EXPECT_EQ((next - 2) % 200, 0) << "a save was cut in half";
         EXPECT_TRUE(layout->checkLayout());
         if (next > 2) {
-            EXPECT_EQ(layout->linkAddress(next - 1, 1), u"https://shop.example/k/%1"_s.arg(next - 1));
+            EXPECT_EQ(
+                layout->linkAddress(next - 1, 1), u"https://shop.example/k/%1"_s.arg(next - 1));
         }
     }
 }

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -45,10 +44,10 @@ TEST_F(WorkbookLayoutTest, NewWorkbookHasHeaderRowAndIsSavedAtOnce)
     EXPECT_TRUE(QFile::exists(workbookPath()));
     auto reopened = reopen(*layout);
     ASSERT_TRUE(reopened);
-    const QStringList expected{u"Tilausnumero"_s, u"Kuvaus"_s, u"Lis\u00e4tarvikkeet"_s, u"Категория 1"_s,
-                               u"Категория 2"_s, u"Категория 3"_s, u"Категория 4"_s, u"Категория 5"_s,
-                               u"Категория 6"_s, u"Категория 7"_s, u"Категория 8"_s, u"Категория 9"_s,
-                               u"Категория 10"_s, u"Картинки"_s};
+    const QStringList expected { u"Tilausnumero"_s, u"Kuvaus"_s, u"Lis\u00e4tarvikkeet"_s,
+        u"Категория 1"_s, u"Категория 2"_s, u"Категория 3"_s, u"Категория 4"_s, u"Категория 5"_s,
+        u"Категория 6"_s, u"Категория 7"_s, u"Категория 8"_s, u"Категория 9"_s, u"Категория 10"_s,
+        u"Картинки"_s };
     for (int column = 1; column <= 14; ++column) {
         EXPECT_EQ(reopened->cellText(1, column), expected[column - 1]) << column;
     }
@@ -72,7 +71,8 @@ TEST_F(WorkbookLayoutTest, CreateRefusesToOverwriteAnExistingWorkbook)
 
 TEST_F(WorkbookLayoutTest, CheckFailsOnAnyOtherC1AndLeavesFileUnchanged)
 {
-    for (const QString& c1 : {u"lis\u00e4tarvikkeet"_s, QString(), u"Lisatarvikkeet"_s, u"Lis\u00e4tarvikkeet "_s}) {
+    for (const QString& c1 :
+        { u"lis\u00e4tarvikkeet"_s, QString(), u"Lisatarvikkeet"_s, u"Lis\u00e4tarvikkeet "_s }) {
         QFile::remove(workbookPath());
         auto layout = createLayout();
         ASSERT_TRUE(layout);
@@ -167,17 +167,19 @@ TEST_F(WorkbookLayoutTest, StoredProductNeedsWholeTextOrSameLink)
         bool stored;
     };
     const Case cases[] = {
-        {u"https://shop.example/p/12"_s, u"12"_s, false},
-        {u"https://shop.example/p/1234"_s, u"1234"_s, false},
-        {u"https://shop.example/p/x"_s, u"a-1234"_s, true},
-        {u"https://shop.example/p/x"_s, u"zv-77"_s, true},
-        {u"https://shop.example/p/A-1234"_s, u"other"_s, true},
-        {u"https://shop.example/p/no-number"_s, u"no-number"_s, true},
-        {u"https://shop.example/p/tilausnumero"_s, u"Tilausnumero"_s, false}, // the header is no product
-        {QString(), QString(), false},
+        { u"https://shop.example/p/12"_s, u"12"_s, false },
+        { u"https://shop.example/p/1234"_s, u"1234"_s, false },
+        { u"https://shop.example/p/x"_s, u"a-1234"_s, true },
+        { u"https://shop.example/p/x"_s, u"zv-77"_s, true },
+        { u"https://shop.example/p/A-1234"_s, u"other"_s, true },
+        { u"https://shop.example/p/no-number"_s, u"no-number"_s, true },
+        { u"https://shop.example/p/tilausnumero"_s, u"Tilausnumero"_s,
+            false }, // the header is no product
+        { QString(), QString(), false },
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(layout->isStored(c.url, c.segment), c.stored) << c.url.toStdString() << " " << c.segment.toStdString();
+        EXPECT_EQ(layout->isStored(c.url, c.segment), c.stored)
+            << c.url.toStdString() << " " << c.segment.toStdString();
     }
 
     ASSERT_TRUE(layout->save());
@@ -293,7 +295,8 @@ TEST_F(WorkbookLayoutTest, AppendsAcrossManySaves)
     for (int row = 2; row < 302; ++row) {
         layout->writeCell(row, 1, u"N-%1"_s.arg(row));
         layout->linkCell(row, 1, u"https://shop.example/p/N-%1"_s.arg(row));
-        layout->writeCell(row, layout->propertyColumn(u"Prop %1"_s.arg(row % 7)), u"v%1"_s.arg(row));
+        layout->writeCell(
+            row, layout->propertyColumn(u"Prop %1"_s.arg(row % 7)), u"v%1"_s.arg(row));
         if (row % 100 == 0) {
             ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
         }
