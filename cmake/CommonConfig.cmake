@@ -15,3 +15,11 @@ if(ZP_SANITIZE)
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(zp_common INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Coverage for libFuzzer in every library; the fuzz targets link its main.
+if(ZP_BUILD_FUZZ)
+    target_compile_options(zp_common INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+        -fno-sanitize-recover=undefined)
+    target_link_options(zp_common INTERFACE -fsanitize=address,undefined)
+endif()
