@@ -29,7 +29,9 @@ constexpr int kWarmUpFetches = 50;
 constexpr int kMeasuredFetches = 1000;
 constexpr qint64 kPageBytes = 100 * 1024;
 constexpr int kSilentWaitSeconds = 5;
-constexpr qint64 kDownloadBytes = 200LL * 1024 * 1024;
+constexpr qint64 kDownloadBytes = zp::FileDownloader::kMaxFileBytes;
+// A fast endless answer: far past every cap, without a Content-Length.
+constexpr qint64 kEndlessBytes = 4LL * 1024 * 1024 * 1024;
 
 double cpuSeconds()
 {
@@ -67,6 +69,11 @@ public:
                     "/page", TestHttpServer::Response::ok(TestHttpServer::pattern(kPageBytes)));
                 m_server->route("/picture.jpg",
                     TestHttpServer::Response::generated(kDownloadBytes, "image/jpeg"));
+                TestHttpServer::Response endless
+                    = TestHttpServer::Response::generated(kEndlessBytes);
+                endless.contentLength = false;
+                m_server->route("/endless", endless);
+                m_server->route("/endless.jpg", endless);
             },
             Qt::BlockingQueuedConnection);
     }
@@ -158,5 +165,18 @@ int main(int argc, char* argv[])
         downloadCpu);
     std::printf("  peak RSS before %ld KiB, after %ld KiB (growth %ld KiB)\n", rssBefore,
         peakRssKiB(), peakRssKiB() - rssBefore);
+
+    for (const char* endless : { "/endless", "/endless.jpg" }) {
+        wall.restart();
+        const bool picture = QByteArray(endless).endsWith(".jpg");
+        const bool result = picture
+            ? downloader.DownloadFile(
+                server.url(QString::fromLatin1(endless)), target, nullptr, 256, 0.3)
+            : !fetcher.ReadHTML(server.url(QString::fromLatin1(endless)), QString(), 60).isEmpty();
+        std::printf("endless unannounced %s on loopback:\n", picture ? "picture" : "page");
+        std::printf("  result %s   wall %.2f s   peak RSS %ld KiB (before the downloads %ld KiB)\n",
+            result ? "true" : "false", static_cast<double>(wall.elapsed()) / 1000, peakRssKiB(),
+            rssBefore);
+    }
     return 0;
 }

@@ -51,7 +51,7 @@ int RunHeadless(const RunSettings& settings, std::FILE* out)
 
     QNetworkAccessManager network;
     PageFetcher pages(network, state.StopRequested);
-    FileDownloader downloader(network);
+    FileDownloader downloader(network, FileDownloader::kDefaultIdleTimeout, &state.StopRequested);
 
     RunController controller(
         state, view, dialogs, pages, downloader, clock, settings, [&output](const QString& path) {

@@ -7,7 +7,9 @@ namespace zp {
 
 // Writes the headless run's output: a progress line that is redrawn in place
 // on a terminal, and whole lines. A whole line first ends a pending progress
-// line so that nothing is overwritten.
+// line so that nothing is overwritten. Control characters (C0, DEL, C1) never
+// reach the stream: they are shown as U+FFFD, except the line feeds of a
+// whole line.
 class TerminalOutput {
 public:
     // live: redraw progress in place (standard output is a terminal).

@@ -1,5 +1,7 @@
 #include "net/FileDownloader.h"
 
+#include "util/StopFlag.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -23,8 +25,9 @@ QNetworkRequest fileRequest(const QString& url, std::chrono::milliseconds idleTi
     QNetworkRequest request { QUrl(url) };
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("VB OpenUrl"));
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // Only the picture server's own scheme, host and port.
     request.setAttribute(
-        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setTransferTimeout(static_cast<int>(idleTimeout.count()));
     return request;
 }
@@ -37,9 +40,10 @@ bool isErrorStatus(const QNetworkReply& reply)
 } // namespace
 
 FileDownloader::FileDownloader(
-    QNetworkAccessManager& manager, std::chrono::milliseconds idleTimeout)
+    QNetworkAccessManager& manager, std::chrono::milliseconds idleTimeout, const StopFlag* stop)
     : m_manager(manager)
     , m_idleTimeout(idleTimeout)
+    , m_stop(stop)
 {
     m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
 }
@@ -47,12 +51,17 @@ FileDownloader::FileDownloader(
 bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
+    if (m_stop && m_stop->isSet())
+        return false;
     const std::unique_ptr<QNetworkReply> reply(m_manager.get(fileRequest(url, m_idleTimeout)));
     reply->setReadBufferSize(kReplyBufferBytes);
 
     QEventLoop loop;
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, &QEventLoop::quit);
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (m_stop)
+        QObject::connect(m_stop, &StopFlag::raised, &loop, &QEventLoop::quit);
+    const auto runStopped = [this] { return m_stop && m_stop->isSet(); };
 
     // Written beside the target and moved over it only on success; dropped
     // (temporary file removed) when it goes out of scope uncommitted.
@@ -65,6 +74,10 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     double lastProgress = 0.0;
 
     for (;;) {
+        if (runStopped()) {
+            failed = true;
+            break;
+        }
         if (reply->bytesAvailable() == 0) {
             if (reply->isFinished())
                 break;
@@ -79,7 +92,8 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
             clock.start();
         }
         const qint64 count = reply->read(chunk.data(), kChunkBytes);
-        if (count < 0 || file.write(chunk.data(), count) != count) {
+        if (count < 0 || written + count > kMaxFileBytes
+            || file.write(chunk.data(), count) != count) {
             failed = true;
             break;
         }
@@ -101,6 +115,8 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     }
 
     QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
+    if (m_stop)
+        QObject::disconnect(m_stop, nullptr, &loop, nullptr);
     if (!reply->isFinished())
         reply->abort();
     if (stopped)

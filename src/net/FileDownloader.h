@@ -8,10 +8,12 @@ class QNetworkAccessManager;
 
 namespace zp {
 
+class StopFlag;
+
 // Downloads one file over HTTP on a shared QNetworkAccessManager.
 //
 // DownloadFile sends a GET with the user agent "VB OpenUrl" over HTTP/1.1,
-// follows redirects that do not lower security, and copies the body in reads
+// follows redirects only within the same scheme, host and port, and copies the body in reads
 // of at most kChunkBytes into a temporary file beside localPath. After every
 // chunk it lets pending events run once (window events included), then asks
 // the observer, if any, whether to stop and, when more than progressInterval
@@ -25,6 +27,9 @@ namespace zp {
 //    now stands under localPath, replacing any file there;
 //  - true: the observer asked to stop; nothing is written under localPath
 //    and an existing file there is left as it was;
+//  - false: the run's stop flag (when one was given) was raised before or
+//    during the transfer, which then ends at once; nothing is written;
+//  - false: the body is over kMaxFileBytes (abandoned as soon as it passes);
 //  - false: the address could not be opened (bad address, unknown host,
 //    refused connection), the server answered with a status of 400 or above,
 //    the connection failed mid-body, no data came for the idle time-out, the
@@ -43,11 +48,14 @@ namespace zp {
 class FileDownloader final : public Downloader {
 public:
     static constexpr qint64 kChunkBytes = 2024;
+    static constexpr qint64 kMaxFileBytes = 64LL * 1024 * 1024;
     static constexpr std::chrono::milliseconds kDefaultIdleTimeout { 60'000 };
 
     // idleTimeout: a transfer during which no byte moves for this long fails.
+    // stop: the run's stop request, watched during every wait; may be null.
     explicit FileDownloader(QNetworkAccessManager& manager,
-        std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout);
+        std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
+        const StopFlag* stop = nullptr);
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
@@ -55,6 +63,7 @@ public:
 private:
     QNetworkAccessManager& m_manager;
     std::chrono::milliseconds m_idleTimeout;
+    const StopFlag* m_stop;
 };
 
 } // namespace zp

@@ -18,6 +18,11 @@ namespace zp {
 
 namespace {
 
+// How much of the body the reply holds before it stops reading the socket;
+// the body is gathered from it here, so a fast endless answer is cut at
+// kMaxBodyBytes instead of filling memory first.
+constexpr qint64 kReplyBufferBytes = 1024 * 1024;
+
 enum class Outcome { Waiting, Body, Failed };
 
 QNetworkRequest pageRequest(const QString& url, int timeoutSeconds)
@@ -25,8 +30,9 @@ QNetworkRequest pageRequest(const QString& url, int timeoutSeconds)
     QNetworkRequest request { QUrl(url) };
     // Over HTTP/2 there is no reason phrase, and success is told by it.
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // Only the shop's own scheme, host and port: a redirect elsewhere fails.
     request.setAttribute(
-        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     // Bounds the life of a request left to finish on its own (see below).
     request.setTransferTimeout(static_cast<int>(std::clamp<qint64>(
         qint64 { timeoutSeconds } * 1000, 1000, std::numeric_limits<int>::max())));
@@ -56,9 +62,12 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
             ? m_manager.get(request)
             : m_manager.sendCustomRequest(request, "GET", body.toUtf8()));
 
+    reply->setReadBufferSize(kReplyBufferBytes);
+
     QEventLoop loop;
     Outcome outcome = Outcome::Waiting;
     bool tooLarge = false;
+    QByteArray received;
 
     const auto abandonIfTooLarge = [&](qint64 size) {
         if (size > kMaxBodyBytes && !tooLarge) {
@@ -72,11 +81,17 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
     QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop,
         [&](qint64 received, qint64 total) { abandonIfTooLarge(std::max(received, total)); });
     // Counts what a compressed body becomes, which the progress does not.
-    QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop,
-        [&] { abandonIfTooLarge(reply->bytesAvailable()); });
+    const auto gather = [&] {
+        if (tooLarge)
+            return;
+        received += reply->read(kMaxBodyBytes + 1 - received.size());
+        abandonIfTooLarge(received.size());
+    };
+    QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, gather);
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, [&] {
         if (reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() != "OK")
             return; // anything else is waited out
+        gather();
         const bool whole = reply->error() == QNetworkReply::NoError && !tooLarge;
         outcome = whole ? Outcome::Body : Outcome::Failed;
         loop.quit();
@@ -102,7 +117,7 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
 
     QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
     if (outcome == Outcome::Body)
-        return reply->readAll();
+        return received;
     if (singlePoll && !reply->isFinished()) {
         // One pass of events does not get the request onto the wire; it is
         // still sent, and left to end by itself.

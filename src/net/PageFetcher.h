@@ -12,7 +12,7 @@ class StopFlag;
 // that connections to the site stay open from one page to the next.
 //
 // ReadHTML sends a GET for url (the body argument goes with it when not
-// empty), follows redirects that do not lower security, verifies TLS
+// empty), follows redirects only within the same scheme, host and port, verifies TLS
 // certificates, and waits in a local event loop: window events keep running
 // during the wait, so a click may re-enter the caller's handler.
 //

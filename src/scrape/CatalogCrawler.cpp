@@ -3,6 +3,7 @@
 #include "util/ElapsedTime.h"
 #include "util/HtmlParser.h"
 #include "util/PathUtils.h"
+#include "util/SameOrigin.h"
 #include "util/Utf8.h"
 
 #include <QCoreApplication>
@@ -20,45 +21,62 @@ CatalogCrawler::CatalogCrawler(const ScrapeContext& context)
 void CatalogCrawler::ParseCategory(const QString& pageText, const QString& pageUrl)
 {
     m_walkedListings.clear();
+    m_depthCutReported = false;
     if (!pageUrl.isEmpty())
         m_walkedListings.insert(pageUrl);
-    walkListing(pageText, 0);
+    walkListing(listingLinks(pageText), 0);
 }
 
-void CatalogCrawler::walkListing(const QString& pageText, int depth)
+// Only the links are kept while the sub-listings are walked, not the page:
+// a deep tree of large pages holds one page at a time.
+CatalogCrawler::ListingLinks CatalogCrawler::listingLinks(const QString& pageText)
 {
-    const StopFlag& stop = m_context.state.StopRequested;
+    ListingLinks links;
     qint32 pos = 1;
     qint32 endPos = 0;
     qint32 startPos = 0;
-
-    // Sub-listings first: a product link is looked for only when no
-    // sub-listing link lies behind the search position.
+    // Product links count only when no sub-listing link lies behind them.
     for (;;) {
-        const QString link
-            = ExtractBetween(pageText, SubListingMarker, u"\""_s, pos, endPos, startPos);
+        QString link = ExtractBetween(pageText, SubListingMarker, u"\""_s, pos, endPos, startPos);
         if (link.isEmpty())
             break;
         pos = endPos;
+        links.subListings.append(std::move(link));
+    }
+    for (;;) {
+        QString link = ExtractBetween(pageText, ProductLinkMarker, u"\""_s, pos, endPos, startPos);
+        pos = endPos;
+        if (link.isEmpty())
+            break;
+        links.products.append(std::move(link));
+    }
+    return links;
+}
+
+void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
+{
+    const StopFlag& stop = m_context.state.StopRequested;
+    for (const QString& link : links.subListings) {
         const QString url = m_context.catalogBaseUrl + link;
-        if (depth >= MaxListingDepth || m_walkedListings.contains(url))
+        if (!IsSameOrigin(url, m_context.catalogBaseUrl) || m_walkedListings.contains(url))
             continue;
+        if (depth >= MaxListingDepth) {
+            reportDepthCut();
+            continue;
+        }
         m_walkedListings.insert(url);
         const QString subPage = fetchPage(url);
         if (subPage.isEmpty())
             return;
-        walkListing(subPage, depth + 1);
+        walkListing(listingLinks(subPage), depth + 1);
         if (stop.isSet())
             return;
     }
 
-    for (;;) {
-        const QString link
-            = ExtractBetween(pageText, ProductLinkMarker, u"\""_s, pos, endPos, startPos);
-        pos = endPos;
-        if (link.isEmpty())
-            return;
+    for (const QString& link : links.products) {
         const QString url = m_context.catalogBaseUrl + link;
+        if (!IsSameOrigin(url, m_context.catalogBaseUrl))
+            continue;
         const QString segment = GetFileNameFromURL(link);
         if (m_context.sheet.isStored(url, segment)) {
             skipStoredProduct(segment);
@@ -71,6 +89,14 @@ void CatalogCrawler::walkListing(const QString& pageText, int depth)
             return;
         m_extractor.ParseProduct(productPage, url);
     }
+}
+
+void CatalogCrawler::reportDepthCut()
+{
+    if (m_depthCutReported)
+        return;
+    m_depthCutReported = true;
+    m_context.dialogs.show(MessageStyle::Failure, DepthCutMessage);
 }
 
 QString CatalogCrawler::fetchPage(const QString& url)

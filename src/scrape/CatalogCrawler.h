@@ -5,6 +5,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 namespace zp {
 
@@ -16,7 +17,10 @@ namespace zp {
 // the next link of the page is looked at); then the product links that lie
 // behind the last sub-listing link, in page order. Product links in front of a
 // sub-listing link are passed over. Links are appended to catalogBaseUrl
-// exactly as written in the page.
+// exactly as written in the page; a resulting address on another scheme,
+// host or port than catalogBaseUrl (a link "@other.host/...") is passed over
+// without a fetch. While the sub-listings of a page are walked only its links
+// are kept, not its text.
 //
 // Every product link is tested against the sheet (CatalogSheet::isStored, which
 // also knows the rows written in this run): a stored product is skipped with
@@ -37,9 +41,10 @@ namespace zp {
 // during one top-level ParseCategory call and never walks one twice (a page
 // linking to itself, to its parent or to a page reached by another path is
 // passed over, without a fetch). Sub-listings deeper than MaxListingDepth
-// levels below the first page are passed over as well; the catalogue's real
-// tree is a handful of levels deep, so the bound only guards against a shop
-// that generates endless listing addresses.
+// levels below the first page are passed over as well, and the user is told
+// once per walk (DepthCutMessage); the catalogue's real tree is a handful of
+// levels deep, so the bound only guards against a shop that generates
+// endless listing addresses.
 //
 // Errors: nothing here raises. The sheet's failures are handled per field by
 // the ProductExtractor and never end the walk; isStored cannot fail.
@@ -62,9 +67,19 @@ public:
     static inline const QString RetryPromptText = QStringLiteral("Нет доступа к сайту.")
         + QChar(u'\r') + QStringLiteral("Попробовать еще раз?");
     static inline const QString StoredStatusPrefix = QStringLiteral("Уже загружен ");
+    static inline const QString DepthCutMessage
+        = QStringLiteral("Каталог глубже %1 уровней: более глубокие разделы пропущены.")
+              .arg(MaxListingDepth);
 
 private:
-    void walkListing(const QString& pageText, int depth);
+    struct ListingLinks {
+        QStringList subListings;
+        QStringList products; // those behind the last sub-listing link
+    };
+
+    static ListingLinks listingLinks(const QString& pageText);
+    void walkListing(const ListingLinks& links, int depth);
+    void reportDepthCut();
     // The decoded page at url; empty when the walk must end (StopRequested set
     // during the fetch, or the user declined a retry, which sets it).
     QString fetchPage(const QString& url);
@@ -73,6 +88,7 @@ private:
     ScrapeContext m_context;
     ProductExtractor m_extractor;
     QSet<QString> m_walkedListings;
+    bool m_depthCutReported = false;
 };
 
 } // namespace zp

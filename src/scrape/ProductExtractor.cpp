@@ -3,6 +3,7 @@
 #include "util/ElapsedTime.h"
 #include "util/HtmlParser.h"
 #include "util/PathUtils.h"
+#include "util/SameOrigin.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -120,7 +121,7 @@ void ProductExtractor::takePicture(Walk& walk)
 
     const QString address = m_context.imageBaseUrl + found;
     const QString fileName = GetFileNameFromURL(address);
-    if (IsSafeFileName(fileName)) {
+    if (IsSafeFileName(fileName) && IsSameOrigin(address, m_context.imageBaseUrl)) {
         const QString relativePath = ImagesFolder + u'/' + fileName;
         const QString localPath = QDir(m_context.programFolder).filePath(relativePath);
         if (!QFileInfo(localPath).isFile()) {
@@ -147,9 +148,13 @@ void ProductExtractor::writeDescription(Walk& walk)
 }
 
 // Every name cell from the table's start to the end of the page is taken,
-// also behind the end of the properties table.
+// also behind the end of the properties table. The value markers are looked
+// for with forward searches: a page of many names without values costs one
+// reading of the page, not one per name.
 void ProductExtractor::walkProperties(Walk& walk)
 {
+    ForwardSearch valueStarts(walk.page, u"<td>"_s);
+    ForwardSearch valueEnds(walk.page, u"</td>"_s);
     for (;;) {
         qint32 nameEnd = 0;
         qint32 nameStart = 0;
@@ -160,17 +165,28 @@ void ProductExtractor::walkProperties(Walk& walk)
 
         const int column = m_context.sheet.propertyColumn(name);
 
-        qint32 valueEnd = 0;
-        qint32 valueStart = 0;
-        const QString value
-            = ExtractBetween(walk.page, u"<td>"_s, u"</td>"_s, nameEnd, valueEnd, valueStart);
         // No "<td>" at all (valueStart 0) passes the test and writes the empty value.
+        const qint32 valueStart = valueStarts.next(nameEnd);
         if (column > 0 && valueStart - nameEnd < PropertyValueReach) {
-            if (!m_context.sheet.writeCell(walk.row, column, value))
+            if (!m_context.sheet.writeCell(
+                    walk.row, column, propertyValue(walk, valueStart, valueEnds)))
                 return;
         }
         walk.pos = nameEnd;
     }
+}
+
+// The text between the "<td>" at valueStart and the next "</td>"; empty when
+// there is no "<td>" or no "</td>" behind it.
+QString ProductExtractor::propertyValue(
+    const Walk& walk, qint32 valueStart, ForwardSearch& valueEnds)
+{
+    if (valueStart == 0)
+        return {};
+    const qint32 valueEnd = valueEnds.next(valueStart + 4);
+    if (valueEnd == 0)
+        return {};
+    return walk.page.mid(valueStart + 3, valueEnd - valueStart - 4);
 }
 
 void ProductExtractor::writeAccessories(Walk& walk)

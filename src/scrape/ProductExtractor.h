@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scrape/ScrapeContext.h"
+#include "util/HtmlParser.h"
 
 #include <QString>
 
@@ -24,9 +25,10 @@ namespace zp {
 // the page's own structure:
 // - breadcrumb categories after the tenth are not written to cells (they
 //   would run into the picture column); they stay in the status text;
-// - a picture whose file name is not a safe single file name (empty, ".",
-//   "..", a path separator, a control character) is neither downloaded nor
-//   written; every file written lies directly inside Images/;
+// - a picture whose file name is not a safe single file name (see
+//   IsSafeFileName) or whose address leaves the picture server (another
+//   scheme, host or port) is neither downloaded nor written; every file
+//   written lies directly inside Images/;
 // - a property for which the sheet has no column (header full) loses its
 //   value; the walk goes on with the next property.
 class ProductExtractor {
@@ -74,6 +76,7 @@ private:
     void takePicture(Walk& walk);
     void writeDescription(Walk& walk);
     void walkProperties(Walk& walk);
+    static QString propertyValue(const Walk& walk, qint32 valueStart, ForwardSearch& valueEnds);
     void writeAccessories(Walk& walk);
     void finishRow();
 

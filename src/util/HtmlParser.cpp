@@ -1,6 +1,7 @@
 #include "util/HtmlParser.h"
 
 #include <limits>
+#include <utility>
 
 namespace zp {
 
@@ -14,6 +15,24 @@ qint32 FindFrom(const QString& text, const QString& marker, qint32 fromPos)
     if (found < 0 || found >= std::numeric_limits<qint32>::max())
         return 0;
     return qint32(found + 1);
+}
+
+ForwardSearch::ForwardSearch(const QString& text, QString marker)
+    : m_text(text)
+    , m_marker(std::move(marker))
+{
+}
+
+qint32 ForwardSearch::next(qint32 fromPos)
+{
+    const qint32 from = fromPos < 1 ? 1 : fromPos;
+    const bool known
+        = m_lastFrom >= 1 && from >= m_lastFrom && (m_lastFound == 0 || m_lastFound >= from);
+    if (!known) {
+        m_lastFrom = from;
+        m_lastFound = FindFrom(m_text, m_marker, from);
+    }
+    return m_lastFound;
 }
 
 QString ExtractBetween(const QString& text, const QString& startMarker, const QString& endMarker,

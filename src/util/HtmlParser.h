@@ -21,4 +21,22 @@ QString ExtractBetween(const QString& text, const QString& startMarker, const QS
 // marker at or after fromPos (0 counts as 1), or 0 when there is none.
 qint32 FindFrom(const QString& text, const QString& marker, qint32 fromPos);
 
+// FindFrom over one text and marker for a walk whose start positions never
+// go back: a search whose answer is already known (the marker found last
+// time lies at or after the new start, or there was none) is not repeated,
+// so a whole walk reads the text about once. Any start position is answered
+// correctly; only going back costs a new search. The text must outlive the
+// search and stay unchanged.
+class ForwardSearch {
+public:
+    ForwardSearch(const QString& text, QString marker);
+    qint32 next(qint32 fromPos);
+
+private:
+    const QString& m_text;
+    QString m_marker;
+    qint32 m_lastFrom = -1;
+    qint32 m_lastFound = 0;
+};
+
 } // namespace zp

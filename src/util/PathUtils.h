@@ -18,9 +18,12 @@ bool CreateDir(const QString& path);
 // empty. A query or fragment stays part of the result.
 QString GetFileNameFromURL(const QString& url);
 
-// True when name can be used as the name of a file inside a folder: not
-// empty, not "." or "..", and free of path separators and control
-// characters. Names taken from web addresses must pass this before use.
+// True when name can be used as the name of a file inside a folder on Linux
+// and Windows alike: not empty, not "." or "..", free of path separators,
+// control characters, bidirectional controls and the characters Windows
+// refuses (< > : " | ? *), not ending in a dot or a space, and not a Windows
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension).
+// Names taken from web addresses must pass this before use.
 bool IsSafeFileName(const QString& name);
 
 } // namespace zp

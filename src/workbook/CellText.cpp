@@ -15,10 +15,21 @@ bool isHex(char ch)
     return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
 }
 
-// True when text at i reads as an escape: "_x" four hex digits "_".
+// Characters XML cannot carry, written as escapes.
+bool needsEscape(char16_t u)
+{
+    // Carriage returns too: XML readers turn them into line feeds.
+    return (u < 0x20 && u != u'\t' && u != u'\n') || u == 0xFFFE || u == 0xFFFF;
+}
+
+// True when the output at text's i would read as an escape: "_x" four hex
+// digits and an underscore, the closing underscore being either in the text
+// or the start of the escape that the next character becomes.
 bool escapeAt(const QString& text, qsizetype i)
 {
-    if (i + 6 >= text.size() || text[i] != u'_' || text[i + 1] != u'x' || text[i + 6] != u'_')
+    if (i + 6 >= text.size() || text[i] != u'_' || text[i + 1] != u'x')
+        return false;
+    if (text[i + 6] != u'_' && !needsEscape(text[i + 6].unicode()))
         return false;
     return isHex(text[i + 2]) && isHex(text[i + 3]) && isHex(text[i + 4]) && isHex(text[i + 5]);
 }
@@ -84,8 +95,7 @@ std::string CellText::toXml(const QString& text)
             out += "&lt;";
         } else if (u == u'>') {
             out += "&gt;";
-        } else if ((u < 0x20 && u != u'\t' && u != u'\n') || u == 0xFFFE || u == 0xFFFF) {
-            // Carriage returns too: XML readers turn them into line feeds.
+        } else if (needsEscape(u)) {
             appendEscape(out, u);
         } else if (QChar::isHighSurrogate(u) && i + 1 < text.size()
             && text[i + 1].isLowSurrogate()) {

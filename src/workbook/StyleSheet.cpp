@@ -54,8 +54,7 @@ std::string StyleSheet::newWorkbookXml()
 
 bool StyleSheet::load(const std::string& xml, QString* error)
 {
-    const pugi::xml_parse_result result
-        = m_document.load_buffer(xml.data(), xml.size(), XmlTree::ParseOptions);
+    const pugi::xml_parse_result result = XmlTree::load(m_document, xml);
     if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet") {
         if (error)
             *error = u"styles: malformed XML"_s;

@@ -78,7 +78,7 @@ std::optional<std::vector<Relationship>> readRelationships(
     if (!xml)
         return std::nullopt;
     pugi::xml_document document;
-    if (!document.load_buffer(xml->data(), xml->size(), XmlTree::ParseOptions)) {
+    if (!XmlTree::load(document, *xml)) {
         if (error)
             *error = u"malformed "_s + QString::fromStdString(relsPart);
         return std::nullopt;
@@ -200,8 +200,7 @@ bool Workbook::load(QString* error)
     if (!workbookXml)
         return false;
     pugi::xml_document workbookDocument;
-    if (!workbookDocument.load_buffer(
-            workbookXml->data(), workbookXml->size(), XmlTree::ParseOptions)
+    if (!XmlTree::load(workbookDocument, *workbookXml)
         || XmlTree::localName(workbookDocument.document_element()) != "workbook")
         return fail(u"malformed workbook part"_s);
     const auto relationships = readRelationships(package, workbookPart, error);
@@ -264,7 +263,7 @@ bool Workbook::ensureRelationshipContentType(QString* error)
     if (!xml)
         return false;
     pugi::xml_document document;
-    if (!document.load_buffer(xml->data(), xml->size(), XmlTree::ParseOptions)) {
+    if (!XmlTree::load(document, *xml)) {
         if (error)
             *error = u"malformed [Content_Types].xml"_s;
         return false;

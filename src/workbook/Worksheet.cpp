@@ -22,6 +22,31 @@ constexpr const char* RelationshipNamespace
     = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 constexpr const char* HyperlinkType
     = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink";
+// Strict Open XML names the same things in namespaces of its own; a Strict
+// sheet gets its links in them, or readers would not see the links.
+constexpr const char* StrictMainNamespace = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+constexpr const char* StrictRelationshipNamespace
+    = "http://purl.oclc.org/ooxml/officeDocument/relationships";
+constexpr const char* StrictHyperlinkType
+    = "http://purl.oclc.org/ooxml/officeDocument/relationships/hyperlink";
+
+bool isStrict(const pugi::xml_node& root)
+{
+    const std::string prefix = XmlTree::prefix(root);
+    const std::string declaration
+        = prefix.empty() ? "xmlns" : "xmlns:" + prefix.substr(0, prefix.size() - 1);
+    return std::strcmp(root.attribute(declaration.c_str()).value(), StrictMainNamespace) == 0;
+}
+
+const char* relationshipNamespace(const pugi::xml_node& root)
+{
+    return isStrict(root) ? StrictRelationshipNamespace : RelationshipNamespace;
+}
+
+const char* hyperlinkType(const pugi::xml_node& root)
+{
+    return isStrict(root) ? StrictHyperlinkType : HyperlinkType;
+}
 
 // The schema's order of a worksheet's children.
 const std::initializer_list<std::string_view> worksheetOrder
@@ -110,10 +135,15 @@ protected:
     void startElement(std::string_view name, const char** attributes) override
     {
         ++m_depth;
+        if (m_inRow)
+            countRowNodes(attributes);
         if (m_depth == 1) {
             if (name != "worksheet")
                 fail(u"not a worksheet"_s);
         } else if (m_depth == 2 && name == "sheetData") {
+            // A second one would give rows twice: the file is damaged.
+            if (sheetDataBegin >= 0)
+                fail(u"more than one sheetData"_s);
             sheetDataBegin = eventOffset();
             m_sheetDataTagLength = eventLength();
             m_inSheetData = true;
@@ -174,6 +204,17 @@ protected:
     }
 
 private:
+    // A row is built as a tree when it is written to; its elements and
+    // attributes are held to the budget of every tree.
+    void countRowNodes(const char** attributes)
+    {
+        ++m_rowNodes;
+        for (const char** a = attributes; *a; a += 2)
+            ++m_rowNodes;
+        if (m_rowNodes > XmlTree::MaxNodes)
+            fail(u"a row with too many elements"_s);
+    }
+
     void startRow(const char** attributes)
     {
         int row = m_row + 1;
@@ -187,6 +228,7 @@ private:
         m_rowBegin = eventOffset();
         m_rowTagLength = eventLength();
         m_column = 0;
+        m_rowNodes = 0;
         m_inRow = true;
     }
 
@@ -220,6 +262,7 @@ private:
     int m_depth = 0;
     bool m_inSheetData = false;
     int m_sheetDataTagLength = 0;
+    std::size_t m_rowNodes = 0;
     bool m_inRow = false;
     int m_row = 0;
     std::int64_t m_rowBegin = 0;
@@ -274,7 +317,7 @@ std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xm
     skeleton.append(text, begin + 1, nameEnd - begin - 1);
     skeleton += "/>";
     skeleton.append(text, end, std::string::npos);
-    if (!sheet->m_skeleton.load_buffer(skeleton.data(), skeleton.size(), XmlTree::ParseOptions)) {
+    if (!XmlTree::load(sheet->m_skeleton, skeleton)) {
         setError(u"malformed XML"_s);
         return nullptr;
     }
@@ -282,7 +325,7 @@ std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xm
     sheet->m_mainPrefix = XmlTree::prefix(root);
 
     if (relsXml) {
-        if (!sheet->m_rels.load_buffer(relsXml->data(), relsXml->size(), XmlTree::ParseOptions)
+        if (!XmlTree::load(sheet->m_rels, *relsXml)
             || XmlTree::localName(sheet->m_rels.document_element()) != "Relationships") {
             setError(u"malformed relationships"_s);
             return nullptr;
@@ -295,8 +338,8 @@ std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xm
         const std::string id = rel.attribute("Id").value();
         sheet->m_relationshipsById.emplace(id, rel);
         if (id.starts_with("rId"))
-            sheet->m_nextRelationship = std::max(
-                sheet->m_nextRelationship, parseInt(std::string_view(id).substr(3), 0) + 1);
+            sheet->m_nextRelationship = std::max(sheet->m_nextRelationship,
+                std::int64_t { parseInt(std::string_view(id).substr(3), 0) } + 1);
     }
 
     sheet->m_lastRow = sheet->m_rows.empty() ? 0 : sheet->m_rows.back().row;
@@ -323,7 +366,7 @@ void Worksheet::readHyperlinks()
          attribute = attribute.next_attribute()) {
         const std::string_view name = attribute.name();
         if (name.starts_with("xmlns:")
-            && std::strcmp(attribute.value(), RelationshipNamespace) == 0)
+            && std::strcmp(attribute.value(), relationshipNamespace(root)) == 0)
             m_relationshipPrefix = std::string(name.substr(6));
     }
     const pugi::xml_node links = XmlTree::child(root, "hyperlinks");
@@ -591,7 +634,8 @@ Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString
     const QByteArray target = address.toUtf8();
     pugi::xml_node root = m_skeleton.document_element();
     if (m_relationshipPrefix.empty())
-        m_relationshipPrefix = XmlTree::namespacePrefix(root, RelationshipNamespace, "r");
+        m_relationshipPrefix = XmlTree::namespacePrefix(root, relationshipNamespace(root), "r");
+    const char* linkType = hyperlinkType(root);
     const std::string idName = m_relationshipPrefix + ":id";
 
     if (!m_rels.document_element()) {
@@ -608,7 +652,7 @@ Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString
         const std::string id = newRelationshipId();
         pugi::xml_node rel = XmlTree::appendElement(m_rels.document_element(), "Relationship");
         rel.append_attribute("Id").set_value(id.c_str());
-        rel.append_attribute("Type").set_value(HyperlinkType);
+        rel.append_attribute("Type").set_value(linkType);
         rel.append_attribute("Target").set_value(target.constData());
         rel.append_attribute("TargetMode").set_value("External");
         m_relationshipsById.emplace(id, rel);
@@ -622,7 +666,7 @@ Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString
         pugi::xml_attribute idAttribute = link.attribute(idName.c_str());
         pugi::xml_node rel = idAttribute ? relationship(idAttribute.value()) : pugi::xml_node();
         if (rel && m_relationshipUses[idAttribute.value()] == 1
-            && std::strcmp(rel.attribute("Type").value(), HyperlinkType) == 0) {
+            && std::strcmp(rel.attribute("Type").value(), linkType) == 0) {
             rel.attribute("Target").set_value(target.constData());
             if (!rel.attribute("TargetMode"))
                 rel.append_attribute("TargetMode");

@@ -139,7 +139,7 @@ private:
     bool m_relsDirty = false;
     std::unordered_map<std::string, pugi::xml_node> m_relationshipsById;
     std::unordered_map<std::string, int> m_relationshipUses;
-    int m_nextRelationship = 1;
+    std::int64_t m_nextRelationship = 1; // above every rIdN present, which may be INT_MAX
 
     std::unordered_map<std::uint64_t, pugi::xml_node> m_hyperlinks; // cell key -> <hyperlink>
     int m_hyperlinkCount = 0;

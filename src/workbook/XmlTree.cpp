@@ -17,6 +17,22 @@ struct StringWriter final : pugi::xml_writer {
 
 } // namespace
 
+pugi::xml_parse_result XmlTree::load(
+    pugi::xml_document& document, std::string_view xml, unsigned extraOptions)
+{
+    // Every element, comment or instruction starts with '<' and every
+    // attribute holds a '='; text nodes lie between them.
+    const auto nodes = static_cast<std::size_t>(std::count(xml.begin(), xml.end(), '<'))
+        + static_cast<std::size_t>(std::count(xml.begin(), xml.end(), '='));
+    if (nodes > MaxNodes) {
+        document.reset();
+        pugi::xml_parse_result refused;
+        refused.status = pugi::status_out_of_memory;
+        return refused;
+    }
+    return document.load_buffer(xml.data(), xml.size(), ParseOptions | extraOptions);
+}
+
 std::string_view XmlTree::localName(const pugi::xml_node& node)
 {
     const char* name = node.name();

@@ -17,6 +17,18 @@ public:
     // comments and processing instructions kept so that they are written back.
     static constexpr unsigned ParseOptions = pugi::parse_full | pugi::parse_ws_pcdata;
 
+    // Most nodes (elements and attributes, counted generously) a tree may
+    // have. The parts are capped in bytes as well, but a few hundred bytes of
+    // deflated "<a/>" become millions of elements, and each costs far more
+    // memory as a tree node than as text.
+    static constexpr std::size_t MaxNodes = 1'000'000;
+
+    // Parses xml into document with ParseOptions | extraOptions. Refuses
+    // (status_out_of_memory, document left empty) text that would make more
+    // than MaxNodes nodes.
+    static pugi::xml_parse_result load(
+        pugi::xml_document& document, std::string_view xml, unsigned extraOptions = 0);
+
     static std::string_view localName(const pugi::xml_node& node);
     static std::string prefix(const pugi::xml_node& node); // "x:" or ""
 

@@ -197,6 +197,26 @@ TEST(TerminalOutput, LiveProgressLosesItsMiddleToFitTheTerminal)
             + QString(39, u'ö'));
 }
 
+TEST(TerminalOutput, ShopTextCannotMoveTheCursorRetitleOrForgeALine)
+{
+    const QString hostile
+        = u"ZV-1\x1b]0;owned\x07\x1b[31m\r\x1b[2K\nБыло загружено 999 новых товаров.\u009b2J\t\x7f"_s;
+    const QString shown
+        = u"ZV-1\uFFFD]0;owned\uFFFD\uFFFD[31m\uFFFD\uFFFD[2K\uFFFDБыло загружено 999 новых товаров.\uFFFD2J\uFFFD\uFFFD"_s;
+    for (const bool live : { false, true }) {
+        CapturedOutput captured;
+        TerminalOutput out(captured.file(), live);
+        out.progress(hostile);
+        out.line(u"Первая строка\nвторая "_s + hostile);
+        // A whole line keeps its line feeds, and nothing else.
+        const QString lineShown = QString(shown).replace(u"\uFFFDБыло"_s, u"\nБыло"_s);
+        const QString expectedProgress = live ? u"\r\x1b[K"_s + shown : shown;
+        EXPECT_EQ(
+            captured.text(), expectedProgress + u"\nПервая строка\nвторая "_s + lineShown + u"\n"_s)
+            << live;
+    }
+}
+
 TEST(TerminalOutput, AFileIsNoTerminal)
 {
     CapturedOutput captured;

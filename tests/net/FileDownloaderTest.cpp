@@ -1,6 +1,7 @@
 #include "net/FileDownloader.h"
 
 #include "support/TestHttpServer.h"
+#include "util/StopFlag.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <gtest/gtest.h>
 
@@ -191,8 +193,50 @@ INSTANTIATE_TEST_SUITE_P(FileDownloader, DownloadOutcomeTest,
             Response::status(404, "Not Found", TestHttpServer::pattern(300)), 256, false },
         OutcomeCase { "ServerError",
             Response::status(500, "Internal Server Error", TestHttpServer::pattern(5000)), 256,
-            false }),
+            false },
+        OutcomeCase {
+            "ExactlyTheCap", Response::generated(zp::FileDownloader::kMaxFileBytes), 256, true },
+        OutcomeCase { "OverTheCapAnnounced",
+            Response::generated(zp::FileDownloader::kMaxFileBytes + 1), 256, false },
+        OutcomeCase { "OverTheCapUnannounced", unannounced(zp::FileDownloader::kMaxFileBytes + 1),
+            256, false }),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+
+TEST_F(FileDownloaderTest, RedirectToAnotherHostOrPortIsNotFollowed)
+{
+    TestHttpServer other;
+    ASSERT_TRUE(other.listen());
+    other.route("/p/new.jpg", Response::generated(1000));
+    server.route("/p/old.jpg", Response::redirect(302, other.url(u"/p/new.jpg"_s).toLatin1()));
+
+    EXPECT_FALSE(download(u"/p/old.jpg"_s));
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_TRUE(other.requests().isEmpty());
+}
+
+TEST_F(FileDownloaderTest, RunStopEndsAnEndlessDownloadWithoutAFile)
+{
+    // A body that would take hours: only the stop request can end it.
+    Response endless = Response::generated(1LL << 40);
+    endless.pieceBytes = 4096;
+    endless.pieceDelay = 5ms;
+    server.route("/p/endless.jpg", endless);
+    zp::StopFlag stop;
+    zp::FileDownloader watching(manager, 5s, &stop);
+    QTimer::singleShot(300ms, &stop, &zp::StopFlag::set);
+
+    EXPECT_FALSE(watching.DownloadFile(
+        server.url(u"/p/endless.jpg"_s), target, nullptr, kPictureMinimum, kPictureInterval));
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+
+    // Raised before the call: nothing is fetched at all.
+    const qsizetype requestsBefore = server.requests().size();
+    EXPECT_FALSE(watching.DownloadFile(
+        server.url(u"/p/endless.jpg"_s), target, nullptr, kPictureMinimum, kPictureInterval));
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_EQ(server.requests().size(), requestsBefore);
+}
 
 TEST_F(FileDownloaderTest, StopFromObserverAfterFirstChunkIsTrueAndLeavesNoFile)
 {

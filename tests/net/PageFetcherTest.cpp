@@ -116,6 +116,17 @@ TEST_F(PageFetcherTest, RedirectsAreFollowed)
     EXPECT_TRUE(targets.contains("/new?x=1"));
 }
 
+TEST_F(PageFetcherTest, RedirectToAnotherHostOrPortIsNotFollowed)
+{
+    TestHttpServer other;
+    ASSERT_TRUE(other.listen());
+    other.route("/new", Response::ok("elsewhere"));
+    server.route("/old", Response::redirect(302, other.url(u"/new"_s).toLatin1()));
+
+    EXPECT_TRUE(fetch(server.url(u"/old"_s), 1).isEmpty());
+    EXPECT_TRUE(other.requests().isEmpty());
+}
+
 TEST_F(PageFetcherTest, ConnectionIsKeptAliveBetweenPages)
 {
     server.route("/a", Response::ok("a"));

@@ -201,6 +201,27 @@ TEST_F(CatalogCrawlerTest, LinksAreAppendedToTheBaseUnchanged)
     EXPECT_EQ(sheet.link(FirstRow, 1), url(odd));
 }
 
+TEST_F(CatalogCrawlerTest, LinksThatLeaveTheShopsHostAreNotFetched)
+{
+    // Appended to the base, these name another host, port or scheme.
+    const QStringList away = { u"@127.0.0.1:42001/catalog/9/Muu"_s, u".evil.example/catalog/9"_s,
+        u":8443/catalog/9"_s, u"@evil.example/catalog/product/9/ZV-9"_s };
+    QString body;
+    for (const QString& link : away)
+        body += page::subListing(link, u"Muu"_s);
+    body += sub(u"A"_s);
+    serveListing(
+        u"A"_s, page::productTable({ { away[0], u"Muu"_s }, { away[3], u"Muu"_s }, product(1) }));
+    serveProduct(1);
+    for (const QString& link : away)
+        pages.setPage(url(link), listing(products({ 2 })));
+
+    crawl(body);
+
+    EXPECT_EQ(pages.requestedUrls(), urls({ listingLink(u"A"_s), productLink(1) }));
+    EXPECT_EQ(writtenRows(), (QStringList { u"ZV-1"_s }));
+}
+
 TEST_F(CatalogCrawlerTest, SubListingsAreWalkedDepthFirstInPageOrderBeforeProducts)
 {
     serveListing(u"S1"_s, sub(u"S11"_s) + products({ 1 }));
@@ -346,21 +367,33 @@ TEST_F(CatalogCrawlerTest, ListingReachedAgainIsNotWalkedTwice)
     EXPECT_EQ(writtenRows(), (QStringList { u"ZV-2"_s, u"ZV-1"_s }));
 }
 
-TEST_F(CatalogCrawlerTest, SubListingsDeeperThanTheBoundArePassedOver)
+TEST_F(CatalogCrawlerTest, SubListingsDeeperThanTheBoundArePassedOverWithOneMessage)
 {
     constexpr int Levels = CatalogCrawler::MaxListingDepth + 6;
     for (int level = 1; level <= Levels; ++level) {
-        serveListing(u"L%1"_s.arg(level), sub(u"L%1"_s.arg(level + 1)) + products({ level }));
+        // Two links past the bound on the deepest walked page: still one message.
+        serveListing(u"L%1"_s.arg(level),
+            sub(u"L%1"_s.arg(level + 1)) + sub(u"M%1"_s.arg(level)) + products({ level }));
         serveProduct(level);
     }
+    for (int level = 1; level < CatalogCrawler::MaxListingDepth; ++level)
+        serveListing(u"M%1"_s.arg(level), QString());
+    dialogs.answer(MessageAnswer::Ok);
 
     crawl(sub(u"L1"_s));
+
+    EXPECT_EQ(dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::Failure,
+            u"Каталог глубже 64 уровней: более глубокие разделы пропущены."_s } }));
 
     QStringList expected;
     for (int level = 1; level <= CatalogCrawler::MaxListingDepth; ++level)
         expected.append(url(listingLink(u"L%1"_s.arg(level))));
-    for (int level = CatalogCrawler::MaxListingDepth; level >= 1; --level)
+    for (int level = CatalogCrawler::MaxListingDepth; level >= 1; --level) {
+        if (level < CatalogCrawler::MaxListingDepth)
+            expected.append(url(listingLink(u"M%1"_s.arg(level))));
         expected.append(url(productLink(level)));
+    }
     EXPECT_EQ(pages.requestedUrls(), expected);
     EXPECT_EQ(state.NewCount, CatalogCrawler::MaxListingDepth);
 }

@@ -260,7 +260,11 @@ INSTANTIATE_TEST_SUITE_P(Names, UnsafePictureTest,
         UnsafePictureCase { "DotDot", u"/normal/.."_s },
         UnsafePictureCase { "Backslashes", u"/normal/..\\..\\evil.jpg"_s },
         UnsafePictureCase { "ControlCharacter", u"/normal/ZV\x01.jpg"_s },
-        UnsafePictureCase { "Tab", u"/normal/ZV\t1.jpg"_s }),
+        UnsafePictureCase { "Tab", u"/normal/ZV\t1.jpg"_s },
+        UnsafePictureCase { "RightToLeftOverride", u"/normal/ZV-1\u202Egpj.exe"_s },
+        UnsafePictureCase { "Colon", u"/normal/ZV:1.jpg"_s },
+        UnsafePictureCase { "WindowsDeviceName", u"/normal/con.jpg"_s },
+        UnsafePictureCase { "TrailingDot", u"/normal/ZV-1.jpg."_s }),
     [](const ::testing::TestParamInfo<UnsafePictureCase>& info) {
         return std::string(info.param.name);
     });

@@ -88,5 +88,15 @@ TEST(FindFrom, FindsAtOrAfterPosition)
     EXPECT_EQ(FindFrom(text, u"<t>"_s, 1000), 0);
 }
 
+TEST(ForwardSearch, AnswersAsFindFromForAnyOrderOfStarts)
+{
+    const QString text = u"ab<t>cd<t>ef<t>"_s;
+    ForwardSearch search(text, u"<t>"_s);
+    // Forward, repeated, backwards, past the end and back again.
+    for (const qint32 from : { 0, 1, 3, 3, 4, 8, 9, 2, 13, 14, 1000, 5, 0 }) {
+        EXPECT_EQ(search.next(from), FindFrom(text, u"<t>"_s, from)) << from;
+    }
+}
+
 } // namespace
 } // namespace zp

@@ -1,5 +1,7 @@
 #include "util/PathUtils.h"
 
+#include "util/SameOrigin.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -82,6 +84,37 @@ TEST(IsSafeFileName, RejectsNamesThatLeaveTheFolder)
              QString(u"nul\0.png"_s) }) {
         EXPECT_FALSE(IsSafeFileName(bad)) << bad.toStdString();
     }
+}
+
+TEST(IsSafeFileName, RejectsNamesWindowsCannotHoldOrThatReadBackwards)
+{
+    for (const QString& good : { u"CONSOLE.png"_s, u"COM0.jpg"_s, u"LPT10"_s, u"a.b.c.jpg"_s,
+             u"x.CON"_s, u"שלום.png"_s }) {
+        EXPECT_TRUE(IsSafeFileName(good)) << good.toStdString();
+    }
+    for (const QString& bad : { u"a:b.png"_s, u"x?.png"_s, u"x*.png"_s, u"x\"y.png"_s, u"<x>.png"_s,
+             u"x|y"_s, u"trailing."_s, u"trailing "_s, u"CON"_s, u"con.png"_s, u"Nul.tar.gz"_s,
+             u"COM1.jpg"_s, u"lpt9"_s, u"aux .png"_s, u"photo\u202Egnp.exe"_s, u"a\u200Fb.png"_s,
+             u"a\u2066b.png"_s, u"a\u061Cb.png"_s }) {
+        EXPECT_FALSE(IsSafeFileName(bad)) << bad.toStdString();
+    }
+}
+
+TEST(IsSameOrigin, OnlySchemeHostAndPortOfTheBaseCount)
+{
+    const QString base = u"http://127.0.0.1:8080"_s;
+    for (const QString& link : { u"/catalog/1"_s, u"/p?x=@a:1"_s, u"/a@b"_s, u""_s }) {
+        EXPECT_TRUE(IsSameOrigin(base + link, base)) << link.toStdString();
+    }
+    for (const QString& link : { u"@127.0.0.2:42001/p/1"_s, u"@evil.example/p"_s,
+             u".evil.example/p"_s, u"0/p"_s, u"1/p"_s, u":8081/x"_s }) {
+        EXPECT_FALSE(IsSameOrigin(base + link, base)) << link.toStdString();
+    }
+    EXPECT_TRUE(IsSameOrigin(u"https://Shop.Example/x"_s, u"https://shop.example"_s));
+    EXPECT_TRUE(IsSameOrigin(u"https://shop.example:443/x"_s, u"https://shop.example"_s));
+    EXPECT_FALSE(IsSameOrigin(u"http://shop.example/x"_s, u"https://shop.example"_s));
+    EXPECT_FALSE(IsSameOrigin(u"/relative"_s, u"https://shop.example"_s));
+    EXPECT_FALSE(IsSameOrigin(u"http://[::1/x"_s, u"http://[::1]"_s));
 }
 
 } // namespace

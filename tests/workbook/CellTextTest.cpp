@@ -35,6 +35,10 @@ INSTANTIATE_TEST_SUITE_P(Texts, CellTextEscape,
         EscapeCase { "carriageReturn", u"line\r\nnext"_s, "line_x000D_\nnext" },
         EscapeCase { "tabAndLineFeedStay", u"a\tb\nc"_s, "a\tb\nc" },
         EscapeCase { "literalEscape", u"_x0041_"_s, "_x005F_x0041_" },
+        // Left plain, the underscore of the control character's escape
+        // would close an escape in the output.
+        EscapeCase { "literalEscapeClosedByAControlCharacter", u"_x0041"_s + QChar(0) + u"b"_s,
+            "_x005F_x0041_x0000_b" },
         EscapeCase { "underscoreNoEscape", u"_x00_ and _xyz_ a_b"_s, "_x00_ and _xyz_ a_b" },
         EscapeCase { "nonCharacter", QString(QChar(0xFFFE)), "_xFFFE_" },
         EscapeCase { "cyrillicAndEmoji", u"Категория 😀"_s, "Категория 😀" }),

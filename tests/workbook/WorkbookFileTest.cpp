@@ -3,6 +3,7 @@
 #include "ExternalTools.h"
 #include "workbook/WorkbookLayout.h"
 #include "workbook/XlsxPackage.h"
+#include "workbook/XmlTree.h"
 
 #include <QDir>
 #include <QFile>
@@ -176,6 +177,14 @@ const std::string laughs = Declaration
     + "\"><sheetData><row r=\"1\"><c r=\"A1\" "
       "t=\"inlineStr\"><is><t>&lol3;</t></is></c></row></sheetData></worksheet>";
 
+std::string elementBomb()
+{
+    std::string elements;
+    for (std::size_t i = 0; i <= XmlTree::MaxNodes; ++i)
+        elements += "<x/>";
+    return elements;
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
     ::testing::Values(
         HostileCase { "empty", [](const QString& p) { writeBytes(p, QByteArray()); } },
@@ -237,6 +246,35 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
                 rels.replace(rels.find("worksheets/sheet1.xml"), 21, "../../../etc/passwd");
                 writePackage(p, parts);
             } },
+        HostileCase { "secondSheetData",
+            [](const QString& p) {
+                writePackage(p,
+                    workbookParts(Declaration + "<worksheet xmlns=\"" + MainNs
+                        + "\"><sheetData><row r=\"1\"/></sheetData>"
+                          "<sheetData><row r=\"1\"/></sheetData></worksheet>"));
+            } },
+        // A few hundred kilobytes deflated, millions of tree nodes inflated.
+        HostileCase { "elementBombOutsideTheRows",
+            [](const QString& p) {
+                writePackage(p,
+                    workbookParts(Declaration + "<worksheet xmlns=\"" + MainNs
+                        + "\"><sheetData/><extLst>" + elementBomb() + "</extLst></worksheet>"));
+            } },
+        HostileCase { "elementBombInARow",
+            [](const QString& p) {
+                writePackage(
+                    p, workbookParts(sheetWithRows("<row r=\"1\">" + elementBomb() + "</row>")));
+            } },
+        HostileCase { "attributeBombInTheWorkbookPart",
+            [](const QString& p) {
+                Parts parts = workbookParts(sheetWithRows(""));
+                std::string& workbook = parts["xl/workbook.xml"];
+                std::string attributes;
+                for (std::size_t i = 0; i <= XmlTree::MaxNodes; ++i)
+                    attributes += " a" + std::to_string(i) + "=\"\"";
+                workbook.replace(workbook.find("<sheets>"), 8, "<x" + attributes + "/><sheets>");
+                writePackage(p, parts);
+            } },
         HostileCase { "hugeSharedStrings",
             [](const QString& p) {
                 Parts parts = workbookParts(sheetWithRows(""));
@@ -249,6 +287,62 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
                 writePackage(p, parts);
             } }),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+TEST_F(WorkbookFileTest, LinkAfterTheLargestRelationshipIdGetsALargerOne)
+{
+    Parts parts = workbookParts(sheetWithRows(""));
+    parts["xl/worksheets/sheet1.xml"] = Declaration + "<worksheet xmlns=\"" + MainNs
+        + "\" xmlns:r=\"" + RelNs
+        + "\"><sheetData/><hyperlinks><hyperlink ref=\"A2\" r:id=\"rId2147483647\"/></hyperlinks>"
+          "</worksheet>";
+    parts["xl/worksheets/_rels/sheet1.xml.rels"] = Declaration + "<Relationships xmlns=\""
+        + PackageRelNs + "\"><Relationship Id=\"rId2147483647\" Type=\"" + RelNs
+        + "/hyperlink\" Target=\"http://127.0.0.1/old\" TargetMode=\"External\"/></Relationships>";
+    writePackage(path(), parts);
+
+    QString error;
+    auto layout = WorkbookLayout::open(path(), &error);
+    ASSERT_TRUE(layout) << error.toStdString();
+    ASSERT_TRUE(layout->linkCell(3, 1, u"http://127.0.0.1/new"_s));
+    ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
+
+    auto reopened = WorkbookLayout::open(path(), &error);
+    ASSERT_TRUE(reopened) << error.toStdString();
+    EXPECT_EQ(reopened->linkAddress(2, 1), u"http://127.0.0.1/old"_s);
+    EXPECT_EQ(reopened->linkAddress(3, 1), u"http://127.0.0.1/new"_s);
+    auto package = XlsxPackage::open(path(), &error);
+    ASSERT_TRUE(package);
+    EXPECT_NE(package->read("xl/worksheets/_rels/sheet1.xml.rels", &error)->find("rId2147483648"),
+        std::string::npos);
+}
+
+TEST_F(WorkbookFileTest, StrictSheetGetsItsLinksInTheStrictNamespaces)
+{
+    const std::string strictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+    const std::string strictRel = "http://purl.oclc.org/ooxml/officeDocument/relationships";
+    Parts parts = workbookParts(Declaration + "<worksheet xmlns=\"" + strictMain
+        + "\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c></row>"
+          "</sheetData></worksheet>");
+    writePackage(path(), parts);
+
+    QString error;
+    auto layout = WorkbookLayout::open(path(), &error);
+    ASSERT_TRUE(layout) << error.toStdString();
+    ASSERT_TRUE(layout->writeCell(2, 1, u"ZV-1"_s));
+    ASSERT_TRUE(layout->linkCell(2, 1, u"http://127.0.0.1/p/1"_s));
+    ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
+
+    auto package = XlsxPackage::open(path(), &error);
+    ASSERT_TRUE(package);
+    const std::string sheet = *package->read("xl/worksheets/sheet1.xml", &error);
+    const std::string rels = *package->read("xl/worksheets/_rels/sheet1.xml.rels", &error);
+    EXPECT_NE(sheet.find("=\"" + strictRel + "\""), std::string::npos) << sheet;
+    EXPECT_EQ(sheet.find(RelNs), std::string::npos) << sheet;
+    EXPECT_NE(rels.find("Type=\"" + strictRel + "/hyperlink\""), std::string::npos) << rels;
+    auto reopened = WorkbookLayout::open(path(), &error);
+    ASSERT_TRUE(reopened) << error.toStdString();
+    EXPECT_EQ(reopened->linkAddress(2, 1), u"http://127.0.0.1/p/1"_s);
+}
 
 TEST_F(WorkbookFileTest, LeftoverOfAnInterruptedSaveIsIgnoredAndRemoved)
 {
