@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <pugixml.hpp>
 #include <string>
@@ -22,8 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     pugi::xml_document document;
     if (!document.load_buffer(element.data(), element.size(), zp::XmlTree::ParseOptions))
         std::abort(); // what we write must be well-formed XML
-    if (zp::CellText::fromXml(document.child("t").child_value()) != text)
+    const QString readBack = zp::CellText::fromXml(document.child("t").child_value());
+    if (readBack != text) {
+        std::fprintf(stderr, "written:   %s\nxml:       %s\nread back: %s\n",
+            text.toUtf8().toHex(' ').constData(), element.c_str(),
+            readBack.toUtf8().toHex(' ').constData());
         std::abort();
+    }
 
     // Stored text as another program wrote it.
     zp::CellText::fromXml(std::string_view(reinterpret_cast<const char*>(data), size));

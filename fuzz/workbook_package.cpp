@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <zip.h>
 
@@ -37,20 +36,17 @@ bool writeParts(const QString& path, const QByteArray& input)
         = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (!archive)
         return false;
+    // The part texts are borrowed by libzip until the archive is closed.
     const QList<QByteArray> parts = input.split('=');
     for (const QByteArray& part : parts) {
         const qsizetype newline = part.indexOf('\n');
         if (newline <= 0)
             continue;
         const QByteArray name = part.left(newline);
-        const QByteArray text = part.mid(newline + 1);
-        void* copy = std::malloc(std::size_t(text.size()) + 1);
-        std::memcpy(copy, text.constData(), std::size_t(text.size()));
-        zip_source_t* source = zip_source_buffer(archive, copy, zip_uint64_t(text.size()), 1);
-        if (!source) {
-            std::free(copy);
+        zip_source_t* source = zip_source_buffer(
+            archive, part.constData() + newline + 1, zip_uint64_t(part.size() - newline - 1), 0);
+        if (!source)
             continue;
-        }
         const zip_int64_t index = zip_file_add(archive, name.constData(), source, ZIP_FL_ENC_UTF_8);
         if (index < 0)
             zip_source_free(source);

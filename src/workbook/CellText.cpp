@@ -1,5 +1,7 @@
 #include "workbook/CellText.h"
 
+#include <QStringDecoder>
+
 namespace zp {
 
 namespace {
@@ -64,6 +66,15 @@ void appendUtf8(std::string& out, char32_t cp)
     }
 }
 
+// QString::fromUtf8 drops a leading U+FEFF, which is a character of the
+// cell's text here (also when it follows an escape).
+QString fromUtf8(const char* data, std::size_t size)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+        QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    return decoder.decode(QByteArrayView(data, static_cast<qsizetype>(size)));
+}
+
 } // namespace
 
 QString CellText::limited(const QString& text)
@@ -120,7 +131,7 @@ bool CellText::needsPreserve(const QString& text)
 QString CellText::fromXml(std::string_view utf8)
 {
     if (utf8.find("_x") == std::string_view::npos)
-        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+        return fromUtf8(utf8.data(), utf8.size());
     QString result;
     result.reserve(static_cast<qsizetype>(utf8.size()));
     std::size_t plainStart = 0;
@@ -128,8 +139,7 @@ QString CellText::fromXml(std::string_view utf8)
     while (i + 6 < utf8.size()) {
         if (utf8[i] == '_' && utf8[i + 1] == 'x' && utf8[i + 6] == '_' && isHex(utf8[i + 2])
             && isHex(utf8[i + 3]) && isHex(utf8[i + 4]) && isHex(utf8[i + 5])) {
-            result += QString::fromUtf8(
-                utf8.data() + plainStart, static_cast<qsizetype>(i - plainStart));
+            result += fromUtf8(utf8.data() + plainStart, i - plainStart);
             const auto code = std::stoi(std::string(utf8.substr(i + 2, 4)), nullptr, 16);
             result += QChar(static_cast<char16_t>(code));
             i += 7;
@@ -138,8 +148,7 @@ QString CellText::fromXml(std::string_view utf8)
             ++i;
         }
     }
-    result += QString::fromUtf8(
-        utf8.data() + plainStart, static_cast<qsizetype>(utf8.size() - plainStart));
+    result += fromUtf8(utf8.data() + plainStart, utf8.size() - plainStart);
     return result;
 }
 

@@ -39,6 +39,9 @@ INSTANTIATE_TEST_SUITE_P(Texts, CellTextEscape,
         // would close an escape in the output.
         EscapeCase { "literalEscapeClosedByAControlCharacter", u"_x0041"_s + QChar(0) + u"b"_s,
             "_x005F_x0041_x0000_b" },
+        EscapeCase { "byteOrderMarkBehindAnEscape", u"a"_s + QChar(1) + QChar(0xFEFF) + u"b"_s,
+            "a_x0001_\xEF\xBB\xBF"
+            "b" },
         EscapeCase { "underscoreNoEscape", u"_x00_ and _xyz_ a_b"_s, "_x00_ and _xyz_ a_b" },
         EscapeCase { "nonCharacter", QString(QChar(0xFFFE)), "_xFFFE_" },
         EscapeCase { "cyrillicAndEmoji", u"Категория 😀"_s, "Категория 😀" }),
