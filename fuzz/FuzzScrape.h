@@ -84,13 +84,15 @@ struct ScrapeWorld {
     ScrapeContext context;
 };
 
-// Qt's event functions want an application object.
-inline void ensureApplication()
+} // namespace zp::fuzz
+
+// Qt's event functions want an application object. This header is included
+// by one source file per target, which makes this the target's own hook.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     static int argc = 1;
     static char name[] = "zp-fuzz";
     static char* argv[] = { name, nullptr };
     static QCoreApplication application(argc, argv);
+    return 0;
 }
-
-} // namespace zp::fuzz
