@@ -65,10 +65,14 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
             continue;
         }
         m_walkedListings.insert(url);
-        const QString subPage = fetchPage(url);
-        if (subPage.isEmpty())
-            return;
-        walkListing(listingLinks(subPage), depth + 1);
+        ListingLinks below;
+        {
+            const QString subPage = fetchPage(url);
+            if (subPage.isEmpty())
+                return;
+            below = listingLinks(subPage);
+        } // the page's text is gone before its sub-listings are fetched
+        walkListing(below, depth + 1);
         if (stop.isSet())
             return;
     }
