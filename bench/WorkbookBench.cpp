@@ -6,10 +6,14 @@
 //   bench_workbook generate FILE           writes the catalogue workbook
 //   bench_workbook measure FILE [RUNS]     open + append 100 + save, RUNS times
 //   bench_workbook libreoffice FILE        LibreOffice --convert-to xlsx of FILE
+//   bench_workbook tiny FILE [ROWS]        writes a catalogue of ROWS one-cell rows
+//                                          (default 1,000,000), to measure with
+//                                          "measure FILE 1"
 //
 // Each command prints its figures; peak memory is this process's maximum
 // resident set size.
 #include "workbook/WorkbookLayout.h"
+#include "workbook/XlsxPackage.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -141,6 +145,41 @@ int measure(const QString& file, int runs)
     return 0;
 }
 
+// The rows are put into the sheet's XML directly: written one by one through
+// the layout they would cost the generator more than the measurement.
+int tiny(const QString& file, int rows)
+{
+    const QFileInfo info(file);
+    QFile::remove(QDir(info.absolutePath()).filePath(zp::WorkbookLayout::FileName));
+    QString error;
+    auto layout = zp::WorkbookLayout::create(info.absolutePath(), &error);
+    if (!layout)
+        return 1;
+    const QString created = layout->filePath();
+    layout.reset();
+    auto package = zp::XlsxPackage::open(created, &error);
+    std::optional<std::string> sheet
+        = package ? package->read("xl/worksheets/sheet1.xml", &error) : std::nullopt;
+    const std::size_t end = sheet ? sheet->find("</sheetData>") : std::string::npos;
+    if (end == std::string::npos) {
+        std::fprintf(stderr, "cannot read the new workbook: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::string xml;
+    for (int row = 2; row <= rows + 1; ++row) {
+        const std::string r = std::to_string(row);
+        xml += "<row r=\"" + r + "\"><c r=\"A" + r + "\"><v>" + r + "</v></c></row>";
+    }
+    sheet->insert(end, xml);
+    package->write("xl/worksheets/sheet1.xml", std::move(*sheet));
+    if (!package->save(&error)
+        || (created != info.absoluteFilePath() && !QFile::rename(created, info.absoluteFilePath())))
+        return 1;
+    std::printf("generated %s: %d one-cell rows, %.1f MB\n", qPrintable(file), rows,
+        QFileInfo(file).size() / 1e6);
+    return 0;
+}
+
 int libreOffice(const QString& file)
 {
     const QString program = QStandardPaths::findExecutable(u"libreoffice"_s);
@@ -175,6 +214,9 @@ int main(int argc, char* argv[])
         return measure(args[2], args.size() >= 4 ? args[3].toInt() : 5);
     if (args.size() >= 3 && args[1] == u"libreoffice"_s)
         return libreOffice(args[2]);
-    std::fprintf(stderr, "usage: bench_workbook generate|measure|libreoffice FILE [RUNS]\n");
+    if (args.size() >= 3 && args[1] == u"tiny"_s)
+        return tiny(args[2], args.size() >= 4 ? args[3].toInt() : 1'000'000);
+    std::fprintf(
+        stderr, "usage: bench_workbook generate|measure|libreoffice|tiny FILE [RUNS|ROWS]\n");
     return 2;
 }
