@@ -75,15 +75,6 @@ pugi::xml_node StyleSheet::ensureSection(const char* name)
     return XmlTree::ensureChild(m_document.document_element(), name, styleOrder);
 }
 
-int StyleSheet::numberFormatOf(int styleIndex) const
-{
-    const pugi::xml_node xfs = XmlTree::child(m_document.document_element(), "cellXfs");
-    const auto items = elementChildren(xfs, "xf");
-    if (styleIndex < 0 || static_cast<std::size_t>(styleIndex) >= items.size())
-        return -1;
-    return items[static_cast<std::size_t>(styleIndex)].attribute("numFmtId").as_int(0);
-}
-
 int StyleSheet::findOrAppendXf(int numFmtId, int fillId)
 {
     pugi::xml_node xfs = ensureSection("cellXfs");

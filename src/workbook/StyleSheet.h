@@ -33,9 +33,6 @@ public:
     // (never among the two reserved ones) when not there yet.
     int textFillStyle(const char* rgb);
 
-    // Number format id of cell format index; -1 when there is none.
-    int numberFormatOf(int styleIndex) const;
-
     bool isDirty() const { return m_dirty; }
     std::string serialize() const;
     void markSaved() { m_dirty = false; }

@@ -96,6 +96,56 @@ std::optional<std::vector<Relationship>> readRelationships(
     return result;
 }
 
+bool fail(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+// The workbook part named by the package's own relationships.
+std::optional<std::string> findWorkbookPart(const XlsxPackage& package, QString* error)
+{
+    const auto rootRelationships = readRelationships(package, "", error);
+    if (!rootRelationships)
+        return std::nullopt;
+    std::string workbookPart;
+    for (const Relationship& rel : *rootRelationships) {
+        if (typeIs(rel.type, "/officeDocument"))
+            workbookPart = rel.target;
+    }
+    if (workbookPart.empty() || !package.contains(workbookPart)) {
+        fail(error, u"not an .xlsx workbook (no workbook part)"_s);
+        return std::nullopt;
+    }
+    return workbookPart;
+}
+
+// The part of the first worksheet listed in the workbook; empty when none.
+std::string firstSheetPart(
+    const pugi::xml_document& workbook, const std::vector<Relationship>& relationships)
+{
+    const pugi::xml_node sheets = XmlTree::child(workbook.document_element(), "sheets");
+    for (pugi::xml_node sheet = sheets.first_child(); sheet; sheet = sheet.next_sibling()) {
+        if (sheet.type() != pugi::node_element)
+            continue;
+        std::string id;
+        for (pugi::xml_attribute attribute = sheet.first_attribute(); attribute;
+             attribute = attribute.next_attribute()) {
+            if (std::string_view(attribute.name()).ends_with(":id"))
+                id = attribute.value();
+        }
+        std::string part;
+        for (const Relationship& rel : relationships) {
+            if (rel.id == id && typeIs(rel.type, "/worksheet"))
+                part = rel.target;
+        }
+        if (!part.empty())
+            return part;
+    }
+    return {};
+}
+
 constexpr const char* MainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 constexpr const char* RelationshipNamespace
     = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
@@ -178,78 +228,63 @@ std::unique_ptr<Workbook> Workbook::create(const QString& path, QString* error)
 
 bool Workbook::load(QString* error)
 {
-    const XlsxPackage& package = *m_package;
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
+    std::string sharedStringsPart;
+    if (!findParts(sharedStringsPart, error) || !loadStyles(error))
         return false;
-    };
-
-    const auto rootRelationships = readRelationships(package, "", error);
-    if (!rootRelationships)
+    if (!sharedStringsPart.empty() && m_package->contains(sharedStringsPart)
+        && !m_strings.load(*m_package, sharedStringsPart, error))
         return false;
-    std::string workbookPart;
-    for (const Relationship& rel : *rootRelationships) {
-        if (typeIs(rel.type, "/officeDocument"))
-            workbookPart = rel.target;
-    }
-    if (workbookPart.empty() || !package.contains(workbookPart))
-        return fail(u"not an .xlsx workbook (no workbook part)"_s);
+    return loadSheet(error);
+}
 
-    const std::optional<std::string> workbookXml = package.read(workbookPart, error);
+// Finds the parts the engine reads through the relationships: the workbook,
+// its first worksheet, the styles and the shared strings.
+bool Workbook::findParts(std::string& sharedStringsPart, QString* error)
+{
+    const std::optional<std::string> workbookPart = findWorkbookPart(*m_package, error);
+    if (!workbookPart)
+        return false;
+    const std::optional<std::string> workbookXml = m_package->read(*workbookPart, error);
     if (!workbookXml)
         return false;
     pugi::xml_document workbookDocument;
     if (!workbookDocument.load_buffer(
             workbookXml->data(), workbookXml->size(), XmlTree::ParseOptions)
         || XmlTree::localName(workbookDocument.document_element()) != "workbook")
-        return fail(u"malformed workbook part"_s);
-    const auto relationships = readRelationships(package, workbookPart, error);
+        return fail(error, u"malformed workbook part"_s);
+    const auto relationships = readRelationships(*m_package, *workbookPart, error);
     if (!relationships)
         return false;
 
-    std::string sharedStringsPart;
     for (const Relationship& rel : *relationships) {
         if (typeIs(rel.type, "/styles"))
             m_stylesPart = rel.target;
         else if (typeIs(rel.type, "/sharedStrings"))
             sharedStringsPart = rel.target;
     }
-    const pugi::xml_node sheets = XmlTree::child(workbookDocument.document_element(), "sheets");
-    for (pugi::xml_node sheet = sheets.first_child(); sheet && m_sheetPart.empty();
-         sheet = sheet.next_sibling()) {
-        if (sheet.type() != pugi::node_element)
-            continue;
-        std::string id;
-        for (pugi::xml_attribute attribute = sheet.first_attribute(); attribute;
-             attribute = attribute.next_attribute()) {
-            if (std::string_view(attribute.name()).ends_with(":id"))
-                id = attribute.value();
-        }
-        for (const Relationship& rel : *relationships) {
-            if (rel.id == id && typeIs(rel.type, "/worksheet"))
-                m_sheetPart = rel.target;
-        }
-    }
-    if (m_sheetPart.empty() || !package.contains(m_sheetPart))
-        return fail(u"the workbook has no worksheet"_s);
+    m_sheetPart = firstSheetPart(workbookDocument, *relationships);
+    if (m_sheetPart.empty() || !m_package->contains(m_sheetPart))
+        return fail(error, u"the workbook has no worksheet"_s);
     m_sheetRelationshipsPart = relationshipsPartOf(m_sheetPart);
+    return true;
+}
 
-    if (!m_stylesPart.empty() && package.contains(m_stylesPart)) {
-        const std::optional<std::string> stylesXml = package.read(m_stylesPart, error);
-        if (!stylesXml || !m_styles.load(*stylesXml, error))
-            return false;
-    }
-    if (!sharedStringsPart.empty() && package.contains(sharedStringsPart)
-        && !m_strings.load(package, sharedStringsPart, error))
-        return false;
+bool Workbook::loadStyles(QString* error)
+{
+    if (m_stylesPart.empty() || !m_package->contains(m_stylesPart))
+        return true;
+    const std::optional<std::string> stylesXml = m_package->read(m_stylesPart, error);
+    return stylesXml && m_styles.load(*stylesXml, error);
+}
 
-    std::optional<std::string> sheetXml = package.read(m_sheetPart, error);
+bool Workbook::loadSheet(QString* error)
+{
+    std::optional<std::string> sheetXml = m_package->read(m_sheetPart, error);
     if (!sheetXml)
         return false;
     std::optional<std::string> sheetRels;
-    if (package.contains(m_sheetRelationshipsPart)) {
-        sheetRels = package.read(m_sheetRelationshipsPart, error);
+    if (m_package->contains(m_sheetRelationshipsPart)) {
+        sheetRels = m_package->read(m_sheetRelationshipsPart, error);
         if (!sheetRels)
             return false;
     }

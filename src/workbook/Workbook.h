@@ -43,6 +43,9 @@ public:
 private:
     Workbook() = default;
     bool load(QString* error);
+    bool findParts(std::string& sharedStringsPart, QString* error);
+    bool loadStyles(QString* error);
+    bool loadSheet(QString* error);
     bool ensureRelationshipContentType(QString* error);
 
     std::unique_ptr<XlsxPackage> m_package;

@@ -14,7 +14,7 @@ namespace zp {
 QStringList WorkbookLayout::fixedHeaders()
 {
     QStringList headers { u"Tilausnumero"_s, u"Kuvaus"_s, CheckText };
-    for (int i = 1; i <= 10; ++i)
+    for (int i = 1; i <= RowLayout::CategoryColumnCount; ++i)
         headers << u"Категория %1"_s.arg(i);
     headers << u"Картинки"_s;
     return headers;

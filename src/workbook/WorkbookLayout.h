@@ -1,6 +1,7 @@
 #pragma once
 
 #include "workbook/CatalogSheet.h"
+#include "workbook/RowLayout.h"
 
 #include <QHash>
 #include <QString>
@@ -26,9 +27,10 @@ class Workbook;
 //   linkCell() return false outside row 1..1,048,576 / column 1..16,384.
 class WorkbookLayout final : public CatalogSheet {
 public:
-    static constexpr int FixedColumnCount = 14;
-    static constexpr int FirstPropertyColumn = FixedColumnCount + 1;
-    static constexpr int CheckColumn = 3; // C1 holds CheckText in a workbook of this layout
+    static constexpr int FixedColumnCount = RowLayout::FixedColumnCount;
+    static constexpr int FirstPropertyColumn = RowLayout::FirstPropertyColumn;
+    // C1 holds CheckText in a workbook of this layout.
+    static constexpr int CheckColumn = RowLayout::AccessoriesColumn;
 
     // The workbook's file name in the program folder.
     inline static const QString FileName = QStringLiteral("Zavrinello.xlsx");

@@ -33,18 +33,54 @@ void setError(QString* error, const QString& text)
         *error = text;
 }
 
+struct ZipFileClose {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+struct ZipSourceFree {
+    void operator()(zip_source_t* source) const { zip_source_free(source); }
+};
+using ZipSource = std::unique_ptr<zip_source_t, ZipSourceFree>;
+
+// A libzip error record, released when it goes out of scope.
+struct ZipError {
+    ZipError() { zip_error_init(&record); }
+    ~ZipError() { zip_error_fini(&record); }
+    ZipError(const ZipError&) = delete;
+    ZipError& operator=(const ZipError&) = delete;
+    zip_error_t record;
+};
+
+// The whole contents of a source that holds a finished archive.
+std::optional<std::string> readBack(zip_source_t* source)
+{
+    if (zip_source_open(source) != 0)
+        return std::nullopt;
+    std::string bytes;
+    bool ok = zip_source_seek(source, 0, SEEK_END) == 0;
+    const zip_int64_t size = ok ? zip_source_tell(source) : -1;
+    ok = ok && size >= 0 && zip_source_seek(source, 0, SEEK_SET) == 0;
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(size));
+        ok = zip_source_read(source, bytes.data(), static_cast<zip_uint64_t>(size)) == size;
+    }
+    zip_source_close(source);
+    return ok ? std::optional<std::string>(std::move(bytes)) : std::nullopt;
+}
+
 } // namespace
+
+void XlsxPackage::ZipDiscard::operator()(zip* archive) const
+{
+    zip_discard(archive);
+}
 
 XlsxPackage::XlsxPackage(QString path)
     : m_path(std::move(path))
 {
 }
 
-XlsxPackage::~XlsxPackage()
-{
-    if (m_zip)
-        zip_discard(m_zip);
-}
+XlsxPackage::~XlsxPackage() = default;
 
 QString XlsxPackage::temporaryPath(const QString& path)
 {
@@ -73,8 +109,8 @@ std::unique_ptr<XlsxPackage> XlsxPackage::create(const QString& path)
 bool XlsxPackage::reopen(QString* error)
 {
     int code = 0;
-    zip_t* archive
-        = zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    std::unique_ptr<zip, ZipDiscard> archive(
+        zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
     if (!archive) {
         zip_error_t zerr;
         zip_error_init_with_code(&zerr, code);
@@ -82,9 +118,8 @@ bool XlsxPackage::reopen(QString* error)
         zip_error_fini(&zerr);
         return false;
     }
-    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     if (count < 0 || count > MaxEntries) {
-        zip_discard(archive);
         setError(error, u"too many zip entries"_s);
         return false;
     }
@@ -92,18 +127,16 @@ bool XlsxPackage::reopen(QString* error)
     std::unordered_map<std::string, std::size_t> byName;
     entries.reserve(static_cast<std::size_t>(count));
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+        const char* name
+            = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
         if (!name) {
-            zip_discard(archive);
             setError(error, u"unreadable zip entry name"_s);
             return false;
         }
         byName.emplace(lowerAscii(name), entries.size());
         entries.push_back(Entry { name, i, nullptr });
     }
-    if (m_zip)
-        zip_discard(m_zip);
-    m_zip = archive;
+    m_zip.reset(archive.release());
     m_entries = std::move(entries);
     m_byName = std::move(byName);
     return true;
@@ -140,25 +173,27 @@ bool XlsxPackage::readChunks(std::string_view name,
     }
     zip_stat_t st;
     zip_stat_init(&st);
-    if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) != 0
+    if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) != 0
         || !(st.valid & ZIP_STAT_SIZE) || st.size > MaxPartSize) {
         setError(error, u"part too large or unreadable: "_s + partName);
         return false;
     }
-    zip_file_t* file = zip_fopen_index(m_zip, static_cast<zip_uint64_t>(entry->sourceIndex), 0);
+    const std::unique_ptr<zip_file_t, ZipFileClose> file(
+        zip_fopen_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0));
     if (!file) {
         setError(error,
-            u"cannot read part "_s + partName + u": "_s + zipErrorText(zip_get_error(m_zip)));
+            u"cannot read part "_s + partName + u": "_s + zipErrorText(zip_get_error(m_zip.get())));
         return false;
     }
     std::vector<char> buffer(256 * 1024);
     std::size_t total = 0;
     bool ok = true;
     for (;;) {
-        const zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
+        const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
         if (n < 0) {
             setError(error,
-                u"damaged part "_s + partName + u": "_s + zipErrorText(zip_file_get_error(file)));
+                u"damaged part "_s + partName + u": "_s
+                    + zipErrorText(zip_file_get_error(file.get())));
             ok = false;
             break;
         }
@@ -176,7 +211,6 @@ bool XlsxPackage::readChunks(std::string_view name,
             break;
         }
     }
-    zip_fclose(file);
     return ok;
 }
 
@@ -186,7 +220,7 @@ std::optional<std::string> XlsxPackage::read(std::string_view name, QString* err
     if (const Entry* entry = find(name); entry && !entry->data) {
         zip_stat_t st;
         zip_stat_init(&st);
-        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) == 0
+        if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) == 0
             && (st.valid & ZIP_STAT_SIZE) && st.size <= MaxPartSize)
             data.reserve(static_cast<std::size_t>(st.size));
     } else if (entry) {
@@ -222,90 +256,75 @@ void XlsxPackage::write(std::string_view name, std::shared_ptr<const std::string
     m_entries.push_back(Entry { std::string(name), -1, std::move(data) });
 }
 
+// Adds one part to the archive being built: a replaced part compressed anew,
+// an unchanged one copied as stored. False when libzip refused it.
+bool XlsxPackage::addEntry(zip* out, const Entry& entry, QString* error) const
+{
+    auto fail = [&](const QString& text) {
+        setError(error, text + u": "_s + zipErrorText(zip_get_error(out)));
+        return false;
+    };
+    ZipSource source;
+    zip_int32_t method = ZIP_CM_DEFLATE;
+    zip_uint32_t level = 0;
+    if (entry.data) {
+        // Sizes are known up front, so libzip writes no Zip64 extra field.
+        source.reset(zip_source_buffer(out, entry.data->data(), entry.data->size(), 0));
+        // The big worksheet is written on every save; a light level keeps
+        // saving fast at little cost in size.
+        level = entry.data->size() > 1024 * 1024 ? 1 : 6;
+    } else {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        const auto index = static_cast<zip_uint64_t>(entry.sourceIndex);
+        if (zip_stat_index(m_zip.get(), index, 0, &st) != 0)
+            return fail(u"cannot stat part"_s);
+        if (st.valid & ZIP_STAT_COMP_METHOD)
+            method = static_cast<zip_int32_t>(st.comp_method);
+        source.reset(zip_source_zip(out, m_zip.get(), index, ZIP_FL_COMPRESSED, 0, -1));
+    }
+    if (!source)
+        return fail(u"cannot add part"_s);
+    const zip_int64_t index = zip_file_add(out, entry.name.c_str(), source.get(), ZIP_FL_ENC_UTF_8);
+    if (index < 0)
+        return fail(u"cannot add part"_s);
+    source.release(); // the archive owns it now
+    if (zip_set_file_compression(out, static_cast<zip_uint64_t>(index), method, level) != 0)
+        return fail(u"cannot set compression"_s);
+    return true;
+}
+
 std::optional<std::string> XlsxPackage::buildArchive(QString* error)
 {
-    zip_error_t zerr;
-    zip_error_init(&zerr);
-    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &zerr);
+    ZipError zerr;
+    const ZipSource buffer(zip_source_buffer_create(nullptr, 0, 0, &zerr.record));
     if (!buffer) {
-        setError(error, zipErrorText(&zerr));
-        zip_error_fini(&zerr);
+        setError(error, zipErrorText(&zerr.record));
         return std::nullopt;
     }
-    zip_t* out = zip_open_from_source(buffer, ZIP_TRUNCATE, &zerr);
+    std::unique_ptr<zip, ZipDiscard> out(
+        zip_open_from_source(buffer.get(), ZIP_TRUNCATE, &zerr.record));
     if (!out) {
-        setError(error, zipErrorText(&zerr));
-        zip_source_free(buffer);
-        zip_error_fini(&zerr);
+        setError(error, zipErrorText(&zerr.record));
         return std::nullopt;
     }
-    zip_error_fini(&zerr);
-
-    auto fail = [&](const QString& text) -> std::optional<std::string> {
-        setError(error, text + u": "_s + zipErrorText(zip_get_error(out)));
-        zip_discard(out);
-        return std::nullopt;
-    };
+    // The archive holds one reference to the buffer and frees it when it is
+    // closed or discarded; ours keeps the bytes readable after the close.
+    zip_source_keep(buffer.get());
 
     for (const Entry& entry : m_entries) {
-        zip_source_t* source = nullptr;
-        zip_int32_t method = ZIP_CM_DEFLATE;
-        zip_uint32_t level = 6;
-        if (entry.data) {
-            // Sizes are known up front, so libzip writes no Zip64 extra field.
-            source = zip_source_buffer(out, entry.data->data(), entry.data->size(), 0);
-            // The big worksheet is written on every save; a light level keeps
-            // saving fast at little cost in size.
-            level = entry.data->size() > 1024 * 1024 ? 1 : 6;
-        } else {
-            zip_stat_t st;
-            zip_stat_init(&st);
-            if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), 0, &st) != 0)
-                return fail(u"cannot stat part"_s);
-            method = (st.valid & ZIP_STAT_COMP_METHOD) ? static_cast<zip_int32_t>(st.comp_method)
-                                                       : ZIP_CM_DEFLATE;
-            source = zip_source_zip(
-                out, m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), ZIP_FL_COMPRESSED, 0, -1);
-        }
-        if (!source)
-            return fail(u"cannot add part"_s);
-        const zip_int64_t index = zip_file_add(out, entry.name.c_str(), source, ZIP_FL_ENC_UTF_8);
-        if (index < 0) {
-            zip_source_free(source);
-            return fail(u"cannot add part"_s);
-        }
-        if (zip_set_file_compression(
-                out, static_cast<zip_uint64_t>(index), method, entry.data ? level : 0)
-            != 0)
-            return fail(u"cannot set compression"_s);
+        if (!addEntry(out.get(), entry, error))
+            return std::nullopt;
     }
-
-    zip_source_keep(buffer);
-    if (zip_close(out) != 0) {
-        const QString text = zipErrorText(zip_get_error(out));
-        zip_discard(out);
-        zip_source_free(buffer);
-        setError(error, u"cannot write zip: "_s + text);
+    if (zip_close(out.get()) != 0) {
+        setError(error, u"cannot write zip: "_s + zipErrorText(zip_get_error(out.get())));
         return std::nullopt;
     }
+    out.release(); // closed and freed by zip_close
 
-    std::string bytes;
-    bool ok = zip_source_open(buffer) == 0;
-    if (ok) {
-        ok = zip_source_seek(buffer, 0, SEEK_END) == 0;
-        const zip_int64_t size = ok ? zip_source_tell(buffer) : -1;
-        ok = ok && size >= 0 && zip_source_seek(buffer, 0, SEEK_SET) == 0;
-        if (ok) {
-            bytes.resize(static_cast<std::size_t>(size));
-            ok = zip_source_read(buffer, bytes.data(), static_cast<zip_uint64_t>(size)) == size;
-        }
-        zip_source_close(buffer);
-    }
-    zip_source_free(buffer);
-    if (!ok) {
+    std::optional<std::string> bytes = readBack(buffer.get());
+    if (!bytes)
         setError(error, u"cannot read the zip back"_s);
-        return std::nullopt;
-    }
     return bytes;
 }
 

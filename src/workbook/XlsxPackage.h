@@ -57,8 +57,12 @@ public:
     void write(std::string_view name, std::string data);
 
     // Writes the package to a temporary file beside path, flushes it to disk,
-    // renames it over path and flushes the folder. Returns false with *error
-    // set when any step fails; the file at path is then the previous one.
+    // renames it over path and flushes the folder, then reopens the new file
+    // as the source of unchanged parts. Returns false with *error set when any
+    // step fails. A failure before the rename leaves the previous file at
+    // path. A failure to reopen comes after it: the new file is then at path
+    // all the same, and the package goes on copying unchanged parts from the
+    // previous file, which it still holds open.
     bool save(QString* error);
 
     // The temporary file that save() writes before renaming it over path. Its
@@ -72,13 +76,18 @@ private:
         std::shared_ptr<const std::string> data; // replaced contents
     };
 
+    struct ZipDiscard {
+        void operator()(zip* archive) const;
+    };
+
     explicit XlsxPackage(QString path);
     const Entry* find(std::string_view name) const;
+    bool addEntry(zip* out, const Entry& entry, QString* error) const;
     std::optional<std::string> buildArchive(QString* error);
     bool reopen(QString* error);
 
     QString m_path;
-    zip* m_zip = nullptr;
+    std::unique_ptr<zip, ZipDiscard> m_zip;
     std::vector<Entry> m_entries;
     std::unordered_map<std::string, std::size_t> m_byName; // lower-case name -> entry
 };

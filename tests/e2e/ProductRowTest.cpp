@@ -3,9 +3,9 @@
 // and workbook, read back through openpyxl.
 
 #include "WorkbookRows.h"
-#include "app/RunState.h"
 #include "net/FileDownloader.h"
 #include "net/PageFetcher.h"
+#include "run/RunState.h"
 #include "scrape/FakeRunView.h"
 #include "scrape/ProductExtractor.h"
 #include "support/ScriptedDialogs.h"
@@ -132,7 +132,7 @@ protected:
     SystemClock m_clock;
     QNetworkAccessManager m_network;
     PageFetcher m_fetcher { m_network, m_state.StopRequested };
-    FileDownloader m_downloader { m_network };
+    FileDownloader m_downloader;
 };
 
 const QStringList PropertyHeaders { u"Jännite"_s, u"Istukka"_s, u"Vääntömomentti"_s, u"Paino"_s,

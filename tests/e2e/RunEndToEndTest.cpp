@@ -4,9 +4,9 @@
 
 #include "WorkbookRows.h"
 #include "app/RunController.h"
-#include "app/RunState.h"
 #include "net/FileDownloader.h"
 #include "net/PageFetcher.h"
+#include "run/RunState.h"
 #include "scrape/FakeRunView.h"
 #include "support/DemoShop.h"
 #include "support/ScriptedDialogs.h"
@@ -130,7 +130,7 @@ protected:
     QNetworkAccessManager m_network;
     PageFetcher m_fetcher { m_network, m_state.StopRequested };
     RecordingPageReader m_pages { m_fetcher };
-    FileDownloader m_downloader { m_network };
+    FileDownloader m_downloader;
     SystemClock m_clock;
     QStringList m_handedOver;
     std::unique_ptr<RunController> m_controller;

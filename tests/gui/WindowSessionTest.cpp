@@ -4,10 +4,10 @@
 // boxes are scripted; the hand-over to the spreadsheet application is
 // recorded; the workbook is read back through openpyxl.
 
-#include "app/WindowSession.h"
+#include "gui/WindowSession.h"
 
-#include "app/Form1.h"
 #include "e2e/WorkbookRows.h"
+#include "gui/Form1.h"
 #include "support/DemoShop.h"
 #include "support/ScriptedDialogs.h"
 #include "workbook/ExternalTools.h"
