@@ -36,14 +36,12 @@ WorkbookOpening ExcelConnection::OpenWorkbook()
     const bool found = !m_path.isEmpty();
     if (!found)
         m_path = QDir(m_programFolder).filePath(WorkbookLayout::FileName);
-    QString error;
-    auto book = found ? WorkbookLayout::open(m_path, &error)
-                      : WorkbookLayout::create(m_programFolder, &error);
+    auto book = found ? WorkbookLayout::open(m_path) : WorkbookLayout::create(m_programFolder);
     if (!book) {
         const QString path = std::exchange(m_path, QString()); // nothing usable to hand over
         return { found ? WorkbookStatus::CannotOpen : WorkbookStatus::CannotCreate, path };
     }
-    m_book = std::move(book);
+    m_book = std::move(book).value();
     if (!m_book->checkLayout())
         return { WorkbookStatus::WrongLayout, m_path };
     m_ready = true;

@@ -52,17 +52,14 @@ std::string StyleSheet::newWorkbookXml()
            R"(defaultPivotStyle="PivotStyleLight16"/></styleSheet>)";
 }
 
-bool StyleSheet::load(const std::string& xml, QString* error)
+Result<void> StyleSheet::load(const std::string& xml)
 {
     const pugi::xml_parse_result result
         = m_document.load_buffer(xml.data(), xml.size(), XmlTree::ParseOptions);
-    if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet") {
-        if (error)
-            *error = u"styles: malformed XML"_s;
-        return false;
-    }
+    if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet")
+        return Failure { u"styles: malformed XML"_s };
     m_dirty = false;
-    return true;
+    return {};
 }
 
 std::string StyleSheet::serialize() const

@@ -23,22 +23,15 @@ Worksheet::Worksheet(const SharedStrings& strings, StyleSheet& styles)
 
 Worksheet::~Worksheet() = default;
 
-std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xml,
-    std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
-    QString* error)
+Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::string> xml,
+    std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles)
 {
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = u"worksheet: "_s + text;
-        return nullptr;
-    };
     std::unique_ptr<Worksheet> sheet(new Worksheet(strings, styles));
     sheet->m_xml = std::move(xml);
-    QString scanError;
-    if (!sheet->scan(&scanError))
-        return fail(scanError);
+    if (const Result<void> scanned = sheet->scan(); !scanned)
+        return Failure { u"worksheet: "_s + scanned.error() };
     if (!sheet->m_links.loadRelationships(relsXml))
-        return fail(u"malformed relationships"_s);
+        return Failure { u"worksheet: malformed relationships"_s };
     sheet->readDimension();
     sheet->m_links.readHyperlinks(sheet->m_skeleton.document_element());
     sheet->readColumns();
@@ -47,28 +40,22 @@ std::unique_ptr<Worksheet> Worksheet::load(std::shared_ptr<const std::string> xm
 
 // Finds the rows and the texts of column 1 and row 1 in one pass, and keeps
 // everything but the rows as a tree.
-bool Worksheet::scan(QString* error)
+Result<void> Worksheet::scan()
 {
     const std::string& text = *m_xml;
     WorksheetScanner scanner(m_strings,
         [this](int row, int column, const QString& cell) { noteText(row, column, cell); });
-    if (!scanner.feed(text.data(), text.size(), true)) {
-        *error = scanner.errorText();
-        return false;
-    }
-    if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin) {
-        *error = u"no sheetData"_s;
-        return false;
-    }
+    if (!scanner.feed(text.data(), text.size(), true))
+        return Failure { scanner.errorText() };
+    if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin)
+        return Failure { u"no sheetData"_s };
     m_rows = std::move(scanner.rows);
     m_lastRow = m_rows.empty() ? 0 : m_rows.back().row;
     m_lastColumn = scanner.lastColumn;
     if (!buildSkeleton(static_cast<std::size_t>(scanner.sheetDataBegin),
-            static_cast<std::size_t>(scanner.sheetDataEnd))) {
-        *error = u"malformed XML"_s;
-        return false;
-    }
-    return true;
+            static_cast<std::size_t>(scanner.sheetDataEnd)))
+        return Failure { u"malformed XML"_s };
+    return {};
 }
 
 bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "util/Result.h"
 #include "workbook/SheetHyperlinks.h"
 #include "workbook/WorksheetScanner.h"
 
@@ -39,11 +40,9 @@ public:
 
     // Reads the worksheet XML and its relationships (nullopt when the part has
     // none). strings and styles are the workbook's and must outlive the sheet.
-    // Returns nullptr with *error set when the XML is malformed or not a
-    // worksheet.
-    static std::unique_ptr<Worksheet> load(std::shared_ptr<const std::string> xml,
-        std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
-        QString* error);
+    // Fails when the XML is malformed or not a worksheet.
+    static Result<std::unique_ptr<Worksheet>> load(std::shared_ptr<const std::string> xml,
+        std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles);
 
     // The text a cell shows: strings, numbers as written, booleans as
     // TRUE/FALSE, error values; empty for an empty or missing cell.
@@ -102,7 +101,7 @@ private:
         std::string tail; // children after the cells (extLst)
     };
     Worksheet(const SharedStrings& strings, StyleSheet& styles);
-    bool scan(QString* error);
+    Result<void> scan();
     bool buildSkeleton(std::size_t sheetDataBegin, std::size_t sheetDataEnd);
     void readDimension();
     const RowSpan* findSpan(int row) const;

@@ -27,12 +27,6 @@ QString zipErrorText(zip_error_t* error)
     return QString::fromLocal8Bit(zip_error_strerror(error));
 }
 
-void setError(QString* error, const QString& text)
-{
-    if (error)
-        *error = text;
-}
-
 struct ZipFileClose {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
@@ -45,6 +39,7 @@ using ZipSource = std::unique_ptr<zip_source_t, ZipSourceFree>;
 // A libzip error record, released when it goes out of scope.
 struct ZipError {
     ZipError() { zip_error_init(&record); }
+    explicit ZipError(int code) { zip_error_init_with_code(&record, code); }
     ~ZipError() { zip_error_fini(&record); }
     ZipError(const ZipError&) = delete;
     ZipError& operator=(const ZipError&) = delete;
@@ -88,7 +83,7 @@ QString XlsxPackage::temporaryPath(const QString& path)
     return info.absolutePath() + u"/.~"_s + info.fileName() + u".saving"_s;
 }
 
-std::unique_ptr<XlsxPackage> XlsxPackage::open(const QString& path, QString* error)
+Result<std::unique_ptr<XlsxPackage>> XlsxPackage::open(const QString& path)
 {
     // What a save killed half-way left behind is never the workbook.
     const QString leftover = temporaryPath(path);
@@ -96,8 +91,8 @@ std::unique_ptr<XlsxPackage> XlsxPackage::open(const QString& path, QString* err
         QFile::remove(leftover);
 
     std::unique_ptr<XlsxPackage> package(new XlsxPackage(path));
-    if (!package->reopen(error))
-        return nullptr;
+    if (const Result<void> opened = package->reopen(); !opened)
+        return Failure { opened.error() };
     return package;
 }
 
@@ -106,22 +101,18 @@ std::unique_ptr<XlsxPackage> XlsxPackage::create(const QString& path)
     return std::unique_ptr<XlsxPackage>(new XlsxPackage(path));
 }
 
-bool XlsxPackage::reopen(QString* error)
+Result<void> XlsxPackage::reopen()
 {
     int code = 0;
     std::unique_ptr<zip, ZipDiscard> archive(
         zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
     if (!archive) {
-        zip_error_t zerr;
-        zip_error_init_with_code(&zerr, code);
-        setError(error, u"not a readable zip file: "_s + zipErrorText(&zerr));
-        zip_error_fini(&zerr);
-        return false;
+        ZipError zerr(code);
+        return Failure { u"not a readable zip file: "_s + zipErrorText(&zerr.record) };
     }
     const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     if (count < 0 || count > MaxEntries) {
-        setError(error, u"too many zip entries"_s);
-        return false;
+        return Failure { u"too many zip entries"_s };
     }
     std::vector<Entry> entries;
     std::unordered_map<std::string, std::size_t> byName;
@@ -130,8 +121,7 @@ bool XlsxPackage::reopen(QString* error)
         const char* name
             = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
         if (!name) {
-            setError(error, u"unreadable zip entry name"_s);
-            return false;
+            return Failure { u"unreadable zip entry name"_s };
         }
         byName.emplace(lowerAscii(name), entries.size());
         entries.push_back(Entry { name, i, nullptr });
@@ -139,7 +129,7 @@ bool XlsxPackage::reopen(QString* error)
     m_zip.reset(archive.release());
     m_entries = std::move(entries);
     m_byName = std::move(byName);
-    return true;
+    return {};
 }
 
 const XlsxPackage::Entry* XlsxPackage::find(std::string_view name) const
@@ -155,66 +145,50 @@ bool XlsxPackage::contains(std::string_view name) const
     return find(name) != nullptr;
 }
 
-bool XlsxPackage::readChunks(std::string_view name,
-    const std::function<bool(const char*, std::size_t)>& sink, QString* error) const
+Result<void> XlsxPackage::readChunks(
+    std::string_view name, const std::function<bool(const char*, std::size_t)>& sink) const
 {
     const Entry* entry = find(name);
     const QString partName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     if (!entry) {
-        setError(error, u"missing part "_s + partName);
-        return false;
+        return Failure { u"missing part "_s + partName };
     }
     if (entry->data) {
         if (!sink(entry->data->data(), entry->data->size())) {
-            setError(error, u"bad part "_s + partName);
-            return false;
+            return Failure { u"bad part "_s + partName };
         }
-        return true;
+        return {};
     }
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) != 0
         || !(st.valid & ZIP_STAT_SIZE) || st.size > MaxPartSize) {
-        setError(error, u"part too large or unreadable: "_s + partName);
-        return false;
+        return Failure { u"part too large or unreadable: "_s + partName };
     }
     const std::unique_ptr<zip_file_t, ZipFileClose> file(
         zip_fopen_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0));
     if (!file) {
-        setError(error,
-            u"cannot read part "_s + partName + u": "_s + zipErrorText(zip_get_error(m_zip.get())));
-        return false;
+        return Failure { u"cannot read part "_s + partName + u": "_s
+            + zipErrorText(zip_get_error(m_zip.get())) };
     }
     std::vector<char> buffer(256 * 1024);
     std::size_t total = 0;
-    bool ok = true;
     for (;;) {
         const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
-        if (n < 0) {
-            setError(error,
-                u"damaged part "_s + partName + u": "_s
-                    + zipErrorText(zip_file_get_error(file.get())));
-            ok = false;
-            break;
-        }
+        if (n < 0)
+            return Failure { u"damaged part "_s + partName + u": "_s
+                + zipErrorText(zip_file_get_error(file.get())) };
         if (n == 0)
-            break;
+            return {};
         total += static_cast<std::size_t>(n);
-        if (total > MaxPartSize) {
-            setError(error, u"part too large: "_s + partName);
-            ok = false;
-            break;
-        }
-        if (!sink(buffer.data(), static_cast<std::size_t>(n))) {
-            setError(error, u"bad part "_s + partName);
-            ok = false;
-            break;
-        }
+        if (total > MaxPartSize)
+            return Failure { u"part too large: "_s + partName };
+        if (!sink(buffer.data(), static_cast<std::size_t>(n)))
+            return Failure { u"bad part "_s + partName };
     }
-    return ok;
 }
 
-std::optional<std::string> XlsxPackage::read(std::string_view name, QString* error) const
+Result<std::string> XlsxPackage::read(std::string_view name) const
 {
     std::string data;
     if (const Entry* entry = find(name); entry && !entry->data) {
@@ -226,15 +200,12 @@ std::optional<std::string> XlsxPackage::read(std::string_view name, QString* err
     } else if (entry) {
         return *entry->data;
     }
-    const bool ok = readChunks(
-        name,
-        [&data](const char* chunk, std::size_t size) {
-            data.append(chunk, size);
-            return true;
-        },
-        error);
-    if (!ok)
-        return std::nullopt;
+    const Result<void> done = readChunks(name, [&data](const char* chunk, std::size_t size) {
+        data.append(chunk, size);
+        return true;
+    });
+    if (!done)
+        return Failure { done.error() };
     return data;
 }
 
@@ -258,11 +229,10 @@ void XlsxPackage::write(std::string_view name, std::shared_ptr<const std::string
 
 // Adds one part to the archive being built: a replaced part compressed anew,
 // an unchanged one copied as stored. False when libzip refused it.
-bool XlsxPackage::addEntry(zip* out, const Entry& entry, QString* error) const
+Result<void> XlsxPackage::addEntry(zip* out, const Entry& entry) const
 {
-    auto fail = [&](const QString& text) {
-        setError(error, text + u": "_s + zipErrorText(zip_get_error(out)));
-        return false;
+    auto fail = [out](const QString& text) {
+        return Failure { text + u": "_s + zipErrorText(zip_get_error(out)) };
     };
     ZipSource source;
     zip_int32_t method = ZIP_CM_DEFLATE;
@@ -291,58 +261,53 @@ bool XlsxPackage::addEntry(zip* out, const Entry& entry, QString* error) const
     source.release(); // the archive owns it now
     if (zip_set_file_compression(out, static_cast<zip_uint64_t>(index), method, level) != 0)
         return fail(u"cannot set compression"_s);
-    return true;
+    return {};
 }
 
-std::optional<std::string> XlsxPackage::buildArchive(QString* error)
+Result<std::string> XlsxPackage::buildArchive()
 {
     ZipError zerr;
     const ZipSource buffer(zip_source_buffer_create(nullptr, 0, 0, &zerr.record));
     if (!buffer) {
-        setError(error, zipErrorText(&zerr.record));
-        return std::nullopt;
+        return Failure { zipErrorText(&zerr.record) };
     }
     std::unique_ptr<zip, ZipDiscard> out(
         zip_open_from_source(buffer.get(), ZIP_TRUNCATE, &zerr.record));
     if (!out) {
-        setError(error, zipErrorText(&zerr.record));
-        return std::nullopt;
+        return Failure { zipErrorText(&zerr.record) };
     }
     // The archive holds one reference to the buffer and frees it when it is
     // closed or discarded; ours keeps the bytes readable after the close.
     zip_source_keep(buffer.get());
 
     for (const Entry& entry : m_entries) {
-        if (!addEntry(out.get(), entry, error))
-            return std::nullopt;
+        if (const Result<void> added = addEntry(out.get(), entry); !added)
+            return Failure { added.error() };
     }
     if (zip_close(out.get()) != 0) {
-        setError(error, u"cannot write zip: "_s + zipErrorText(zip_get_error(out.get())));
-        return std::nullopt;
+        return Failure { u"cannot write zip: "_s + zipErrorText(zip_get_error(out.get())) };
     }
     out.release(); // closed and freed by zip_close
 
     std::optional<std::string> bytes = readBack(buffer.get());
     if (!bytes)
-        setError(error, u"cannot read the zip back"_s);
-    return bytes;
+        return Failure { u"cannot read the zip back"_s };
+    return std::move(*bytes);
 }
 
-bool XlsxPackage::save(QString* error)
+Result<void> XlsxPackage::save()
 {
-    std::optional<std::string> bytes = buildArchive(error);
+    Result<std::string> bytes = buildArchive();
     if (!bytes)
-        return false;
-
-    if (!ReplaceFileAtomically(m_path, temporaryPath(m_path),
-            QByteArrayView(bytes->data(), qsizetype(bytes->size())), error))
-        return false;
-    bytes.reset();
+        return Failure { bytes.error() };
+    const Result<void> replaced = ReplaceFileAtomically(
+        m_path, temporaryPath(m_path), QByteArrayView(bytes->data(), qsizetype(bytes->size())));
+    if (!replaced)
+        return replaced;
+    bytes = Failure {}; // the archive's bytes are not needed any more
 
     // Unchanged parts of the next save are copied from the file just written.
-    if (!reopen(error))
-        return false;
-    return true;
+    return reopen();
 }
 
 } // namespace zp

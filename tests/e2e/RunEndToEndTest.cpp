@@ -330,12 +330,12 @@ TEST_F(RunEndToEnd, UnreachableSiteLeavesTheFolderUntouched)
 
 TEST_F(RunEndToEnd, WorkbookFailingTheLayoutCheckIsLeftUnchanged)
 {
-    QString error;
-    auto book = WorkbookLayout::create(m_folder.path(), &error);
-    ASSERT_TRUE(book) << error.toStdString();
-    ASSERT_TRUE(book->writeCell(1, 3, u"lisätarvikkeet"_s));
-    ASSERT_TRUE(book->save());
-    book.reset();
+    {
+        auto book = WorkbookLayout::create(m_folder.path());
+        ASSERT_TRUE(book) << book.error().toStdString();
+        ASSERT_TRUE(book->writeCell(1, 3, u"lisätarvikkeet"_s));
+        ASSERT_TRUE(book->save());
+    }
     const QByteArray before = fileHash(workbookPath());
     startShop({});
     m_dialogs.answer(MessageAnswer::Ok);

@@ -197,9 +197,8 @@ TEST_F(WindowSessionTest, ClickWhileIdlePerformsAWholeRunAndShowsItsProgress)
 TEST_F(WindowSessionTest, WorkbookHoldingOnlyTheHeaderRowShowsOneAtTheStart)
 {
     {
-        QString error;
-        auto book = WorkbookLayout::create(m_folder.path(), &error);
-        ASSERT_TRUE(book) << error.toStdString();
+        const auto book = WorkbookLayout::create(m_folder.path());
+        ASSERT_TRUE(book) << book.error().toStdString();
     }
     startShop();
     m_window->setCounterText(u"57"_s); // what an earlier run left
