@@ -7,9 +7,9 @@
 #include "FakeClock.h"
 #include "FakeRunView.h"
 #include "FakeSheet.h"
-#include "app/Dialogs.h"
-#include "app/RunState.h"
 #include "net/Downloader.h"
+#include "run/Dialogs.h"
+#include "run/RunState.h"
 #include "scrape/ScrapeContext.h"
 
 #include <QCoreApplication>

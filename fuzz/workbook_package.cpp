@@ -70,8 +70,7 @@ void appendProduct(zp::WorkbookLayout& layout)
     if (column > 0)
         layout.writeCell(row, column, QStringLiteral("1 kg"));
     if (layout.save()) {
-        QString error;
-        if (!zp::WorkbookLayout::open(layout.filePath(), &error))
+        if (!zp::WorkbookLayout::open(layout.filePath()))
             std::abort(); // a workbook we saved must open again
     }
 }
@@ -92,11 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         file.write(input);
     }
-    QString error;
-    const std::unique_ptr<zp::WorkbookLayout> layout = zp::WorkbookLayout::open(path, &error);
+    const auto layout = zp::WorkbookLayout::open(path);
     if (layout)
-        appendProduct(*layout);
-    else if (error.isEmpty())
+        appendProduct(**layout);
+    else if (layout.error().isEmpty())
         std::abort(); // a refusal always says why
     return 0;
 }

@@ -1,11 +1,16 @@
 #include "app/BuildConfig.h"
 #include "app/CommandLine.h"
-#include "app/Form1.h"
-#include "app/HeadlessRun.h"
-#include "app/ProgramIcon.h"
-#include "app/WindowSession.h"
+#include "headless/HeadlessRun.h"
+
+#ifdef ZP_WITH_WINDOW
+#include "gui/Form1.h"
+#include "gui/ProgramIcon.h"
+#include "gui/WindowSession.h"
 
 #include <QApplication>
+#endif
+
+#include <QCoreApplication>
 #include <cstdio>
 #include <memory>
 
@@ -25,6 +30,7 @@ zp::RunSettings programSettings()
         QCoreApplication::applicationDirPath() };
 }
 
+#ifdef ZP_WITH_WINDOW
 int runWindow(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -37,6 +43,15 @@ int runWindow(int argc, char* argv[])
     window.show();
     return QApplication::exec();
 }
+#else
+// A build without the window (ZP_BUILD_GUI=OFF) runs only with --headless.
+int runWindow(int, char*[])
+{
+    std::fprintf(stderr, "%s\n",
+        u"Эта сборка программы без окна: запустите её с --headless."_s.toLocal8Bit().constData());
+    return zp::ExitUsage;
+}
+#endif
 
 } // namespace
 

@@ -39,10 +39,8 @@ bool isErrorStatus(const QNetworkReply& reply)
 
 } // namespace
 
-FileDownloader::FileDownloader(
-    QNetworkAccessManager& manager, std::chrono::milliseconds idleTimeout, const StopFlag* stop)
-    : m_manager(manager)
-    , m_idleTimeout(idleTimeout)
+FileDownloader::FileDownloader(std::chrono::milliseconds idleTimeout, const StopFlag* stop)
+    : m_idleTimeout(idleTimeout)
     , m_stop(stop)
 {
     m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));

@@ -2,15 +2,14 @@
 
 #include "net/Downloader.h"
 
+#include <QNetworkAccessManager>
 #include <chrono>
-
-class QNetworkAccessManager;
 
 namespace zp {
 
 class StopFlag;
 
-// Downloads one file over HTTP on a shared QNetworkAccessManager.
+// Downloads one file over HTTP on a direct connection.
 //
 // DownloadFile sends a GET with the user agent "VB OpenUrl" over HTTP/1.1,
 // follows redirects only within the same scheme, host and port, and copies the body in reads
@@ -38,13 +37,12 @@ class StopFlag;
 //    was. No temporary file remains.
 // Nothing is thrown.
 //
-// The constructor sets the manager's proxy to QNetworkProxy::NoProxy: files
-// are fetched over a direct connection. Qt sets a proxy per manager, not per
-// request; the page fetcher that shares the manager asks for no proxy of its
-// own, so a direct connection serves both.
+// Files are fetched over a direct connection, whatever the system's proxy
+// settings: Qt sets a proxy per manager, not per request, so the downloader
+// keeps a manager of its own with QNetworkProxy::NoProxy and leaves the page
+// fetcher's manager (and its proxy) alone.
 //
-// The manager must outlive the downloader; the observer is only borrowed for
-// the call.
+// The observer is only borrowed for the call.
 class FileDownloader final : public Downloader {
 public:
     static constexpr qint64 kChunkBytes = 2024;
@@ -53,15 +51,14 @@ public:
 
     // idleTimeout: a transfer during which no byte moves for this long fails.
     // stop: the run's stop request, watched during every wait; may be null.
-    explicit FileDownloader(QNetworkAccessManager& manager,
-        std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
+    explicit FileDownloader(std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
         const StopFlag* stop = nullptr);
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
 
 private:
-    QNetworkAccessManager& m_manager;
+    QNetworkAccessManager m_manager;
     std::chrono::milliseconds m_idleTimeout;
     const StopFlag* m_stop;
 };

@@ -86,7 +86,7 @@ protected:
 
     TestHttpServer server;
     QNetworkAccessManager manager;
-    zp::FileDownloader downloader { manager, 5s };
+    zp::FileDownloader downloader { 5s };
     QTemporaryDir folder;
     QString target;
 };
@@ -222,7 +222,7 @@ TEST_F(FileDownloaderTest, RunStopEndsAnEndlessDownloadWithoutAFile)
     endless.pieceDelay = 5ms;
     server.route("/p/endless.jpg", endless);
     zp::StopFlag stop;
-    zp::FileDownloader watching(manager, 5s, &stop);
+    zp::FileDownloader watching(5s, &stop);
     QTimer::singleShot(300ms, &stop, &zp::StopFlag::set);
 
     EXPECT_FALSE(watching.DownloadFile(
@@ -359,7 +359,7 @@ TEST_F(FileDownloaderTest, ServerSilentForTheIdleTimeoutIsFalse)
     Response silent;
     silent.neverAnswer = true;
     server.route("/p/x.jpg", silent);
-    zp::FileDownloader impatient(manager, 300ms);
+    zp::FileDownloader impatient(300ms);
 
     EXPECT_FALSE(impatient.DownloadFile(
         server.url(u"/p/x.jpg"_s), target, nullptr, kPictureMinimum, kPictureInterval));
