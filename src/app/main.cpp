@@ -2,8 +2,11 @@
 #include "app/CommandLine.h"
 #include "app/Form1.h"
 #include "app/HeadlessRun.h"
+#include "app/MessageBoxDialogs.h"
 #include "app/ProgramIcon.h"
+#include "app/QtTranslation.h"
 #include "app/WindowSession.h"
+#include "app/WorkFolder.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -13,27 +16,35 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-void describeApplication()
+void describeApplication(QCoreApplication& app)
 {
     QCoreApplication::setApplicationName(u"zavrinello-parser"_s);
     QCoreApplication::setApplicationVersion(QString::fromLatin1(zp::ProgramVersion));
+    zp::InstallQtTranslation(app);
 }
 
-zp::RunSettings programSettings()
+zp::RunSettings programSettings(const QString& requestedFolder)
 {
     return { QString::fromUtf8(zp::CatalogBaseUrl), QString::fromUtf8(zp::ImageBaseUrl),
-        QCoreApplication::applicationDirPath() };
+        zp::ChooseWorkFolder(requestedFolder, QCoreApplication::applicationDirPath()) };
 }
 
-int runWindow(int argc, char* argv[])
+// Qt's own arguments (-platform, -style, -session ...) are taken by the
+// application object here.
+int runWindow(int argc, char* argv[], const QString& requestedFolder)
 {
     QApplication app(argc, argv);
-    describeApplication();
+    describeApplication(app);
     QApplication::setWindowIcon(zp::ProgramIcon());
     QGuiApplication::setDesktopFileName(u"zavrinello-parser"_s);
 
     zp::Form1 window;
-    zp::WindowSession session(window, programSettings(), zp::OpenInSpreadsheetApplication);
+    zp::MessageBoxDialogs messageBoxes(&window);
+    zp::WindowSession session(
+        window, programSettings(requestedFolder),
+        [&messageBoxes](
+            const QString& path) { zp::OpenInSpreadsheetApplication(path, messageBoxes); },
+        &messageBoxes);
     window.show();
     return QApplication::exec();
 }
@@ -43,17 +54,17 @@ int runWindow(int argc, char* argv[])
 int main(int argc, char* argv[])
 {
     if (argc <= 1)
-        return runWindow(argc, argv);
+        return runWindow(argc, argv, QString());
 
     // With arguments, no display is needed unless they ask for the window.
     zp::CommandLine command;
     {
         QCoreApplication app(argc, argv);
-        describeApplication();
+        describeApplication(app);
         command = zp::ParseCommandLine(QCoreApplication::arguments());
         switch (command.mode) {
         case zp::CommandLine::Mode::Headless:
-            return zp::RunHeadless(programSettings(), stdout);
+            return zp::RunHeadless(programSettings(command.folder), stdout);
         case zp::CommandLine::Mode::Help:
         case zp::CommandLine::Mode::Version:
             std::fprintf(stdout, "%s\n", command.text.toLocal8Bit().constData());
@@ -65,5 +76,5 @@ int main(int argc, char* argv[])
             break;
         }
     }
-    return runWindow(argc, argv);
+    return runWindow(argc, argv, command.folder);
 }

@@ -110,6 +110,8 @@ protected:
         EXPECT_TRUE(m_book->save()) << m_book->lastError().toStdString();
         const auto rows = WorkbookRows::read(m_folder.filePath(WorkbookLayout::FileName));
         EXPECT_TRUE(rows.has_value());
+        EXPECT_EQ(ExternalTools::xlsxProblems(m_folder.filePath(WorkbookLayout::FileName)),
+            QStringList());
         return rows.value_or(WorkbookRows());
     }
 

@@ -29,6 +29,9 @@ SHOP_SCRIPT = os.path.join(HERE, "..", "..", "tools", "demo-shop", "demo_shop.py
 PORT = int(os.environ.get("ZP_DEMO_SHOP_PORT", "18765"))
 PROGRAM = os.environ.get("ZP_DEMO_PROGRAM", "")
 WORKBOOK = "Zavrinello.xlsx"
+# The package checker of the shared/ folder beside the repository.
+VALIDATOR = os.environ.get("ZP_VALIDATE_XLSX") or os.path.join(
+    HERE, "..", "..", "..", "shared", "tools", "validate-xlsx")
 
 STOPPED = "Парсер остановлен."
 FINISHED = "Загрузка закончена."
@@ -153,8 +156,20 @@ class Run:
         return b"".join(self._stderr).decode("utf-8", "replace")
 
 
+def check_valid_xlsx(path):
+    """Raises unless validate-xlsx passes the package (and it can be run at all)."""
+    if not os.access(VALIDATOR, os.X_OK):
+        raise AssertionError(f"validate-xlsx not found at {VALIDATOR} "
+                             "(a copy of shared/ belongs beside the repository)")
+    result = subprocess.run([VALIDATOR, path], capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise AssertionError(f"validate-xlsx:\n{result.stdout}{result.stderr}")
+
+
 def workbook_order_numbers(path):
-    """Column A below the header, read by openpyxl (which also proves the file opens)."""
+    """Column A below the header, read by openpyxl (which also proves the file
+    opens) after validate-xlsx has passed the file."""
+    check_valid_xlsx(path)
     book = openpyxl.load_workbook(path)
     sheet = book.worksheets[0]
     return [row[0] for row in sheet.iter_rows(min_row=2, max_col=1, values_only=True)
