@@ -1,5 +1,7 @@
 #include "net/FileDownloader.h"
 
+#include "net/ReplyFailure.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -10,6 +12,8 @@
 #include <QSaveFile>
 #include <array>
 #include <memory>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
@@ -47,6 +51,7 @@ FileDownloader::FileDownloader(
 bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
+    m_lastFailure.clear();
     const std::unique_ptr<QNetworkReply> reply(m_manager.get(fileRequest(url, m_idleTimeout)));
     reply->setReadBufferSize(kReplyBufferBytes);
 
@@ -105,13 +110,19 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
         reply->abort();
     if (stopped)
         return true;
-    if (failed || reply->error() != QNetworkReply::NoError || isErrorStatus(*reply))
+    if (reply->error() != QNetworkReply::NoError || isErrorStatus(*reply)) {
+        m_lastFailure = DescribeReplyFailure(*reply);
         return false;
-    if (written < minimumSize)
+    }
+    if (!failed && written < minimumSize) {
+        m_lastFailure = u"меньше %1 байт"_s.arg(minimumSize);
         return false;
-    if (!file.isOpen() && !file.open(QIODevice::WriteOnly))
+    }
+    if (failed || (!file.isOpen() && !file.open(QIODevice::WriteOnly)) || !file.commit()) {
+        m_lastFailure = u"не удалось записать файл: "_s + file.errorString();
         return false;
-    return file.commit();
+    }
+    return true;
 }
 
 } // namespace zp

@@ -355,6 +355,21 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertIn("[y/N]", run.lines[prompt[0]])
         reported = self.check_stopped_run(run, status, shop.order_numbers())
         self.assertEqual(reported, 5)
+        self.assertIn(f"Не удалось загрузить http://127.0.0.1:{PORT}{failing}: 500\n",
+                      run.stderr_text)
+
+    def test_pictures_that_cannot_be_had_are_named_on_stderr(self):
+        shop = self.start_shop("--products", 6, "--seed", 21, "--fail-path", "/picture/")
+        pictures = [p["picture_path"] for p in shop.manifest()["products"] if p["picture_path"]]
+
+        run, status = self.run_to_end()
+
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(self.check_plain_output(run), 6)
+        self.assertFalse(any("Не удалось" in l for l in run.lines), run.lines)
+        warned = sorted(run.stderr_text.splitlines())
+        self.assertEqual(warned, sorted(f"Не удалось загрузить http://127.0.0.1:{PORT}/picture{p}: 500"
+                                        for p in pictures))
 
     def test_no_shop_reports_no_access_and_fails(self):
         # A refused connection waits out the page time-out (a minute).
