@@ -15,7 +15,7 @@ if(HELP2MAN)
     add_custom_command(OUTPUT ${manpage}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${ZP_PACKAGE_FILES}
         COMMAND ${CMAKE_COMMAND} -E env PATH=$<TARGET_FILE_DIR:zavrinello-parser>:$ENV{PATH}
-                LC_ALL=C.UTF-8 ${HELP2MAN} --no-info --no-discard-stderr --section=1
+                LC_ALL=C.UTF-8 ${HELP2MAN} --locale=C.UTF-8 --no-info --no-discard-stderr --section=1
                 "--name=копирует каталог Zavrinello магазина Tolmari в книгу Excel"
                 --output=${manpage} zavrinello-parser
         COMMAND gzip -9nf ${manpage}
@@ -50,12 +50,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "copies the Zavrinello catalogue of the Tolmari shop into a workbook")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "copies the Zavrinello catalogue of the Tolmari shop into a workbook
- Walks the Zavrinello catalogue of the Tolmari web shop and appends one row
- per new product to the Excel workbook Zavrinello.xlsx, with the pictures in
- Images/ beside it. One window with a Start button, or --headless for a run
- without a display. The interface is in Russian.")
+# The extended description; CPack puts the summary above it.
+set(CPACK_PACKAGE_DESCRIPTION
+    "Walks the Zavrinello catalogue of the Tolmari web shop and appends one row
+per new product to the Excel workbook Zavrinello.xlsx, with the pictures in
+Images/ beside it. One window with a Start button, or --headless for a run
+without a display. The interface is in Russian.")
 # Libraries from dpkg-shlibdeps; Qt's own Russian texts from the translations.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")

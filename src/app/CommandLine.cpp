@@ -43,11 +43,12 @@ CommandLine ParseCommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        u"Копирует каталог Zavrinello из магазина Tolmari в Zavrinello.xlsx, картинки — в папку "
-        u"Images рядом с ним.\n\n"
-        u"Папка файлов: заданная параметром --folder; иначе папка программы, если в неё можно "
-        u"писать; иначе папка документов пользователя + /Zavrinello (обычно ~/Documents/Zavrinello "
-        u"или ~/Документы/Zavrinello), она создаётся при необходимости."_s);
+        u"Копирует каталог Zavrinello из магазина Tolmari в Zavrinello.xlsx, картинки —\n"
+        u"в папку Images рядом с ним.\n\n"
+        u"Папка файлов: заданная параметром --folder; иначе папка программы, если в неё\n"
+        u"можно писать и программа не установлена в систему; иначе папка документов\n"
+        u"пользователя + /Zavrinello (обычно ~/Documents/Zavrinello), она создаётся\n"
+        u"при необходимости."_s);
     const QCommandLineOption folder(u"folder"_s,
         u"Хранить Zavrinello.xlsx и Images в папке <папка> (создаётся при необходимости)."_s,
         u"папка"_s);

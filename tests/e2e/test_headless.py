@@ -419,6 +419,27 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertEqual(len(workbook_order_numbers(target)), 3)
         self.assertEqual(os.listdir(self.folder), [os.path.basename(PROGRAM)])
 
+    def test_installed_program_writes_to_documents_even_where_it_may_write(self):
+        self.start_shop("--products", 2, "--seed", 23)
+        program_folder = os.path.join(self.folder, "usr", "bin")
+        os.makedirs(program_folder)
+        shutil.move(os.path.join(self.folder, os.path.basename(PROGRAM)), program_folder)
+        applications = os.path.join(self.folder, "usr", "share", "applications")
+        os.makedirs(applications)
+        open(os.path.join(applications, "zavrinello-parser.desktop"), "w").close()
+        home = os.path.join(self.folder, "home")
+        environment = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+        environment["HOME"] = home
+
+        run = Run(program_folder, "--headless", environment=environment)
+        status = run.finish()
+
+        target = os.path.join(os.path.realpath(home), "Documents", "Zavrinello", WORKBOOK)
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(run.lines[-1], "Файл: " + target)
+        self.assertEqual(len(workbook_order_numbers(target)), 2)
+        self.assertEqual(os.listdir(program_folder), [os.path.basename(PROGRAM)])
+
     def test_workbook_failing_the_layout_check_is_left_unchanged(self):
         self.start_shop("--products", 5, "--seed", 11)
         first, status = self.run_to_end()
