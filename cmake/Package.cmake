@@ -8,7 +8,8 @@ set(ZP_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME})
 set(ZP_PACKAGE_FILES ${PROJECT_BINARY_DIR}/package-files)
 
 # The man page is the program's own --help, run under its installed name so
-# that the usage line does not carry the build folder.
+# that the usage line does not carry the build folder. Its NAME line comes from
+# a file: help2man takes a non-ASCII --name for Latin-1.
 find_program(HELP2MAN help2man)
 if(HELP2MAN)
     set(manpage ${ZP_PACKAGE_FILES}/zavrinello-parser.1)
@@ -16,10 +17,10 @@ if(HELP2MAN)
         COMMAND ${CMAKE_COMMAND} -E make_directory ${ZP_PACKAGE_FILES}
         COMMAND ${CMAKE_COMMAND} -E env PATH=$<TARGET_FILE_DIR:zavrinello-parser>:$ENV{PATH}
                 LC_ALL=C.UTF-8 ${HELP2MAN} --locale=C.UTF-8 --no-info --no-discard-stderr --section=1
-                "--name=копирует каталог Zavrinello магазина Tolmari в книгу Excel"
+                --include=${PROJECT_SOURCE_DIR}/resources/debian/zavrinello-parser.h2m
                 --output=${manpage} zavrinello-parser
         COMMAND gzip -9nf ${manpage}
-        DEPENDS zavrinello-parser
+        DEPENDS zavrinello-parser ${PROJECT_SOURCE_DIR}/resources/debian/zavrinello-parser.h2m
         VERBATIM)
     add_custom_target(manpage ALL DEPENDS ${manpage}.gz)
     install(FILES ${manpage}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
