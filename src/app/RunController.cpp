@@ -1,9 +1,9 @@
 #include "app/RunController.h"
 
-#include "app/Dialogs.h"
-#include "app/RunState.h"
-#include "app/RunView.h"
 #include "net/PageReader.h"
+#include "run/Dialogs.h"
+#include "run/RunState.h"
+#include "run/RunView.h"
 #include "scrape/CatalogCrawler.h"
 #include "scrape/ScrapeContext.h"
 #include "util/Clock.h"
@@ -27,7 +27,7 @@ RunController::RunController(RunState& state, RunView& view, Dialogs& dialogs, P
     , m_downloader(downloader)
     , m_clock(clock)
     , m_settings(std::move(settings))
-    , m_excel(state, view, dialogs, m_settings.programFolder, std::move(handover))
+    , m_excel(m_settings.programFolder, std::move(handover))
 {
 }
 
@@ -41,6 +41,7 @@ void RunController::Command1_Click()
 
 void RunController::askToStop()
 {
+    // "парсерсер" is the text the users know from the original program; kept on purpose.
     if (m_dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s)
         == MessageAnswer::Yes)
         m_state.StopRequested.set();
@@ -66,36 +67,67 @@ void RunController::performRun()
     }
 
     m_view.setStatusText(u"Подключение к Excel"_s);
-    if (!m_excel.ConnectExcel()) {
-        m_dialogs.show(MessageStyle::Failure, u"Не удалось подключиться к Excel."_s);
-        m_outcome = RunOutcome::WorkbookUnusable;
-        endRun();
-        return;
-    }
+    m_excel.ConnectExcel();
     m_view.setStatusText(u"Открытие файла Excel ..."_s);
-    if (m_excel.OpenWorkbook()) {
+    if (openWorkbook()) {
         CreateDir(QDir(m_settings.programFolder).filePath(u"Images"_s));
         crawl(firstPage);
-        const bool saved = m_excel.SaveWorkbook();
+        const bool saved = saveWorkbook();
         m_view.setStatusText(QString());
         QCoreApplication::processEvents();
-
-        m_outcome = !saved                  ? RunOutcome::WorkbookUnusable
-            : m_state.StopRequested.isSet() ? RunOutcome::Stopped
-                                            : RunOutcome::Completed;
-        if (m_state.StopRequested.isSet()) {
-            m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);
-            m_state.StopRequested.clear();
-        }
-        m_dialogs.show(MessageStyle::Report,
-            u"Загрузка закончена.\rБыло загружено "_s + QString::number(m_state.NewCount)
-                + u" новых товаров."_s);
-        m_view.setStatusText(QString());
+        report(saved);
     } else {
         m_outcome = RunOutcome::WorkbookUnusable;
     }
-    m_excel.FinishExcel();
+    m_excel.FinishExcel(m_state.StopRequested.isSet());
     endRun();
+}
+
+bool RunController::openWorkbook()
+{
+    const WorkbookOpening opening = m_excel.OpenWorkbook();
+    const QString file = QDir::toNativeSeparators(opening.path);
+    switch (opening.status) {
+    case WorkbookStatus::Ready:
+        m_state.FixedColumnCount = RowLayout::FixedColumnCount;
+        m_state.NextRow = opening.nextRow;
+        m_view.setCounterText(QString::number(m_state.NextRow - 1));
+        return true;
+    case WorkbookStatus::CannotCreate:
+        m_dialogs.show(MessageStyle::Failure, u"Не удалось сохранить файл "_s + file + u'.');
+        break;
+    case WorkbookStatus::CannotOpen:
+        m_dialogs.show(MessageStyle::Failure, u"Не удалось найти файл "_s + file + u'.');
+        break;
+    case WorkbookStatus::WrongLayout:
+        m_dialogs.show(MessageStyle::Failure, WorkbookLayout::WrongFormatMessage);
+        break;
+    }
+    return false;
+}
+
+bool RunController::saveWorkbook()
+{
+    if (m_excel.SaveWorkbook())
+        return true;
+    m_dialogs.show(MessageStyle::Failure,
+        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_excel.workbookPath()) + u'.');
+    return false;
+}
+
+void RunController::report(bool saved)
+{
+    m_outcome = !saved                  ? RunOutcome::WorkbookUnusable
+        : m_state.StopRequested.isSet() ? RunOutcome::Stopped
+                                        : RunOutcome::Completed;
+    if (m_state.StopRequested.isSet()) {
+        m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);
+        m_state.StopRequested.clear();
+    }
+    m_dialogs.show(MessageStyle::Report,
+        u"Загрузка закончена.\rБыло загружено "_s + QString::number(m_state.NewCount)
+            + u" новых товаров."_s);
+    m_view.setStatusText(QString());
 }
 
 void RunController::crawl(const QString& firstPage)

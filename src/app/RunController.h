@@ -48,7 +48,10 @@ public:
 private:
     void performRun();
     void askToStop();
+    bool openWorkbook();
     void crawl(const QString& firstPage);
+    bool saveWorkbook();
+    void report(bool saved);
     void endRun();
 
     RunState& m_state;

@@ -1,14 +1,19 @@
 #include "app/BuildConfig.h"
 #include "app/CommandLine.h"
-#include "app/Form1.h"
-#include "app/HeadlessRun.h"
-#include "app/MessageBoxDialogs.h"
-#include "app/ProgramIcon.h"
 #include "app/QtTranslation.h"
-#include "app/WindowSession.h"
 #include "app/WorkFolder.h"
+#include "headless/HeadlessRun.h"
+
+#ifdef ZP_WITH_WINDOW
+#include "gui/Form1.h"
+#include "gui/MessageBoxDialogs.h"
+#include "gui/ProgramIcon.h"
+#include "gui/WindowSession.h"
 
 #include <QApplication>
+#endif
+
+#include <QCoreApplication>
 #include <cstdio>
 #include <memory>
 
@@ -29,6 +34,7 @@ zp::RunSettings programSettings(const QString& requestedFolder)
         zp::ChooseWorkFolder(requestedFolder, QCoreApplication::applicationDirPath()) };
 }
 
+#ifdef ZP_WITH_WINDOW
 // Qt's own arguments (-platform, -style, -session ...) are taken by the
 // application object here.
 int runWindow(int argc, char* argv[], const QString& requestedFolder)
@@ -48,6 +54,15 @@ int runWindow(int argc, char* argv[], const QString& requestedFolder)
     window.show();
     return QApplication::exec();
 }
+#else
+// A build without the window (ZP_BUILD_GUI=OFF) runs only with --headless.
+int runWindow(int, char*[], const QString&)
+{
+    std::fprintf(stderr, "%s\n",
+        u"Эта сборка программы без окна: запустите её с --headless."_s.toLocal8Bit().constData());
+    return zp::ExitUsage;
+}
+#endif
 
 } // namespace
 

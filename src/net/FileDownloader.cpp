@@ -40,10 +40,8 @@ bool isErrorStatus(const QNetworkReply& reply)
 
 } // namespace
 
-FileDownloader::FileDownloader(
-    QNetworkAccessManager& manager, std::chrono::milliseconds idleTimeout)
-    : m_manager(manager)
-    , m_idleTimeout(idleTimeout)
+FileDownloader::FileDownloader(std::chrono::milliseconds idleTimeout)
+    : m_idleTimeout(idleTimeout)
 {
     m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
 }

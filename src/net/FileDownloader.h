@@ -2,13 +2,12 @@
 
 #include "net/Downloader.h"
 
+#include <QNetworkAccessManager>
 #include <chrono>
-
-class QNetworkAccessManager;
 
 namespace zp {
 
-// Downloads one file over HTTP on a shared QNetworkAccessManager.
+// Downloads one file over HTTP on a direct connection.
 //
 // DownloadFile sends a GET with the user agent "VB OpenUrl" over HTTP/1.1,
 // follows redirects that do not lower security, and copies the body in reads
@@ -33,28 +32,26 @@ namespace zp {
 //    was. No temporary file remains.
 // Nothing is thrown.
 //
-// The constructor sets the manager's proxy to QNetworkProxy::NoProxy: files
-// are fetched over a direct connection. Qt sets a proxy per manager, not per
-// request; the page fetcher that shares the manager asks for no proxy of its
-// own, so a direct connection serves both.
+// Files are fetched over a direct connection, whatever the system's proxy
+// settings: Qt sets a proxy per manager, not per request, so the downloader
+// keeps a manager of its own with QNetworkProxy::NoProxy and leaves the page
+// fetcher's manager (and its proxy) alone.
 //
-// The manager must outlive the downloader; the observer is only borrowed for
-// the call.
+// The observer is only borrowed for the call.
 class FileDownloader final : public Downloader {
 public:
     static constexpr qint64 kChunkBytes = 2024;
     static constexpr std::chrono::milliseconds kDefaultIdleTimeout { 60'000 };
 
     // idleTimeout: a transfer during which no byte moves for this long fails.
-    explicit FileDownloader(QNetworkAccessManager& manager,
-        std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout);
+    explicit FileDownloader(std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout);
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
     QString lastFailure() const override { return m_lastFailure; }
 
 private:
-    QNetworkAccessManager& m_manager;
+    QNetworkAccessManager m_manager;
     std::chrono::milliseconds m_idleTimeout;
     QString m_lastFailure;
 };

@@ -65,9 +65,9 @@ void ProductExtractor::writeOrderNumber(Walk& walk)
     qint32 startPos = 0;
     walk.orderNumber
         = ExtractBetween(walk.page, OrderNumberMarker, u"</td>"_s, 1, endPos, startPos);
-    if (!m_context.sheet.writeCell(walk.row, 1, walk.orderNumber))
+    if (!m_context.sheet.writeCell(walk.row, RowLayout::OrderNumberColumn, walk.orderNumber))
         return;
-    m_context.sheet.linkCell(walk.row, 1, walk.url);
+    m_context.sheet.linkCell(walk.row, RowLayout::OrderNumberColumn, walk.url);
 }
 
 // The picture search below starts at the position this walk leaves behind,
@@ -129,7 +129,7 @@ void ProductExtractor::takePicture(Walk& walk)
                     address, localPath, nullptr, PictureMinimumSize, PictureProgressInterval))
                 m_context.view.warnNotLoaded(address, m_context.downloader.lastFailure());
         }
-        const int column = m_context.state.FixedColumnCount;
+        const int column = RowLayout::PictureColumn;
         if (!m_context.sheet.writeCell(walk.row, column, fileName))
             return;
         if (!m_context.sheet.linkCell(walk.row, column, relativePath))
@@ -146,7 +146,7 @@ void ProductExtractor::writeDescription(Walk& walk)
     qint32 startPos = 0;
     const QString description
         = ExtractBetween(walk.page, DescriptionMarker, u"</td>"_s, walk.pos, endPos, startPos);
-    m_context.sheet.writeCell(walk.row, 2, description);
+    m_context.sheet.writeCell(walk.row, RowLayout::DescriptionColumn, description);
 }
 
 // Every name cell from the table's start to the end of the page is taken,
@@ -195,7 +195,7 @@ void ProductExtractor::writeAccessories(Walk& walk)
         }
     }
     if (!accessories.isEmpty())
-        m_context.sheet.writeCell(walk.row, 3, accessories);
+        m_context.sheet.writeCell(walk.row, RowLayout::AccessoriesColumn, accessories);
 }
 
 void ProductExtractor::finishRow()
@@ -206,8 +206,11 @@ void ProductExtractor::finishRow()
     m_context.view.setElapsedText(FormatElapsed(state.StartTime, m_context.clock.now()));
     m_context.view.setCounterText(QString::number(LeadingNumber(m_context.view.counterText()) + 1));
     if (state.NewCount % SaveEveryProducts == 0) {
+        // The doubled dash and "xls" are the status line the users know; kept as it is.
         m_context.view.setStatusText(u" - "_s + u" - сохранение xls..."_s);
-        m_context.sheet.save();
+        // Not reported: the next save writes the whole workbook again, and the
+        // run reports a failure of its last save.
+        static_cast<void>(m_context.sheet.save());
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/Result.h"
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -9,9 +11,9 @@ namespace zp {
 // leaves either the old file or the new one, never a mix: data goes to
 // temporaryPath (in the same folder), is flushed to disk, renamed over path,
 // and the folder is flushed. An existing file's permissions are kept.
-// Returns false, with the reason in *error, when any step failed; path is
-// then untouched and temporaryPath removed.
-bool ReplaceFileAtomically(
-    const QString& path, const QString& temporaryPath, QByteArrayView data, QString* error);
+// Fails, with the reason, when any step failed; path is then untouched and
+// temporaryPath removed.
+Result<void> ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, QByteArrayView data);
 
 } // namespace zp

@@ -1,31 +1,22 @@
 #include "workbook/ExcelConnection.h"
 
-#include "app/Dialogs.h"
-#include "app/RunState.h"
-#include "app/RunView.h"
-
 #include <QDir>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
-ExcelConnection::ExcelConnection(
-    RunState& state, RunView& view, Dialogs& dialogs, QString programFolder, Handover handover)
-    : m_state(state)
-    , m_view(view)
-    , m_dialogs(dialogs)
-    , m_programFolder(std::move(programFolder))
+ExcelConnection::ExcelConnection(QString programFolder, Handover handover)
+    : m_programFolder(std::move(programFolder))
     , m_handover(std::move(handover))
 {
 }
 
-bool ExcelConnection::ConnectExcel()
+void ExcelConnection::ConnectExcel()
 {
     m_book.reset();
     m_path.clear();
     m_ready = false;
-    return true;
 }
 
 QString ExcelConnection::findWorkbookFile() const
@@ -38,54 +29,33 @@ QString ExcelConnection::findWorkbookFile() const
     return names.isEmpty() ? QString() : QDir(m_programFolder).filePath(names.first());
 }
 
-bool ExcelConnection::OpenWorkbook()
+WorkbookOpening ExcelConnection::OpenWorkbook()
 {
     m_ready = false;
     m_path = findWorkbookFile();
-    QString error;
-    if (m_path.isEmpty()) {
-        m_book = WorkbookLayout::create(m_programFolder, &error);
+    const bool found = !m_path.isEmpty();
+    if (!found)
         m_path = QDir(m_programFolder).filePath(WorkbookLayout::FileName);
-        if (!m_book) {
-            m_dialogs.show(MessageStyle::Failure,
-                u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_path) + u'.');
-            m_path.clear();
-            return false;
-        }
-    } else {
-        m_book = WorkbookLayout::open(m_path, &error);
-        if (!m_book) {
-            m_dialogs.show(MessageStyle::Failure,
-                u"Не удалось найти файл "_s + QDir::toNativeSeparators(m_path) + u'.');
-            m_path.clear(); // nothing usable to hand over
-            return false;
-        }
+    auto book = found ? WorkbookLayout::open(m_path) : WorkbookLayout::create(m_programFolder);
+    if (!book) {
+        const QString path = std::exchange(m_path, QString()); // nothing usable to hand over
+        return { found ? WorkbookStatus::CannotOpen : WorkbookStatus::CannotCreate, path };
     }
-    if (!m_book->checkLayout()) {
-        m_dialogs.show(MessageStyle::Failure, WorkbookLayout::WrongFormatMessage);
-        return false;
-    }
-    m_state.FixedColumnCount = WorkbookLayout::FixedColumnCount;
-    m_state.NextRow = m_book->findNextRow();
-    m_view.setCounterText(QString::number(m_state.NextRow - 1));
+    m_book = std::move(book).value();
+    if (!m_book->checkLayout())
+        return { WorkbookStatus::WrongLayout, m_path };
     m_ready = true;
-    return true;
+    return { WorkbookStatus::Ready, m_path, m_book->findNextRow() };
 }
 
 bool ExcelConnection::SaveWorkbook()
 {
-    if (!m_ready)
-        return false;
-    if (m_book->save())
-        return true;
-    m_dialogs.show(MessageStyle::Failure,
-        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_path) + u'.');
-    return false;
+    return m_ready && m_book->save();
 }
 
-void ExcelConnection::FinishExcel()
+void ExcelConnection::FinishExcel(bool stopped)
 {
-    if (m_state.StopRequested.isSet()) {
+    if (stopped) {
         m_book.reset();
         m_ready = false;
         return;

@@ -8,40 +8,49 @@
 
 namespace zp {
 
-class Dialogs;
-class RunView;
-struct RunState;
+// How OpenWorkbook ended.
+enum class WorkbookStatus {
+    Ready, // the sheet is ready for the crawl
+    CannotCreate, // no workbook in the folder, and a new one could not be saved
+    CannotOpen, // the workbook found cannot be read as .xlsx
+    WrongLayout, // the workbook does not have the catalogue layout
+};
+
+struct WorkbookOpening {
+    WorkbookStatus status = WorkbookStatus::CannotOpen;
+    QString path; // the file found or made (also when it could not be used)
+    int nextRow = 0; // row of the first new product, when Ready
+};
 
 // The run's workbook: finds Zavrinello.xls* in the program folder, opens it or
 // creates it with the catalogue layout, checks the layout, saves it after the
 // crawl and at the end hands it to the user. There is no spreadsheet
 // application behind it: the workbook engine reads and writes the file itself.
+// It reports outcomes as values; telling the user is its caller's job.
 class ExcelConnection {
 public:
     // Hands a saved workbook to the user (the window opens it in the desktop's
     // spreadsheet application; the headless runner prints its path).
     using Handover = std::function<void(const QString& workbookPath)>;
 
-    ExcelConnection(
-        RunState& state, RunView& view, Dialogs& dialogs, QString programFolder, Handover handover);
+    ExcelConnection(QString programFolder, Handover handover);
 
-    // True when the workbook engine is available for the run. A new run
-    // forgets the previous run's workbook.
-    bool ConnectExcel();
+    // Forgets the previous run's workbook. The engine is part of the program,
+    // so unlike a spreadsheet application it is always there.
+    void ConnectExcel();
 
     // Opens the first file of the program folder matching "Zavrinello.xls*"
-    // (any case, normal files only) or creates Zavrinello.xlsx, checks its
-    // layout, sets FixedColumnCount, NextRow and the counter label. False when
-    // the workbook cannot be used; its message has been shown then.
-    bool OpenWorkbook();
+    // (any case, normal files only) or creates Zavrinello.xlsx, and checks its
+    // layout. The sheet is ready only when the status is Ready.
+    WorkbookOpening OpenWorkbook();
 
-    // Saves the workbook. False when it could not be saved; a message naming
-    // the file has been shown then and the file on disk is the last good one.
+    // Saves the workbook. False when it could not be saved (or was never
+    // ready); the file on disk is then the last one saved in full.
     bool SaveWorkbook();
 
-    // Without a stop request: hands the workbook to the user. With one: drops
+    // Unless stopped: hands the workbook to the user. When stopped: drops
     // whatever was not saved.
-    void FinishExcel();
+    void FinishExcel(bool stopped);
 
     // The sheet of the run, or nullptr before OpenWorkbook succeeded.
     CatalogSheet* sheet() const;
@@ -51,9 +60,6 @@ public:
 private:
     QString findWorkbookFile() const;
 
-    RunState& m_state;
-    RunView& m_view;
-    Dialogs& m_dialogs;
     QString m_programFolder;
     Handover m_handover;
     std::unique_ptr<WorkbookLayout> m_book;

@@ -67,12 +67,12 @@ public:
         return false;
     }
 
-    bool save() override
+    Result<void> save() override
     {
         ++m_saveCount;
         if (m_onSave)
             m_onSave();
-        return true;
+        return {};
     }
 
     // Setup.

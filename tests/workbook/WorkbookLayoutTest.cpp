@@ -18,18 +18,16 @@ protected:
 
     std::unique_ptr<WorkbookLayout> createLayout()
     {
-        QString error;
-        auto layout = WorkbookLayout::create(m_dir.path(), &error);
-        EXPECT_TRUE(layout) << error.toStdString();
-        return layout;
+        auto layout = WorkbookLayout::create(m_dir.path());
+        EXPECT_TRUE(layout) << layout.error().toStdString();
+        return layout ? std::move(layout).value() : nullptr;
     }
 
     std::unique_ptr<WorkbookLayout> reopen(const WorkbookLayout& layout)
     {
-        QString error;
-        auto reopened = WorkbookLayout::open(layout.filePath(), &error);
-        EXPECT_TRUE(reopened) << error.toStdString();
-        return reopened;
+        auto reopened = WorkbookLayout::open(layout.filePath());
+        EXPECT_TRUE(reopened) << reopened.error().toStdString();
+        return reopened ? std::move(reopened).value() : nullptr;
     }
 
     QString workbookPath() const { return QDir(m_dir.path()).filePath(WorkbookLayout::FileName); }
@@ -63,9 +61,9 @@ TEST_F(WorkbookLayoutTest, CreateRefusesToOverwriteAnExistingWorkbook)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("user data");
     file.close();
-    QString error;
-    EXPECT_FALSE(WorkbookLayout::create(m_dir.path(), &error));
-    EXPECT_FALSE(error.isEmpty());
+    const auto refused = WorkbookLayout::create(m_dir.path());
+    EXPECT_FALSE(refused);
+    EXPECT_FALSE(refused.error().isEmpty());
     EXPECT_EQ(test::ExternalTools::readFile(workbookPath()), QByteArray("user data"));
 }
 
@@ -298,7 +296,8 @@ TEST_F(WorkbookLayoutTest, AppendsAcrossManySaves)
         layout->writeCell(
             row, layout->propertyColumn(u"Prop %1"_s.arg(row % 7)), u"v%1"_s.arg(row));
         if (row % 100 == 0) {
-            ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
+            const Result<void> saved = layout->save();
+            ASSERT_TRUE(saved) << saved.error().toStdString();
         }
     }
     // A header and an early row written after they were saved.
