@@ -8,11 +8,51 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
+namespace {
+
+// The options QGuiApplication and QApplication take out of the arguments,
+// with one dash or two; "-style=x" and "-stylesheet=x" carry their value.
+const QStringList QtOptionsWithValue { u"platform"_s, u"platformpluginpath"_s, u"platformtheme"_s,
+    u"plugin"_s, u"qwindowgeometry"_s, u"qwindowicon"_s, u"qwindowtitle"_s, u"session"_s,
+    u"display"_s, u"geometry"_s, u"style"_s, u"stylesheet"_s, u"name"_s, u"title"_s };
+const QStringList QtFlags { u"reverse"_s, u"widgetcount"_s, u"nograb"_s, u"dograb"_s, u"sync"_s };
+
+QStringList withoutQtOptions(const QStringList& arguments)
+{
+    QStringList rest;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        const bool dashed = i > 0 && argument.startsWith(u'-');
+        const QString name = argument.mid(argument.startsWith(u"--"_s) ? 2 : 1);
+        if (dashed && QtOptionsWithValue.contains(name) && i + 1 < arguments.size()) {
+            ++i; // its value
+            continue;
+        }
+        if (dashed
+            && (QtFlags.contains(name) || name.startsWith(u"style="_s)
+                || name.startsWith(u"stylesheet="_s) || name.startsWith(u"qmljsdebugger="_s)))
+            continue;
+        rest << argument;
+    }
+    return rest;
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        u"Копирует каталог Zavrinello из магазина Tolmari в Zavrinello.xlsx рядом с программой."_s);
+        u"Копирует каталог Zavrinello из магазина Tolmari в Zavrinello.xlsx, картинки —\n"
+        u"в папку Images рядом с ним.\n\n"
+        u"Папка файлов: заданная параметром --folder; иначе папка программы, если в неё\n"
+        u"можно писать и программа не установлена в систему; иначе папка документов\n"
+        u"пользователя + /Zavrinello (обычно ~/Documents/Zavrinello), она создаётся\n"
+        u"при необходимости."_s);
+    const QCommandLineOption folder(u"folder"_s,
+        u"Хранить Zavrinello.xlsx и Images в папке <папка> (создаётся при необходимости)."_s,
+        u"папка"_s);
+    parser.addOption(folder);
     const QCommandLineOption headless(
         u"headless"_s, u"Выполнить одну загрузку без окна и выйти."_s);
     parser.addOption(headless);
@@ -26,8 +66,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     // helpText() ends with a line break; the caller adds its own.
     const QString usage = parser.helpText().trimmed();
     CommandLine result;
-    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
-        // Qt's own error texts are English; the common ones are said here.
+    if (!parser.parse(withoutQtOptions(arguments)) || !parser.positionalArguments().isEmpty()) {
+        // The program's own words for the common errors.
         QString error = parser.errorText();
         if (!parser.unknownOptionNames().isEmpty())
             error = u"Неизвестный параметр: "_s + parser.unknownOptionNames().join(u", "_s);
@@ -44,6 +84,7 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     } else if (parser.isSet(headless)) {
         result.mode = CommandLine::Mode::Headless;
     }
+    result.folder = parser.value(folder);
     return result;
 }
 

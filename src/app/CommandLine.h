@@ -10,10 +10,13 @@ struct CommandLine {
     enum class Mode { Window, Headless, Help, Version, UsageError };
     Mode mode = Mode::Window;
     QString text; // help or version text; for a usage error, the error and the usage
+    QString folder; // --folder: where the workbook goes; empty when not given
 };
 
 // Reads the arguments (arguments[0] is the program). Without arguments the
-// window is shown; "--headless" runs once without it.
+// window is shown; "--headless" runs once without it. Qt's own arguments
+// (-platform, -style, -session ...) are left to Qt's application object:
+// they do not count as unknown here.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
 } // namespace zp

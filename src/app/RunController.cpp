@@ -57,6 +57,9 @@ void RunController::performRun()
     const QString firstPage = UTF8ToUnicode(m_pages.ReadHTML(
         m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
     if (firstPage.isEmpty()) {
+        if (!m_state.StopRequested.isSet())
+            m_view.warnNotLoaded(
+                m_settings.catalogBaseUrl + FirstListingPath, m_pages.lastFailure());
         m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
         m_outcome = RunOutcome::NoSiteAccess;
         endRun();

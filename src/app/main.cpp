@@ -1,9 +1,12 @@
 #include "app/BuildConfig.h"
 #include "app/CommandLine.h"
+#include "app/QtTranslation.h"
+#include "app/WorkFolder.h"
 #include "headless/HeadlessRun.h"
 
 #ifdef ZP_WITH_WINDOW
 #include "gui/Form1.h"
+#include "gui/MessageBoxDialogs.h"
 #include "gui/ProgramIcon.h"
 #include "gui/WindowSession.h"
 
@@ -18,34 +21,42 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-void describeApplication()
+void describeApplication(QCoreApplication& app)
 {
     QCoreApplication::setApplicationName(u"zavrinello-parser"_s);
     QCoreApplication::setApplicationVersion(QString::fromLatin1(zp::ProgramVersion));
+    zp::InstallQtTranslation(app);
 }
 
-zp::RunSettings programSettings()
+zp::RunSettings programSettings(const QString& requestedFolder)
 {
     return { QString::fromUtf8(zp::CatalogBaseUrl), QString::fromUtf8(zp::ImageBaseUrl),
-        QCoreApplication::applicationDirPath() };
+        zp::ChooseWorkFolder(requestedFolder, QCoreApplication::applicationDirPath()) };
 }
 
 #ifdef ZP_WITH_WINDOW
-int runWindow(int argc, char* argv[])
+// Qt's own arguments (-platform, -style, -session ...) are taken by the
+// application object here.
+int runWindow(int argc, char* argv[], const QString& requestedFolder)
 {
     QApplication app(argc, argv);
-    describeApplication();
+    describeApplication(app);
     QApplication::setWindowIcon(zp::ProgramIcon());
     QGuiApplication::setDesktopFileName(u"zavrinello-parser"_s);
 
     zp::Form1 window;
-    zp::WindowSession session(window, programSettings(), zp::OpenInSpreadsheetApplication);
+    zp::MessageBoxDialogs messageBoxes(&window);
+    zp::WindowSession session(
+        window, programSettings(requestedFolder),
+        [&messageBoxes](
+            const QString& path) { zp::OpenInSpreadsheetApplication(path, messageBoxes); },
+        &messageBoxes);
     window.show();
     return QApplication::exec();
 }
 #else
 // A build without the window (ZP_BUILD_GUI=OFF) runs only with --headless.
-int runWindow(int, char*[])
+int runWindow(int, char*[], const QString&)
 {
     std::fprintf(stderr, "%s\n",
         u"Эта сборка программы без окна: запустите её с --headless."_s.toLocal8Bit().constData());
@@ -58,17 +69,17 @@ int runWindow(int, char*[])
 int main(int argc, char* argv[])
 {
     if (argc <= 1)
-        return runWindow(argc, argv);
+        return runWindow(argc, argv, QString());
 
     // With arguments, no display is needed unless they ask for the window.
     zp::CommandLine command;
     {
         QCoreApplication app(argc, argv);
-        describeApplication();
+        describeApplication(app);
         command = zp::ParseCommandLine(QCoreApplication::arguments());
         switch (command.mode) {
         case zp::CommandLine::Mode::Headless:
-            return zp::RunHeadless(programSettings(), stdout);
+            return zp::RunHeadless(programSettings(command.folder), stdout);
         case zp::CommandLine::Mode::Help:
         case zp::CommandLine::Mode::Version:
             std::fprintf(stdout, "%s\n", command.text.toLocal8Bit().constData());
@@ -80,5 +91,5 @@ int main(int argc, char* argv[])
             break;
         }
     }
-    return runWindow(argc, argv);
+    return runWindow(argc, argv, command.folder);
 }

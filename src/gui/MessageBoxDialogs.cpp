@@ -1,7 +1,9 @@
 #include "gui/MessageBoxDialogs.h"
 
-#include <QAbstractButton>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -40,14 +42,19 @@ QString withLineBreaks(QString text)
     return text;
 }
 
-// The window speaks Russian whatever the desktop's language, and Qt's own
-// button texts are English unless a translation of Qt is installed.
-void nameButtonsInRussian(QMessageBox& box)
+// A box is as wide as its text, and window managers cut a title that does not
+// fit. The title bar's font is the window manager's: the box's own font, made
+// bold, and room for the bar's icon and buttons stand in for it.
+void makeRoomForTitle(QMessageBox& box)
 {
-    if (QAbstractButton* yes = box.button(QMessageBox::Yes))
-        yes->setText(u"&Да"_s);
-    if (QAbstractButton* no = box.button(QMessageBox::No))
-        no->setText(u"&Нет"_s);
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    constexpr int TitleBarDecorations = 160;
+    const int width
+        = QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + TitleBarDecorations;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+            grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 } // namespace
@@ -63,7 +70,7 @@ MessageAnswer MessageBoxDialogs::show(MessageStyle style, const QString& text)
     QMessageBox box(look.icon, MessageTitle, withLineBreaks(text), look.buttons, m_window.data());
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(look.defaultButton);
-    nameButtonsInRussian(box);
+    makeRoomForTitle(box);
     box.setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
     box.exec();
 

@@ -3,7 +3,10 @@
 #include "gui/Form1.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QUrl>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
@@ -51,9 +54,12 @@ bool WindowSession::mayClose()
     return false;
 }
 
-void OpenInSpreadsheetApplication(const QString& workbookPath)
+void OpenInSpreadsheetApplication(const QString& workbookPath, Dialogs& dialogs)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(workbookPath));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(workbookPath)))
+        dialogs.show(MessageStyle::Report,
+            u"Не удалось открыть файл в программе для таблиц.\rФайл: "_s
+                + QDir::toNativeSeparators(workbookPath));
 }
 
 } // namespace zp

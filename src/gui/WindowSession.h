@@ -45,7 +45,8 @@ private:
     bool m_closeAfterRun = false;
 };
 
-// Opens a saved workbook in the desktop's spreadsheet application.
-void OpenInSpreadsheetApplication(const QString& workbookPath);
+// Opens a saved workbook in the desktop's spreadsheet application. When no
+// application takes it, one message on dialogs tells where the file is.
+void OpenInSpreadsheetApplication(const QString& workbookPath, Dialogs& dialogs);
 
 } // namespace zp

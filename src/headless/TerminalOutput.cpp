@@ -89,4 +89,15 @@ void TerminalOutput::line(const QString& text)
     std::fflush(m_out);
 }
 
+void TerminalOutput::warning(const QString& text)
+{
+    if (m_progressShown) {
+        std::fputs("\r\033[K", m_out);
+        std::fflush(m_out);
+        m_progressShown = false;
+    }
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
 } // namespace zp

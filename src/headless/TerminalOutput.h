@@ -21,6 +21,9 @@ public:
     // redrawn in place). Otherwise the same as line().
     void progress(const QString& text);
     void line(const QString& text);
+    // A whole line on standard error; a pending progress line is cleared
+    // first and drawn again at the next progress.
+    void warning(const QString& text);
 
 private:
     std::FILE* m_out;

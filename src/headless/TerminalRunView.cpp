@@ -49,6 +49,12 @@ void TerminalRunView::setCounterText(const QString& text)
     }
 }
 
+void TerminalRunView::warnNotLoaded(const QString& address, const QString& reason)
+{
+    m_out.warning(u"Не удалось загрузить %1: %2"_s.arg(
+        address, reason.isEmpty() ? u"пустой ответ"_s : reason));
+}
+
 void TerminalRunView::show()
 {
     const QDateTime now = m_clock.now();

@@ -26,6 +26,10 @@ public:
     virtual bool DownloadFile(const QString& url, const QString& localPath,
         DownloadObserver* observer, qint32 minimumSize, double progressInterval)
         = 0;
+
+    // Why the last DownloadFile gave false, in a few words ("404", "меньше
+    // 256 байт"); empty after success or when the downloader does not say.
+    virtual QString lastFailure() const { return {}; }
 };
 
 } // namespace zp

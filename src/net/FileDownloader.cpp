@@ -1,5 +1,6 @@
 #include "net/FileDownloader.h"
 
+#include "net/ReplyFailure.h"
 #include "util/StopFlag.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,8 @@
 #include <QSaveFile>
 #include <array>
 #include <memory>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
@@ -49,6 +52,7 @@ FileDownloader::FileDownloader(std::chrono::milliseconds idleTimeout, const Stop
 bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
+    m_lastFailure.clear();
     if (m_stop && m_stop->isSet())
         return false;
     const std::unique_ptr<QNetworkReply> reply(m_manager.get(fileRequest(url, m_idleTimeout)));
@@ -90,8 +94,12 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
             clock.start();
         }
         const qint64 count = reply->read(chunk.data(), kChunkBytes);
-        if (count < 0 || written + count > kMaxFileBytes
-            || file.write(chunk.data(), count) != count) {
+        if (written + count > kMaxFileBytes) {
+            m_lastFailure = u"больше %1 МБ"_s.arg(kMaxFileBytes / (1024 * 1024));
+            failed = true;
+            break;
+        }
+        if (count < 0 || file.write(chunk.data(), count) != count) {
             failed = true;
             break;
         }
@@ -119,13 +127,20 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
         reply->abort();
     if (stopped)
         return true;
-    if (failed || reply->error() != QNetworkReply::NoError || isErrorStatus(*reply))
+    if (reply->error() != QNetworkReply::NoError || isErrorStatus(*reply)) {
+        m_lastFailure = DescribeReplyFailure(*reply);
         return false;
-    if (written < minimumSize)
+    }
+    if (!failed && written < minimumSize) {
+        m_lastFailure = u"меньше %1 байт"_s.arg(minimumSize);
         return false;
-    if (!file.isOpen() && !file.open(QIODevice::WriteOnly))
+    }
+    if (failed || (!file.isOpen() && !file.open(QIODevice::WriteOnly)) || !file.commit()) {
+        if (m_lastFailure.isEmpty())
+            m_lastFailure = u"не удалось записать файл: "_s + file.errorString();
         return false;
-    return file.commit();
+    }
+    return true;
 }
 
 } // namespace zp

@@ -56,11 +56,13 @@ public:
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
+    QString lastFailure() const override { return m_lastFailure; }
 
 private:
     QNetworkAccessManager m_manager;
     std::chrono::milliseconds m_idleTimeout;
     const StopFlag* m_stop;
+    QString m_lastFailure;
 };
 
 } // namespace zp

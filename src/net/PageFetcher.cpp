@@ -1,5 +1,6 @@
 #include "net/PageFetcher.h"
 
+#include "net/ReplyFailure.h"
 #include "util/StopFlag.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,8 @@
 #include <chrono>
 #include <limits>
 #include <memory>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
@@ -55,6 +58,7 @@ PageFetcher::PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop)
 
 QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int timeoutSeconds)
 {
+    m_lastFailure.clear();
     const QDeadlineTimer deadline(
         std::chrono::seconds(std::max(timeoutSeconds, 0)), Qt::PreciseTimer);
     const QNetworkRequest request = pageRequest(url, timeoutSeconds);
@@ -89,8 +93,10 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
     };
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, gather);
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, [&] {
-        if (reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() != "OK")
+        if (reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() != "OK") {
+            m_lastFailure = DescribeReplyFailure(*reply);
             return; // anything else is waited out
+        }
         gather();
         const bool whole = reply->error() == QNetworkReply::NoError && !tooLarge;
         outcome = whole ? Outcome::Body : Outcome::Failed;
@@ -118,6 +124,11 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
     QObject::disconnect(reply.get(), nullptr, &loop, nullptr);
     if (outcome == Outcome::Body)
         return received;
+    if (outcome == Outcome::Failed)
+        m_lastFailure = tooLarge ? u"больше %1 МБ"_s.arg(kMaxBodyBytes / (1024 * 1024))
+                                 : DescribeReplyFailure(*reply);
+    else if (m_lastFailure.isEmpty())
+        m_lastFailure = u"нет ответа за %1 с"_s.arg(timeoutSeconds);
     if (singlePoll && !reply->isFinished()) {
         // One pass of events does not get the request onto the wire; it is
         // still sent, and left to end by itself.

@@ -45,10 +45,12 @@ public:
     PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop);
 
     QByteArray ReadHTML(const QString& url, const QString& body, int timeoutSeconds) override;
+    QString lastFailure() const override { return m_lastFailure; }
 
 private:
     QNetworkAccessManager& m_manager;
     const StopFlag& m_stop;
+    QString m_lastFailure;
 };
 
 } // namespace zp

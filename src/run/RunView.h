@@ -15,6 +15,15 @@ public:
     virtual void setElapsedText(const QString& text) = 0; // Label1, "hh:nn:ss"
     virtual QString counterText() const = 0; // Label2, the row counter
     virtual void setCounterText(const QString& text) = 0;
+
+    // A page or picture at address that could not be had, and why ("404").
+    // A run without a window says so on standard error; the window shows
+    // nothing (the retry question speaks for pages).
+    virtual void warnNotLoaded(const QString& address, const QString& reason)
+    {
+        Q_UNUSED(address);
+        Q_UNUSED(reason);
+    }
 };
 
 } // namespace zp

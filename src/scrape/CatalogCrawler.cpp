@@ -113,6 +113,7 @@ QString CatalogCrawler::fetchPage(const QString& url)
             return {};
         if (!page.isEmpty())
             return page;
+        m_context.view.warnNotLoaded(url, m_context.pages.lastFailure());
         if (m_context.dialogs.show(MessageStyle::RetryPrompt, RetryPromptText)
             != MessageAnswer::Yes) {
             stop.set();

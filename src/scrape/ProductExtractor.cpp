@@ -126,14 +126,17 @@ void ProductExtractor::takePicture(Walk& walk)
         const QString localPath = QDir(m_context.programFolder).filePath(relativePath);
         if (!QFileInfo(localPath).isFile()) {
             m_context.view.setStatusText(walk.categoryPath + fileName + u"..."_s);
-            m_context.downloader.DownloadFile(
-                address, localPath, nullptr, PictureMinimumSize, PictureProgressInterval);
+            if (!m_context.downloader.DownloadFile(
+                    address, localPath, nullptr, PictureMinimumSize, PictureProgressInterval))
+                m_context.view.warnNotLoaded(address, m_context.downloader.lastFailure());
         }
         const int column = RowLayout::PictureColumn;
         if (!m_context.sheet.writeCell(walk.row, column, fileName))
             return;
         if (!m_context.sheet.linkCell(walk.row, column, relativePath))
             return;
+    } else {
+        m_context.view.warnNotLoaded(address, u"недопустимое имя файла"_s);
     }
     walk.pos = endPos;
 }

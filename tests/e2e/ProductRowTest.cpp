@@ -111,6 +111,8 @@ protected:
         EXPECT_TRUE(saved) << saved.error().toStdString();
         const auto rows = WorkbookRows::read(m_folder.filePath(WorkbookLayout::FileName));
         EXPECT_TRUE(rows.has_value());
+        EXPECT_EQ(ExternalTools::xlsxProblems(m_folder.filePath(WorkbookLayout::FileName)),
+            QStringList());
         return rows.value_or(WorkbookRows());
     }
 

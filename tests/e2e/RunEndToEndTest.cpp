@@ -111,6 +111,7 @@ protected:
     {
         const auto rows = WorkbookRows::read(workbookPath());
         EXPECT_TRUE(rows.has_value()) << "openpyxl could not read " << workbookPath().toStdString();
+        EXPECT_EQ(ExternalTools::xlsxProblems(workbookPath()), QStringList());
         return rows.value_or(WorkbookRows());
     }
 

@@ -29,6 +29,9 @@ SHOP_SCRIPT = os.path.join(HERE, "..", "..", "tools", "demo-shop", "demo_shop.py
 PORT = int(os.environ.get("ZP_DEMO_SHOP_PORT", "18765"))
 PROGRAM = os.environ.get("ZP_DEMO_PROGRAM", "")
 WORKBOOK = "Zavrinello.xlsx"
+# The package checker of the shared/ folder beside the repository.
+VALIDATOR = os.environ.get("ZP_VALIDATE_XLSX") or os.path.join(
+    HERE, "..", "..", "..", "shared", "tools", "validate-xlsx")
 
 STOPPED = "Парсер остановлен."
 FINISHED = "Загрузка закончена."
@@ -88,11 +91,11 @@ class Run:
     """One `--headless` run of the demo program in a folder, standard input
     not a terminal; stdout is read line by line as it comes."""
 
-    def __init__(self, folder, *arguments):
-        environment = {k: v for k, v in os.environ.items()
+    def __init__(self, folder, *arguments, prefix=(), environment=None):
+        environment = {k: v for k, v in (environment or os.environ).items()
                        if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
         self.process = subprocess.Popen(
-            [os.path.join(folder, os.path.basename(PROGRAM)), *arguments],
+            [*prefix, os.path.join(folder, os.path.basename(PROGRAM)), *arguments],
             cwd=folder, env=environment, stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.lines = []
@@ -153,8 +156,20 @@ class Run:
         return b"".join(self._stderr).decode("utf-8", "replace")
 
 
+def check_valid_xlsx(path):
+    """Raises unless validate-xlsx passes the package (and it can be run at all)."""
+    if not os.access(VALIDATOR, os.X_OK):
+        raise AssertionError(f"validate-xlsx not found at {VALIDATOR} "
+                             "(a copy of shared/ belongs beside the repository)")
+    result = subprocess.run([VALIDATOR, path], capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise AssertionError(f"validate-xlsx:\n{result.stdout}{result.stderr}")
+
+
 def workbook_order_numbers(path):
-    """Column A below the header, read by openpyxl (which also proves the file opens)."""
+    """Column A below the header, read by openpyxl (which also proves the file
+    opens) after validate-xlsx has passed the file."""
+    check_valid_xlsx(path)
     book = openpyxl.load_workbook(path)
     sheet = book.worksheets[0]
     return [row[0] for row in sheet.iter_rows(min_row=2, max_col=1, values_only=True)
@@ -340,6 +355,21 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertIn("[y/N]", run.lines[prompt[0]])
         reported = self.check_stopped_run(run, status, shop.order_numbers())
         self.assertEqual(reported, 5)
+        self.assertIn(f"Не удалось загрузить http://127.0.0.1:{PORT}{failing}: 500\n",
+                      run.stderr_text)
+
+    def test_pictures_that_cannot_be_had_are_named_on_stderr(self):
+        shop = self.start_shop("--products", 6, "--seed", 21, "--fail-path", "/picture/")
+        pictures = [p["picture_path"] for p in shop.manifest()["products"] if p["picture_path"]]
+
+        run, status = self.run_to_end()
+
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(self.check_plain_output(run), 6)
+        self.assertFalse(any("Не удалось" in l for l in run.lines), run.lines)
+        warned = sorted(run.stderr_text.splitlines())
+        self.assertEqual(warned, sorted(f"Не удалось загрузить http://127.0.0.1:{PORT}/picture{p}: 500"
+                                        for p in pictures))
 
     def test_no_shop_reports_no_access_and_fails(self):
         # A refused connection waits out the page time-out (a minute).
@@ -351,6 +381,64 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertIn(NO_ACCESS, run.lines)
         self.assertNotIn(FINISHED, run.lines)
         self.assertFalse(os.path.exists(self.workbook()))
+
+    def test_folder_option_places_workbook_and_pictures(self):
+        self.start_shop("--products", 4, "--seed", 17)
+        run = Run(self.folder, "--headless", "--folder", "sub/dir")
+        status = run.finish()
+
+        target = os.path.join(os.path.realpath(self.folder), "sub", "dir")
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(run.lines[-1], "Файл: " + os.path.join(target, WORKBOOK))
+        self.assertEqual(len(workbook_order_numbers(os.path.join(target, WORKBOOK))), 4)
+        self.assertTrue(os.listdir(os.path.join(target, "Images")))
+        self.assertFalse(os.path.exists(self.workbook()))
+
+    def test_unwritable_program_folder_sends_files_to_documents(self):
+        """An installed program: its folder is not the user's to write, so the
+        files go to ~/Documents/Zavrinello, made when missing."""
+        self.start_shop("--products", 3, "--seed", 19)
+        home = tempfile.mkdtemp(prefix="zp-home-")
+        self.addCleanup(shutil.rmtree, home, ignore_errors=True)
+        environment = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+        environment["HOME"] = home
+        prefix = ()
+        os.chmod(self.folder, 0o555)
+        self.addCleanup(os.chmod, self.folder, 0o755)
+        if os.geteuid() == 0:
+            # Permissions do not bind root: the run is made by nobody.
+            nobody = 65534
+            os.chown(home, nobody, nobody)
+            prefix = ("setpriv", f"--reuid={nobody}", f"--regid={nobody}", "--clear-groups")
+        run = Run(self.folder, "--headless", prefix=prefix, environment=environment)
+        status = run.finish()
+
+        target = os.path.join(home, "Documents", "Zavrinello", WORKBOOK)
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(run.lines[-1], "Файл: " + target)
+        self.assertEqual(len(workbook_order_numbers(target)), 3)
+        self.assertEqual(os.listdir(self.folder), [os.path.basename(PROGRAM)])
+
+    def test_installed_program_writes_to_documents_even_where_it_may_write(self):
+        self.start_shop("--products", 2, "--seed", 23)
+        program_folder = os.path.join(self.folder, "usr", "bin")
+        os.makedirs(program_folder)
+        shutil.move(os.path.join(self.folder, os.path.basename(PROGRAM)), program_folder)
+        applications = os.path.join(self.folder, "usr", "share", "applications")
+        os.makedirs(applications)
+        open(os.path.join(applications, "zavrinello-parser.desktop"), "w").close()
+        home = os.path.join(self.folder, "home")
+        environment = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+        environment["HOME"] = home
+
+        run = Run(program_folder, "--headless", environment=environment)
+        status = run.finish()
+
+        target = os.path.join(os.path.realpath(home), "Documents", "Zavrinello", WORKBOOK)
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(run.lines[-1], "Файл: " + target)
+        self.assertEqual(len(workbook_order_numbers(target)), 2)
+        self.assertEqual(os.listdir(program_folder), [os.path.basename(PROGRAM)])
 
     def test_workbook_failing_the_layout_check_is_left_unchanged(self):
         self.start_shop("--products", 5, "--seed", 11)
@@ -371,15 +459,21 @@ class HeadlessRunTest(unittest.TestCase):
 
 class CommandLineTest(unittest.TestCase):
     def run_program(self, *arguments):
+        # Qt's texts are Russian whatever the locale.
         environment = {k: v for k, v in os.environ.items()
-                       if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+                       if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANG",
+                                    "LANGUAGE") and not k.startswith("LC_")}
+        environment["LC_ALL"] = "C.UTF-8"
         return subprocess.run([PROGRAM, *arguments], env=environment, stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, timeout=60)
 
     def test_help_and_version(self):
         for arguments, pattern in [
-                (["--help"], r"Usage: \S*zavrinello-parser-demo \[options\][\s\S]*--headless"),
-                (["-h"], r"Usage: [\s\S]*--headless"),
+                (["--help"], r"Использование: \S*zavrinello-parser-demo \[параметры\]"
+                             r"[\s\S]*Параметры:[\s\S]*--folder[\s\S]*--headless"),
+                (["-h"], r"Использование: [\s\S]*--headless"),
+                # Qt's own arguments are Qt's application object's to take.
+                (["-platform", "offscreen", "-style=Fusion", "--help"], r"Использование: "),
                 (["--version"], r"^zavrinello-parser \d+\.\d+\.\d+\n$"),
                 (["-v"], r"^zavrinello-parser \d+\.\d+\.\d+\n$")]:
             with self.subTest(arguments=arguments):
@@ -393,13 +487,14 @@ class CommandLineTest(unittest.TestCase):
                                  (["--headless", "--frobnicate"], "frobnicate"),
                                  (["--help-all"], "help-all"),
                                  (["Zavrinello.xlsx"], "Zavrinello.xlsx"),
-                                 (["--headless", "extra"], "extra")]:
+                                 (["--headless", "extra"], "extra"),
+                                 (["-style", "Fusion", "--frobnicate"], "frobnicate")]:
             with self.subTest(arguments=arguments):
                 result = self.run_program(*arguments)
                 self.assertEqual(result.returncode, 2)
                 self.assertEqual(result.stdout, "")
                 self.assertIn(named, result.stderr)
-                self.assertIn("Usage:", result.stderr)
+                self.assertIn("Использование:", result.stderr)
                 self.assertIn("--headless", result.stderr)
 
 

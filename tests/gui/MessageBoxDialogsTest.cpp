@@ -26,6 +26,8 @@ struct SeenBox {
     QString text;
     Qt::WindowModality modality = Qt::NonModal;
     QWidget* parent = nullptr;
+    int width = 0;
+    int titleWidth = 0; // of the title in the box's font
 };
 
 // Shows a box through the service and, once it is up, records it and lets
@@ -50,6 +52,8 @@ MessageAnswer showAndAct(Dialogs& dialogs, MessageStyle style, const QString& te
         seen.text = box->text();
         seen.modality = box->windowModality();
         seen.parent = box->parentWidget();
+        seen.width = box->width();
+        seen.titleWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
         act(box);
     });
     return dialogs.show(style, text);
@@ -83,6 +87,8 @@ TEST_P(MessageBoxStyleTest, LooksAsItsStyleSays)
     EXPECT_EQ(seen.defaultButton, c.defaultButton);
     EXPECT_EQ(seen.title, u"Парсер Zavrinello из Tolmari"_s);
     EXPECT_EQ(seen.text, u"Текст"_s);
+    // A short text must not make the box narrower than its title bar needs.
+    EXPECT_GT(seen.width, seen.titleWidth + 100);
     EXPECT_EQ(seen.modality, Qt::WindowModal);
     EXPECT_EQ(seen.parent, &form);
     EXPECT_EQ(answer, c.defaultButton == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::Ok);
@@ -138,7 +144,7 @@ TEST_F(MessageBoxDialogsTest, NoButtonAnswersNo)
     EXPECT_EQ(answer, MessageAnswer::No);
 }
 
-TEST_F(MessageBoxDialogsTest, QuestionButtonsAreCaptionedInRussian)
+TEST_F(MessageBoxDialogsTest, QuestionButtonsAreCaptionedInRussianByQtsTranslation)
 {
     SeenBox seen;
     QString yesText;

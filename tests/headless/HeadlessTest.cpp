@@ -130,7 +130,18 @@ INSTANTIATE_TEST_SUITE_P(Arguments, ParseCommandLineTest,
         CommandCase { "helpAllIsNotOffered", { u"--help-all"_s }, CommandLine::Mode::UsageError,
             { u"help-all"_s, u"Usage:"_s } },
         CommandCase { "valueForAFlag", { u"--headless=yes"_s }, CommandLine::Mode::UsageError,
-            { u"headless"_s, u"Usage:"_s } }),
+            { u"headless"_s, u"Usage:"_s } },
+        // Qt's own arguments are left to Qt's application object.
+        CommandCase { "qtArgumentsOpenTheWindow",
+            { u"-platform"_s, u"offscreen"_s, u"-style=Fusion"_s, u"-session"_s, u"1a2b"_s,
+                u"--reverse"_s },
+            CommandLine::Mode::Window, {} },
+        CommandCase { "qtArgumentsBesideHeadless", { u"-style"_s, u"Fusion"_s, u"--headless"_s },
+            CommandLine::Mode::Headless, {} },
+        CommandCase { "unknownBesideQtArguments", { u"-platform"_s, u"xcb"_s, u"--frobnicate"_s },
+            CommandLine::Mode::UsageError, { u"frobnicate"_s, u"Usage:"_s } },
+        CommandCase { "folderWithoutItsValue", { u"--folder"_s }, CommandLine::Mode::UsageError,
+            { u"folder"_s, u"Usage:"_s } }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseCommandLine, UsageErrorTextStartsWithTheErrorAndEndsWithOneLineBreakAtMost)
@@ -142,6 +153,17 @@ TEST(ParseCommandLine, UsageErrorTextStartsWithTheErrorAndEndsWithOneLineBreakAt
     const CommandLine help = ParseCommandLine({ u"zavrinello-parser"_s, u"--help"_s });
     EXPECT_FALSE(help.text.endsWith(u"\n"_s));
     EXPECT_FALSE(help.text.contains(u"help-all"_s)) << help.text.toStdString();
+}
+
+TEST(ParseCommandLine, FolderGoesWithTheWindowAndHeadlessAlike)
+{
+    EXPECT_EQ(
+        ParseCommandLine({ u"zavrinello-parser"_s, u"--folder"_s, u"a b"_s }).folder, u"a b"_s);
+    const CommandLine headless
+        = ParseCommandLine({ u"zavrinello-parser"_s, u"--headless"_s, u"--folder=/srv/x"_s });
+    EXPECT_EQ(headless.mode, CommandLine::Mode::Headless);
+    EXPECT_EQ(headless.folder, u"/srv/x"_s);
+    EXPECT_TRUE(ParseCommandLine({ u"zavrinello-parser"_s }).folder.isEmpty());
 }
 
 // --- exit statuses ----------------------------------------------------------

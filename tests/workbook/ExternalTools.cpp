@@ -84,6 +84,28 @@ QString ExternalTools::convert(const QString& file, const QString& filter, const
     return QFileInfo::exists(result) ? result : QString();
 }
 
+QStringList ExternalTools::xlsxProblems(const QString& file)
+{
+    const QString tool = QStringLiteral(ZP_VALIDATE_XLSX);
+    if (!QFileInfo(tool).isExecutable())
+        return { u"validate-xlsx not found at "_s + tool
+            + u" (a copy of shared/ belongs beside the repository)"_s };
+    if (QStandardPaths::findExecutable(u"xmllint"_s).isEmpty())
+        return { u"xmllint not found (scripts/install-deps installs libxml2-utils)"_s };
+    QByteArray out;
+    if (run(tool, { file }, &out, nullptr))
+        return {};
+    QStringList problems;
+    for (const QString& line : QString::fromUtf8(out).split(u'\n')) {
+        // Problem lines are indented under "FAIL <file>"; the tally is left out.
+        if (line.startsWith(u"  "_s))
+            problems << line.trimmed();
+    }
+    if (problems.isEmpty())
+        problems << u"validate-xlsx failed: "_s + QString::fromUtf8(out);
+    return problems;
+}
+
 QByteArray ExternalTools::readFile(const QString& path)
 {
     QFile file(path);

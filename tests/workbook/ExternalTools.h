@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace zp::test {
@@ -27,6 +28,11 @@ public:
         const QString& outputFolder);
 
     static QByteArray readFile(const QString& path);
+
+    // The problems validate-xlsx finds in file (schema, cell order, indexes,
+    // relationships), one line each; empty when the file passes. A missing
+    // tool or xmllint is a problem too, so that no check passes unchecked.
+    static QStringList xlsxProblems(const QString& file);
 };
 
 } // namespace zp::test

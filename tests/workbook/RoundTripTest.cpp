@@ -95,6 +95,13 @@ protected:
     QTemporaryDir m_dir;
 };
 
+// What validate-xlsx finds in file, as a set to compare before and after.
+QSet<QString> xlsxProblemSet(const QString& file)
+{
+    const QStringList problems = ExternalTools::xlsxProblems(file);
+    return QSet<QString>(problems.begin(), problems.end());
+}
+
 TEST_F(RoundTripTest, NewWorkbookReadsBackInOpenpyxl)
 {
     auto layout = WorkbookLayout::create(m_dir.path());
@@ -152,6 +159,7 @@ TEST_F(RoundTripTest, NewWorkbookReadsBackInOpenpyxl)
     EXPECT_TRUE(package[u"cells_without_style"_s].toArray().isEmpty());
     const QJsonArray fillPatterns = package[u"fill_patterns"_s].toArray();
     EXPECT_EQ(fillPatterns, (QJsonArray { u"none"_s, u"gray125"_s, u"solid"_s }));
+    EXPECT_EQ(ExternalTools::xlsxProblems(layout->filePath()), QStringList());
 }
 
 class UsersWorkbookTest : public RoundTripTest,
@@ -164,6 +172,7 @@ TEST_P(UsersWorkbookTest, SurvivesOurAppendWithEverythingIntact)
         QStringLiteral(ZP_TEST_DATA_DIR "/workbook/") + QString::fromUtf8(GetParam()), path));
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     const QJsonObject before = probe(path);
+    const QSet<QString> problemsBefore = xlsxProblemSet(path);
 
     auto layout = WorkbookLayout::open(path);
     ASSERT_TRUE(layout) << layout.error().toStdString();
@@ -211,6 +220,8 @@ TEST_P(UsersWorkbookTest, SurvivesOurAppendWithEverythingIntact)
         u"https://shop.tolmari.example/product/ZV-2001"_s);
     EXPECT_EQ(firstAfter[u"formats"_s].toObject()[u"Q41"_s].toString(), u"@"_s);
     expectExcelSafePackage(after[u"package"_s].toObject());
+    EXPECT_EQ(xlsxProblemSet(path) - problemsBefore, QSet<QString>())
+        << "problems our append added";
     EXPECT_EQ(after[u"package"_s].toObject()[u"entries"_s],
         before[u"package"_s].toObject()[u"entries"_s]);
 
@@ -284,6 +295,7 @@ TEST_F(RoundTripTest, LibreOfficeConvertsOurWorkbookToTheSameTexts)
         layout->linkCell(r + 2, 1, u"https://shop.tolmari.example/p/%1"_s.arg(r));
     }
     ASSERT_TRUE(layout->save());
+    EXPECT_EQ(ExternalTools::xlsxProblems(layout->filePath()), QStringList());
 
     QTemporaryDir out;
     const QString csv = ExternalTools::convert(
