@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "app/RunState.h"
 #include "app/RunView.h"
+#include "net/FileDownloader.h"
 #include "net/PageReader.h"
 #include "scrape/CatalogCrawler.h"
 #include "scrape/ScrapeContext.h"
@@ -12,6 +13,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -70,22 +73,23 @@ void RunController::performRun()
         return;
     }
     m_view.setStatusText(u"Открытие файла Excel ..."_s);
-    if (m_excel.OpenWorkbook()) {
-        CreateDir(QDir(m_settings.programFolder).filePath(u"Images"_s));
-        crawl(firstPage);
-        const bool saved = m_excel.SaveWorkbook();
+    if (m_excel.OpenWorkbook() && prepareImagesFolder()) {
+        const CrawlEnd end = crawl(firstPage);
+        const bool saved = finishCrawl(end);
         m_view.setStatusText(QString());
         QCoreApplication::processEvents();
 
-        m_outcome = !saved                  ? RunOutcome::WorkbookUnusable
+        const bool sheetFull = end.failure == CatalogCrawler::Failure::SheetFull;
+        m_outcome = !saved || sheetFull     ? RunOutcome::WorkbookUnusable
             : m_state.StopRequested.isSet() ? RunOutcome::Stopped
                                             : RunOutcome::Completed;
         if (m_state.StopRequested.isSet()) {
             m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);
             m_state.StopRequested.clear();
         }
+        const qint32 stored = saved ? m_state.NewCount : end.savedCount;
         m_dialogs.show(MessageStyle::Report,
-            u"Загрузка закончена.\rБыло загружено "_s + QString::number(m_state.NewCount)
+            u"Загрузка закончена.\rБыло загружено "_s + QString::number(stored)
                 + u" новых товаров."_s);
         m_view.setStatusText(QString());
     } else {
@@ -95,15 +99,50 @@ void RunController::performRun()
     endRun();
 }
 
-void RunController::crawl(const QString& firstPage)
+bool RunController::prepareImagesFolder()
+{
+    const QString folder = QDir(m_settings.programFolder).filePath(u"Images"_s);
+    CreateDir(folder);
+    // Tried once here: without it every picture of the crawl would be lost.
+    QTemporaryFile probe(folder + u"/.~probe-XXXXXX"_s);
+    if (QFileInfo(folder).isDir() && probe.open()) {
+        FileDownloader::RemoveLeftovers(folder);
+        return true;
+    }
+    m_dialogs.show(MessageStyle::Failure,
+        u"Не удалось сохранить картинки: "_s + QDir::toNativeSeparators(folder)
+            + (QFileInfo(folder).isDir() ? u" — папка недоступна для записи."_s
+                                         : u" — это не папка."_s));
+    return false;
+}
+
+RunController::CrawlEnd RunController::crawl(const QString& firstPage)
 {
     CatalogSheet* sheet = m_excel.sheet();
     if (!sheet)
-        return;
+        return {};
     const ScrapeContext context { m_state, *sheet, m_view, m_dialogs, m_pages, m_downloader,
         m_clock, m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder };
     CatalogCrawler crawler(context);
     crawler.ParseCategory(firstPage, m_settings.catalogBaseUrl + FirstListingPath);
+    return { crawler.failure(), crawler.savedCount() };
+}
+
+bool RunController::finishCrawl(const CrawlEnd& end)
+{
+    switch (end.failure) {
+    case CatalogCrawler::Failure::SaveFailed:
+        // The rows after the last good save are lost to this run; a further
+        // save would most likely fail the same way.
+        m_dialogs.show(MessageStyle::Failure, m_excel.SaveFailedMessage());
+        return false;
+    case CatalogCrawler::Failure::SheetFull:
+        m_dialogs.show(MessageStyle::Failure, m_excel.SheetFullMessage());
+        break;
+    case CatalogCrawler::Failure::None:
+        break;
+    }
+    return m_excel.SaveWorkbook();
 }
 
 void RunController::endRun()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scrape/CatalogCrawler.h"
 #include "workbook/ExcelConnection.h"
 
 #include <QString>
@@ -48,7 +49,17 @@ public:
 private:
     void performRun();
     void askToStop();
-    void crawl(const QString& firstPage);
+    struct CrawlEnd {
+        CatalogCrawler::Failure failure = CatalogCrawler::Failure::None;
+        qint32 savedCount = 0; // new rows in the file at the crawl's last save
+    };
+    // Makes sure Images is a writable folder and clears what killed
+    // downloads left in it; false, with a message, when it cannot be used.
+    bool prepareImagesFolder();
+    CrawlEnd crawl(const QString& firstPage);
+    // Tells the user why a crawl ended early and saves; false when the rows
+    // of the run are not all in the file.
+    bool finishCrawl(const CrawlEnd& end);
     void endRun();
 
     RunState& m_state;

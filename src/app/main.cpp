@@ -3,10 +3,12 @@
 #include "app/Form1.h"
 #include "app/HeadlessRun.h"
 #include "app/ProgramIcon.h"
+#include "app/StopSignals.h"
 #include "app/WindowSession.h"
 
 #include <QApplication>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -42,6 +44,10 @@ int runWindow(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0)
+            zp::HoldStopSignals();
+    }
     if (argc <= 1)
         return runWindow(argc, argv);
 

@@ -1,15 +1,21 @@
 #include "net/FileDownloader.h"
 
+#include "util/AtomicFile.h"
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
+#include <QTimer>
 #include <array>
 #include <memory>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
@@ -34,17 +40,74 @@ bool isErrorStatus(const QNetworkReply& reply)
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400;
 }
 
+// A fault that may be gone a moment later: a time-out, a connection cut or
+// refused, a server error.
+bool isPassingFault(const QNetworkReply& reply)
+{
+    if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 500)
+        return true;
+    switch (reply.error()) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the transfer time-out aborts the reply
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::InternalServerError:
+    case QNetworkReply::ServiceUnavailableError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void waitFor(std::chrono::milliseconds delay)
+{
+    QEventLoop loop;
+    QTimer::singleShot(delay, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 } // namespace
 
-FileDownloader::FileDownloader(
-    QNetworkAccessManager& manager, std::chrono::milliseconds idleTimeout)
+FileDownloader::FileDownloader(QNetworkAccessManager& manager,
+    std::chrono::milliseconds idleTimeout, QList<std::chrono::milliseconds> retryDelays)
     : m_manager(manager)
     , m_idleTimeout(idleTimeout)
+    , m_retryDelays(std::move(retryDelays))
 {
     m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
 }
 
+QString FileDownloader::temporaryPath(const QString& localPath)
+{
+    const QFileInfo info(localPath);
+    return info.absolutePath() + u"/.~"_s + info.fileName() + TemporarySuffix;
+}
+
+void FileDownloader::RemoveLeftovers(const QString& folder)
+{
+    QDir dir(folder);
+    const QStringList names
+        = dir.entryList({ u".~*"_s + TemporarySuffix }, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names)
+        dir.remove(name);
+}
+
 bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
+    DownloadObserver* observer, qint32 minimumSize, double progressInterval)
+{
+    for (int attempt = 0;; ++attempt) {
+        const Attempt result = tryDownload(url, localPath, observer, minimumSize, progressInterval);
+        if (result != Attempt::PassingFault || attempt >= m_retryDelays.size())
+            return result == Attempt::Done;
+        waitFor(m_retryDelays[attempt]);
+    }
+}
+
+FileDownloader::Attempt FileDownloader::tryDownload(const QString& url, const QString& localPath,
     DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
     const std::unique_ptr<QNetworkReply> reply(m_manager.get(fileRequest(url, m_idleTimeout)));
@@ -54,11 +117,10 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, &QEventLoop::quit);
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
-    // Written beside the target and moved over it only on success; dropped
-    // (temporary file removed) when it goes out of scope uncommitted.
-    QSaveFile file(localPath);
+    // Written beside the target and moved over it only when whole; removed
+    // when it goes out of scope uncommitted.
+    AtomicFileWriter file(localPath, temporaryPath(localPath));
     std::array<char, kChunkBytes> chunk {};
-    qint64 written = 0;
     bool failed = false;
     bool stopped = false;
     QElapsedTimer clock;
@@ -72,18 +134,17 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
             continue;
         }
         if (!file.isOpen()) {
-            if (isErrorStatus(*reply) || !file.open(QIODevice::WriteOnly)) {
+            if (isErrorStatus(*reply) || !file.open()) {
                 failed = true;
                 break;
             }
             clock.start();
         }
         const qint64 count = reply->read(chunk.data(), kChunkBytes);
-        if (count < 0 || file.write(chunk.data(), count) != count) {
+        if (count < 0 || !file.write(QByteArrayView(chunk.data(), count))) {
             failed = true;
             break;
         }
-        written += count;
 
         QCoreApplication::processEvents();
         if (!observer)
@@ -96,7 +157,7 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
         if (now > lastProgress + progressInterval) {
             lastProgress = now;
             qint32 reserved = 0;
-            observer->LoadProgress(static_cast<qint32>(written), reserved);
+            observer->LoadProgress(static_cast<qint32>(file.written()), reserved);
         }
     }
 
@@ -104,14 +165,19 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     if (!reply->isFinished())
         reply->abort();
     if (stopped)
-        return true;
-    if (failed || reply->error() != QNetworkReply::NoError || isErrorStatus(*reply))
-        return false;
-    if (written < minimumSize)
-        return false;
-    if (!file.isOpen() && !file.open(QIODevice::WriteOnly))
-        return false;
-    return file.commit();
+        return Attempt::Done;
+    if (!failed && (reply->error() != QNetworkReply::NoError || isErrorStatus(*reply)))
+        return isPassingFault(*reply) ? Attempt::PassingFault : Attempt::Failed;
+    if (failed) {
+        // A write that failed is the disk's fault; a status the server's.
+        return isErrorStatus(*reply) && isPassingFault(*reply) ? Attempt::PassingFault
+                                                               : Attempt::Failed;
+    }
+    if (file.written() < minimumSize)
+        return Attempt::Failed;
+    if (!file.isOpen() && !file.open())
+        return Attempt::Failed;
+    return file.commit() ? Attempt::Done : Attempt::Failed;
 }
 
 } // namespace zp

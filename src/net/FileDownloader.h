@@ -2,6 +2,7 @@
 
 #include "net/Downloader.h"
 
+#include <QList>
 #include <chrono>
 
 class QNetworkAccessManager;
@@ -33,6 +34,15 @@ namespace zp {
 //    was. No temporary file remains.
 // Nothing is thrown.
 //
+// Only a body that arrived whole, every write and the flush to disk of which
+// succeeded and whose size on disk is the size received, is moved under
+// localPath. The temporary file is named ".~<name>.download" beside it;
+// RemoveLeftovers() removes those a killed run left behind.
+//
+// A transfer that failed on a passing fault (time-out, connection cut or
+// refused, status 5xx) is tried again after each of the retry delays, so
+// twice by default; other failures are final at once.
+//
 // The constructor sets the manager's proxy to QNetworkProxy::NoProxy: files
 // are fetched over a direct connection. Qt sets a proxy per manager, not per
 // request; the page fetcher that shares the manager asks for no proxy of its
@@ -45,16 +55,32 @@ public:
     static constexpr qint64 kChunkBytes = 2024;
     static constexpr std::chrono::milliseconds kDefaultIdleTimeout { 60'000 };
 
+    static inline const QList<std::chrono::milliseconds> kDefaultRetryDelays {
+        std::chrono::milliseconds(500), std::chrono::milliseconds(2000)
+    };
+    static inline const QString TemporarySuffix = QStringLiteral(".download");
+
     // idleTimeout: a transfer during which no byte moves for this long fails.
     explicit FileDownloader(QNetworkAccessManager& manager,
-        std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout);
+        std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
+        QList<std::chrono::milliseconds> retryDelays = kDefaultRetryDelays);
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
 
+    // The temporary file a download to localPath writes first.
+    static QString temporaryPath(const QString& localPath);
+    // Removes the temporary files of downloads that were killed in folder.
+    static void RemoveLeftovers(const QString& folder);
+
 private:
+    enum class Attempt { Done, PassingFault, Failed };
+    Attempt tryDownload(const QString& url, const QString& localPath, DownloadObserver* observer,
+        qint32 minimumSize, double progressInterval);
+
     QNetworkAccessManager& m_manager;
     std::chrono::milliseconds m_idleTimeout;
+    QList<std::chrono::milliseconds> m_retryDelays;
 };
 
 } // namespace zp

@@ -6,6 +6,8 @@
 #include "util/Utf8.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -20,6 +22,7 @@ CatalogCrawler::CatalogCrawler(const ScrapeContext& context)
 void CatalogCrawler::ParseCategory(const QString& pageText, const QString& pageUrl)
 {
     m_walkedListings.clear();
+    m_failure = Failure::None;
     if (!pageUrl.isEmpty())
         m_walkedListings.insert(pageUrl);
     walkListing(pageText, 0);
@@ -48,7 +51,7 @@ void CatalogCrawler::walkListing(const QString& pageText, int depth)
         if (subPage.isEmpty())
             return;
         walkListing(subPage, depth + 1);
-        if (stop.isSet())
+        if (mustEnd())
             return;
     }
 
@@ -62,15 +65,42 @@ void CatalogCrawler::walkListing(const QString& pageText, int depth)
         const QString segment = GetFileNameFromURL(link);
         if (m_context.sheet.isStored(url, segment)) {
             skipStoredProduct(segment);
-            if (stop.isSet())
+            if (stop.isSet() || !fetchMissingPicture(url))
                 return;
             continue;
+        }
+        if (m_context.state.NextRow > CatalogSheet::MaxRow) {
+            m_failure = Failure::SheetFull;
+            return;
         }
         const QString productPage = fetchPage(url);
         if (productPage.isEmpty())
             return;
-        m_extractor.ParseProduct(productPage, url);
+        if (!m_extractor.ParseProduct(productPage, url)) {
+            m_failure = Failure::SaveFailed;
+            return;
+        }
     }
+}
+
+bool CatalogCrawler::fetchMissingPicture(const QString& productUrl)
+{
+    const QString fileName = m_context.sheet.storedPicture(productUrl);
+    if (!IsSafeFileName(fileName)
+        || QFileInfo(QDir(m_context.programFolder)
+                         .filePath(ProductExtractor::ImagesFolder + u'/' + fileName))
+               .isFile())
+        return true;
+    const QString productPage = fetchPage(productUrl);
+    if (productPage.isEmpty())
+        return false;
+    m_extractor.FetchMissingPicture(productPage, fileName);
+    return true;
+}
+
+bool CatalogCrawler::mustEnd() const
+{
+    return m_context.state.StopRequested.isSet() || m_failure != Failure::None;
 }
 
 QString CatalogCrawler::fetchPage(const QString& url)

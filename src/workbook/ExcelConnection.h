@@ -29,15 +29,24 @@ public:
     // forgets the previous run's workbook.
     bool ConnectExcel();
 
-    // Opens the first file of the program folder matching "Zavrinello.xls*"
-    // (any case, normal files only) or creates Zavrinello.xlsx, checks its
-    // layout, sets FixedColumnCount, NextRow and the counter label. False when
-    // the workbook cannot be used; its message has been shown then.
+    // Opens the file of the program folder matching "Zavrinello.xls*" (any
+    // case, normal files only; .xlsx first, then .xlsm) or creates
+    // Zavrinello.xlsx, checks its layout, sets FixedColumnCount, NextRow and
+    // the counter label. Before the crawl it makes sure the run can end well:
+    // when a spreadsheet application has the file open (its lock file is
+    // there) the user is asked whether to go on; the workbook must be
+    // savable (a trial save beside it) and have a free row. False when the
+    // workbook cannot be used (its message has been shown then) or the user
+    // declined (nothing shown, nothing written).
     bool OpenWorkbook();
 
     // Saves the workbook. False when it could not be saved; a message naming
     // the file has been shown then and the file on disk is the last good one.
     bool SaveWorkbook();
+
+    // What the user is told when the sheet has no row left, or a save failed.
+    QString SheetFullMessage() const;
+    QString SaveFailedMessage() const;
 
     // Without a stop request: hands the workbook to the user. With one: drops
     // whatever was not saved.
@@ -50,6 +59,13 @@ public:
 
 private:
     QString findWorkbookFile() const;
+    // Why the file at path cannot be the workbook (a folder, unreadable, an
+    // old .xls); empty when it may be opened or created.
+    QString unusableFileMessage(const QString& path) const;
+    bool goOnDespiteLock(const QString& path);
+    bool trySave();
+    // Shows message and forgets the workbook; false.
+    bool refuse(const QString& message);
 
     RunState& m_state;
     RunView& m_view;

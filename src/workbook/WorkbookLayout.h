@@ -1,6 +1,7 @@
 #pragma once
 
 #include "workbook/CatalogSheet.h"
+#include "workbook/XlsxPackage.h"
 
 #include <QHash>
 #include <QString>
@@ -59,7 +60,9 @@ public:
     // must not be written or saved (show WrongFormatMessage instead).
     bool checkLayout() const;
 
-    // The row of the first empty cell of column 1 below row 1.
+    // The row after the last row that holds anything in any column (2 for a
+    // workbook with only its header row). Past the sheet's last row
+    // (CellAddress::MaxRow) when the sheet is full.
     int findNextRow() const;
 
     int fixedColumnCount() const { return FixedColumnCount; }
@@ -70,6 +73,10 @@ public:
     // The address the cell links to, empty when it has no link.
     QString linkAddress(int row, int column) const;
     int hyperlinkCount() const;
+
+    // Whether save() can succeed, without touching the file (see
+    // XlsxPackage::trySave).
+    XlsxPackage::SaveTrial trySave(QString* detail);
 
     // Why the last save failed.
     QString lastError() const { return m_lastError; }
@@ -82,6 +89,7 @@ public:
     bool linkCell(int row, int column, const QString& address) override;
     int propertyColumn(const QString& name) override;
     bool isStored(const QString& productUrl, const QString& lastSegment) const override;
+    QString storedPicture(const QString& productUrl) const override;
     bool save() override;
 
 private:
@@ -94,6 +102,7 @@ private:
     int m_textStyle = -2; // -2 until looked up
     QHash<QString, int> m_storedAddresses; // column-1 link address -> rows
     QHash<QString, int> m_storedTexts; // case-folded column-1 text -> rows
+    QHash<QString, int> m_rowOfAddress; // column-1 link address -> its last row
     QHash<QString, int> m_propertyColumns; // property header text -> column
     int m_lastPropertyColumn = FixedColumnCount;
     QString m_lastError;

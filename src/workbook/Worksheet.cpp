@@ -121,7 +121,10 @@ protected:
             startRow(attributes);
         } else if (m_depth == 4 && m_inRow && name == "c") {
             startCell(attributes);
-        } else if (m_collect) {
+        } else if (m_depth == 5 && m_inRow && holdsContent(name)) {
+            m_sheet.m_lastFilledRow = std::max(m_sheet.m_lastFilledRow, m_row);
+        }
+        if (m_collect && m_depth >= 5) {
             if (m_depth == 5 && name == "v")
                 m_inValue = true;
             else if (m_depth == 5 && name == "is")
@@ -174,6 +177,15 @@ protected:
     }
 
 private:
+    // A value, a formula or an inline string: the cell holds something, even
+    // when its text cannot be read (a formula without a cached value, a
+    // shared-string index out of range).
+    static bool holdsContent(std::string_view name)
+    {
+        const std::string_view local = name.substr(name.find(':') + 1);
+        return local == "v" || local == "f" || local == "is";
+    }
+
     void startRow(const char** attributes)
     {
         int row = m_row + 1;
@@ -332,8 +344,10 @@ void Worksheet::readHyperlinks()
             continue;
         ++m_hyperlinkCount;
         const CellAddress address = CellAddress::parse(link.attribute("ref").value());
-        if (address.isValid())
+        if (address.isValid()) {
             m_hyperlinks[cellKey(address.row, address.column)] = link;
+            m_lastFilledRow = std::max(m_lastFilledRow, address.row);
+        }
         for (pugi::xml_attribute attribute = link.first_attribute(); attribute;
              attribute = attribute.next_attribute()) {
             const std::string_view name = attribute.name();
@@ -529,6 +543,7 @@ bool Worksheet::writeText(int row, int column, const QString& text, int style)
     cell.text = limited;
     noteText(row, column, limited);
     m_lastRow = std::max(m_lastRow, row);
+    m_lastFilledRow = std::max(m_lastFilledRow, row);
     m_lastColumn = std::max(m_lastColumn, column);
     m_dirty = true;
     return true;
@@ -649,6 +664,7 @@ Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString
     m_hyperlinks[key] = link;
     ++m_hyperlinkCount;
     m_lastRow = std::max(m_lastRow, row);
+    m_lastFilledRow = std::max(m_lastFilledRow, row);
     m_lastColumn = std::max(m_lastColumn, column);
     m_relsDirty = true;
     m_dirty = true;

@@ -52,10 +52,20 @@ QString XlsxPackage::temporaryPath(const QString& path)
     return info.absolutePath() + u"/.~"_s + info.fileName() + u".saving"_s;
 }
 
+QString XlsxPackage::fileToReplace(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    // A link to a missing target: the save creates the target.
+    const QString target = info.canonicalFilePath();
+    return target.isEmpty() ? info.symLinkTarget() : target;
+}
+
 std::unique_ptr<XlsxPackage> XlsxPackage::open(const QString& path, QString* error)
 {
     // What a save killed half-way left behind is never the workbook.
-    const QString leftover = temporaryPath(path);
+    const QString leftover = temporaryPath(fileToReplace(path));
     if (QFileInfo(leftover).isFile())
         QFile::remove(leftover);
 
@@ -309,13 +319,49 @@ std::optional<std::string> XlsxPackage::buildArchive(QString* error)
     return bytes;
 }
 
+QString XlsxPackage::uncopyablePart() const
+{
+    for (const Entry& entry : m_entries) {
+        if (entry.data || !m_zip)
+            continue;
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), 0, &st) != 0)
+            return QString::fromStdString(entry.name);
+        const bool encrypted
+            = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
+        const bool unknownMethod = (st.valid & ZIP_STAT_COMP_METHOD)
+            && !zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0);
+        if (encrypted || unknownMethod)
+            return QString::fromStdString(entry.name);
+    }
+    return {};
+}
+
+XlsxPackage::SaveTrial XlsxPackage::trySave(QString* detail)
+{
+    if (const QString part = uncopyablePart(); !part.isEmpty()) {
+        setError(detail, part);
+        return SaveTrial::PartNotCopyable;
+    }
+    std::optional<std::string> bytes = buildArchive(detail);
+    if (!bytes)
+        return SaveTrial::PartNotCopyable;
+    const QString temporary = temporaryPath(fileToReplace(m_path));
+    const bool written = WriteFileDurably(
+        temporary, QByteArrayView(bytes->data(), qsizetype(bytes->size())), detail);
+    QFile::remove(temporary);
+    return written ? SaveTrial::Savable : SaveTrial::NotWritable;
+}
+
 bool XlsxPackage::save(QString* error)
 {
     std::optional<std::string> bytes = buildArchive(error);
     if (!bytes)
         return false;
 
-    if (!ReplaceFileAtomically(m_path, temporaryPath(m_path),
+    const QString target = fileToReplace(m_path);
+    if (!ReplaceFileAtomically(target, temporaryPath(target),
             QByteArrayView(bytes->data(), qsizetype(bytes->size())), error))
         return false;
     bytes.reset();
