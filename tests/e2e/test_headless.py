@@ -43,6 +43,17 @@ RUN_SECONDS = 240
 NO_SHOP_RUN_SECONDS = 150
 
 
+def signal_held(pid, number):
+    """True when the process blocks or catches the signal (Linux /proc)."""
+    try:
+        with open(f"/proc/{pid}/status", encoding="ascii") as status:
+            fields = dict(line.split(":", 1) for line in status if ":" in line)
+    except OSError:
+        return False
+    bit = 1 << (number - 1)
+    return bool(int(fields.get("SigBlk", "0"), 16) & bit or int(fields.get("SigCgt", "0"), 16) & bit)
+
+
 class Shop:
     """The demo shop on PORT; started in __init__, stopped by stop()."""
 
@@ -389,6 +400,12 @@ class HeadlessRunTest(unittest.TestCase):
     def test_signal_at_start_is_a_clean_stop(self):
         self.start_shop("--products", 5, "--seed", 11)
         run = Run(self.folder, "--headless")
+        # From the moment the program holds the signal back (its first step),
+        # well before the run has set anything up.
+        deadline = time.monotonic() + 10
+        while not signal_held(run.process.pid, signal.SIGTERM) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        self.assertTrue(signal_held(run.process.pid, signal.SIGTERM))
         run.signal(signal.SIGTERM)
         status = run.finish()
 
