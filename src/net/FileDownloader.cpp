@@ -41,12 +41,10 @@ bool isErrorStatus(const QNetworkReply& reply)
 }
 
 // A fault that may be gone a moment later: a time-out, a connection cut or
-// refused, a server error.
-bool isPassingFault(const QNetworkReply& reply)
+// refused.
+bool isPassingFault(QNetworkReply::NetworkError error)
 {
-    if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 500)
-        return true;
-    switch (reply.error()) {
+    switch (error) {
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::TimeoutError:
@@ -55,8 +53,6 @@ bool isPassingFault(const QNetworkReply& reply)
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::ProxyTimeoutError:
     case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::InternalServerError:
-    case QNetworkReply::ServiceUnavailableError:
         return true;
     default:
         return false;
@@ -166,13 +162,14 @@ FileDownloader::Attempt FileDownloader::tryDownload(const QString& url, const QS
         reply->abort();
     if (stopped)
         return Attempt::Done;
-    if (!failed && (reply->error() != QNetworkReply::NoError || isErrorStatus(*reply)))
-        return isPassingFault(*reply) ? Attempt::PassingFault : Attempt::Failed;
-    if (failed) {
-        // A write that failed is the disk's fault; a status the server's.
-        return isErrorStatus(*reply) && isPassingFault(*reply) ? Attempt::PassingFault
-                                                               : Attempt::Failed;
-    }
+    // Judged before the reply's own error, which an abort above sets.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400)
+        return status >= 500 ? Attempt::PassingFault : Attempt::Failed;
+    if (failed) // the local file could not be written
+        return Attempt::Failed;
+    if (reply->error() != QNetworkReply::NoError)
+        return isPassingFault(reply->error()) ? Attempt::PassingFault : Attempt::Failed;
     if (file.written() < minimumSize)
         return Attempt::Failed;
     if (!file.isOpen() && !file.open())
