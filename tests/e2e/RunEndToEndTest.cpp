@@ -17,6 +17,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QSet>
@@ -519,6 +520,48 @@ TEST_F(RunEndToEnd, ImagesThatIsAFileStopsTheRunBeforeTheCrawl)
                 + QDir::toNativeSeparators(m_folder.filePath(u"Images"_s))
                 + u" — это не папка."_s }));
     EXPECT_EQ(m_pages.productFetches(), 0);
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+}
+
+// The periodic save fails: the crawl ends at once and the report counts
+// only what is in the file.
+TEST_F(RunEndToEnd, FailedPeriodicSaveEndsTheCrawlAndTheReportCountsOnlySavedRows)
+{
+    DemoShop::Options options;
+    options.products = 130;
+    startShop(options);
+    const QString blocker = m_folder.filePath(u".~Zavrinello.xlsx.saving"_s);
+    m_pages.setAfterFetch([&](const QString& url) {
+        if (url.contains(u"/product/"_s) && !QFileInfo::exists(blocker))
+            QDir().mkdir(blocker); // after the trial save, before the 100th product
+    });
+    m_dialogs.answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> {
+            { MessageStyle::Failure,
+                u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(workbookPath()) + u'.' },
+            { MessageStyle::Report, reportText(0) } }));
+    EXPECT_EQ(m_pages.productFetches(), 100);
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+    QDir().rmdir(blocker);
+    EXPECT_EQ(readWorkbook().productCount(), 0);
+}
+
+TEST_F(RunEndToEnd, WorkbookThatIsAFolderIsNamedAsSuch)
+{
+    ASSERT_TRUE(QDir(m_folder.path()).mkdir(u"Zavrinello.xlsx"_s));
+    startShop({});
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::Failure,
+            u"Не удалось открыть файл "_s + QDir::toNativeSeparators(workbookPath())
+                + u": это папка, а не файл."_s } }));
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
 }
 
