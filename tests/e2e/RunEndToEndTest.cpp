@@ -565,5 +565,29 @@ TEST_F(RunEndToEnd, WorkbookThatIsAFolderIsNamedAsSuch)
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
 }
 
+TEST_F(RunEndToEnd, SheetWithoutAFreeRowStopsTheRunBeforeTheCrawl)
+{
+    {
+        QString error;
+        auto layout = WorkbookLayout::create(m_folder.path(), &error);
+        ASSERT_TRUE(layout) << error.toStdString();
+        ASSERT_TRUE(layout->writeCell(CatalogSheet::MaxRow, 2, u"last row"_s));
+        ASSERT_TRUE(layout->save());
+    }
+    const QByteArray before = fileHash(workbookPath());
+    startShop({});
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::Failure,
+            u"В файле "_s + QDir::toNativeSeparators(workbookPath())
+                + u" нет свободных строк: лист заполнен до последней строки 1048576."_s } }));
+    EXPECT_EQ(m_pages.productFetches(), 0);
+    EXPECT_EQ(fileHash(workbookPath()), before);
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+}
+
 } // namespace
 } // namespace zp::test
