@@ -5,12 +5,12 @@
 //
 //   bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL
 
-#include "app/Dialogs.h"
 #include "app/RunController.h"
-#include "app/RunState.h"
-#include "app/RunView.h"
 #include "net/FileDownloader.h"
 #include "net/PageFetcher.h"
+#include "run/Dialogs.h"
+#include "run/RunState.h"
+#include "run/RunView.h"
 #include "util/Clock.h"
 
 #include <QCoreApplication>
@@ -74,7 +74,7 @@ int main(int argc, char* argv[])
     DefaultAnswers dialogs;
     QNetworkAccessManager network;
     zp::PageFetcher pages(network, state.StopRequested);
-    zp::FileDownloader downloader(network);
+    zp::FileDownloader downloader;
     zp::SystemClock clock;
     zp::RunController controller(state, view, dialogs, pages, downloader, clock,
         { args.at(1), args.at(2), folder.path() }, [](const QString&) {});

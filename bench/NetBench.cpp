@@ -100,7 +100,7 @@ int main(int argc, char* argv[])
     QNetworkAccessManager manager;
     zp::StopFlag stop;
     zp::PageFetcher fetcher(manager, stop);
-    zp::FileDownloader downloader(manager);
+    zp::FileDownloader downloader;
 
     const QString pageUrl = server.url(u"/page"_s);
     for (int i = 0; i < kWarmUpFetches; ++i) {

@@ -76,16 +76,18 @@ int generate(const QString& file)
     QFile::remove(QDir(info.absolutePath()).filePath(zp::WorkbookLayout::FileName));
     QElapsedTimer timer;
     timer.start();
-    QString error;
-    auto sheet = zp::WorkbookLayout::create(info.absolutePath(), &error);
-    if (!sheet) {
-        std::fprintf(stderr, "cannot create: %s\n", qPrintable(error));
+    auto created = zp::WorkbookLayout::create(info.absolutePath());
+    if (!created) {
+        std::fprintf(stderr, "cannot create: %s\n", qPrintable(created.error()));
         return 1;
     }
+    const auto sheet = std::move(created).value();
     for (int number = 1; number <= Products; ++number) {
         writeProduct(*sheet, number + 1, number);
-        if (number % 1000 == 0 && !sheet->save()) {
-            std::fprintf(stderr, "cannot save: %s\n", qPrintable(sheet->lastError()));
+        if (number % 1000 != 0)
+            continue;
+        if (const zp::Result<void> saved = sheet->save(); !saved) {
+            std::fprintf(stderr, "cannot save: %s\n", qPrintable(saved.error()));
             return 1;
         }
     }
@@ -112,19 +114,19 @@ int measure(const QString& file, int runs)
             return 1;
         QElapsedTimer timer;
         timer.start();
-        QString error;
-        auto sheet = zp::WorkbookLayout::open(copy, &error);
-        if (!sheet || !sheet->checkLayout()) {
-            std::fprintf(stderr, "cannot open: %s\n", qPrintable(error));
+        auto loaded = zp::WorkbookLayout::open(copy);
+        if (!loaded || !loaded->checkLayout()) {
+            std::fprintf(stderr, "cannot open: %s\n", qPrintable(loaded.error()));
             return 1;
         }
+        const auto sheet = std::move(loaded).value();
         const double opened = timer.nsecsElapsed() / 1e6;
         const int next = sheet->findNextRow();
         for (int i = 0; i < AppendedProducts; ++i)
             writeProduct(*sheet, next + i, Products + run * AppendedProducts + i + 1);
         const double appended = timer.nsecsElapsed() / 1e6;
-        if (!sheet->save()) {
-            std::fprintf(stderr, "cannot save: %s\n", qPrintable(sheet->lastError()));
+        if (const zp::Result<void> saved = sheet->save(); !saved) {
+            std::fprintf(stderr, "cannot save: %s\n", qPrintable(saved.error()));
             return 1;
         }
         const double saved = timer.nsecsElapsed() / 1e6;

@@ -1,10 +1,10 @@
 #include "app/RunController.h"
 
-#include "app/Dialogs.h"
-#include "app/RunState.h"
-#include "app/RunView.h"
 #include "net/FileDownloader.h"
 #include "net/PageReader.h"
+#include "run/Dialogs.h"
+#include "run/RunState.h"
+#include "run/RunView.h"
 #include "scrape/CatalogCrawler.h"
 #include "scrape/ScrapeContext.h"
 #include "util/Clock.h"
@@ -30,7 +30,7 @@ RunController::RunController(RunState& state, RunView& view, Dialogs& dialogs, P
     , m_downloader(downloader)
     , m_clock(clock)
     , m_settings(std::move(settings))
-    , m_excel(state, view, dialogs, m_settings.programFolder, std::move(handover))
+    , m_excel(m_settings.programFolder, std::move(handover))
 {
 }
 
@@ -44,6 +44,7 @@ void RunController::Command1_Click()
 
 void RunController::askToStop()
 {
+    // "парсерсер" is the text the users know from the original program; kept on purpose.
     if (m_dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s)
         == MessageAnswer::Yes)
         m_state.StopRequested.set();
@@ -66,37 +67,81 @@ void RunController::performRun()
     }
 
     m_view.setStatusText(u"Подключение к Excel"_s);
-    if (!m_excel.ConnectExcel()) {
-        m_dialogs.show(MessageStyle::Failure, u"Не удалось подключиться к Excel."_s);
-        m_outcome = RunOutcome::WorkbookUnusable;
-        endRun();
-        return;
-    }
+    m_excel.ConnectExcel();
     m_view.setStatusText(u"Открытие файла Excel ..."_s);
-    if (m_excel.OpenWorkbook() && prepareImagesFolder()) {
+    if (openWorkbook() && prepareImagesFolder()) {
         const CrawlEnd end = crawl(firstPage);
         const bool saved = finishCrawl(end);
         m_view.setStatusText(QString());
         QCoreApplication::processEvents();
-
-        const bool sheetFull = end.failure == CatalogCrawler::Failure::SheetFull;
-        m_outcome = !saved || sheetFull     ? RunOutcome::WorkbookUnusable
-            : m_state.StopRequested.isSet() ? RunOutcome::Stopped
-                                            : RunOutcome::Completed;
-        if (m_state.StopRequested.isSet()) {
-            m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);
-            m_state.StopRequested.clear();
-        }
-        const qint32 stored = saved ? m_state.NewCount : end.savedCount;
-        m_dialogs.show(MessageStyle::Report,
-            u"Загрузка закончена.\rБыло загружено "_s + QString::number(stored)
-                + u" новых товаров."_s);
-        m_view.setStatusText(QString());
+        report(saved && end.failure != CatalogCrawler::Failure::SheetFull,
+            saved ? m_state.NewCount : end.savedCount);
     } else {
         m_outcome = RunOutcome::WorkbookUnusable;
     }
-    m_excel.FinishExcel();
+    m_excel.FinishExcel(m_state.StopRequested.isSet());
     endRun();
+}
+
+bool RunController::openWorkbook()
+{
+    WorkbookOpening opening = m_excel.OpenWorkbook();
+    if (opening.status == WorkbookStatus::OpenElsewhere) {
+        if (!goOnDespiteLock(opening))
+            return false;
+        opening = m_excel.OpenWorkbook(true);
+    }
+    if (opening.status != WorkbookStatus::Ready) {
+        m_dialogs.show(MessageStyle::Failure, openingMessage(opening));
+        return false;
+    }
+    m_state.FixedColumnCount = RowLayout::FixedColumnCount;
+    m_state.NextRow = opening.nextRow;
+    m_view.setCounterText(QString::number(m_state.NextRow - 1));
+    return true;
+}
+
+bool RunController::goOnDespiteLock(const WorkbookOpening& opening)
+{
+    const QString question = u"Файл "_s + QDir::toNativeSeparators(opening.path)
+        + u" открыт в другой программе ("_s + opening.detail
+        + u").\rЕсли она потом сохранит его, новые строки пропадут.\rПродолжить?"_s;
+    return m_dialogs.show(MessageStyle::Question, question) == MessageAnswer::Yes;
+}
+
+QString RunController::openingMessage(const WorkbookOpening& opening)
+{
+    const QString file = QDir::toNativeSeparators(opening.path);
+    switch (opening.status) {
+    case WorkbookStatus::Ready:
+    case WorkbookStatus::OpenElsewhere:
+        break;
+    case WorkbookStatus::CannotCreate:
+        return u"Не удалось сохранить файл "_s + file + u'.';
+    case WorkbookStatus::CannotOpen:
+        return u"Не удалось найти файл "_s + file + u'.';
+    case WorkbookStatus::WrongLayout:
+        return WorkbookLayout::WrongFormatMessage;
+    case WorkbookStatus::NotAFile:
+        return u"Не удалось открыть файл "_s + file + u": это папка, а не файл."_s;
+    case WorkbookStatus::Unreadable:
+        return u"Не удалось открыть файл "_s + file + u": нет права на чтение."_s;
+    case WorkbookStatus::LegacyFormat:
+        return u"Файл "_s + file
+            + u" сохранён в старом формате Excel (.xls), который парсер не читает.\r"
+              u"Сохраните его в формате .xlsx под именем Zavrinello.xlsx и запустите парсер снова."_s;
+    case WorkbookStatus::PartNotCopyable:
+        return u"Не удалось сохранить файл "_s + file + u": часть "_s + opening.detail
+            + u" зашифрована или сжата неизвестным способом.\r"
+              u"Сохраните файл заново в Excel или LibreOffice."_s;
+    case WorkbookStatus::FolderNotWritable:
+        return u"Не удалось сохранить файл "_s + file + u": запись в папку "_s
+            + QDir::toNativeSeparators(opening.detail) + u" невозможна."_s;
+    case WorkbookStatus::SheetFull:
+        return u"В файле "_s + file
+            + u" нет свободных строк: лист заполнен до последней строки 1048576."_s;
+    }
+    return {};
 }
 
 bool RunController::prepareImagesFolder()
@@ -134,15 +179,44 @@ bool RunController::finishCrawl(const CrawlEnd& end)
     case CatalogCrawler::Failure::SaveFailed:
         // The rows after the last good save are lost to this run; a further
         // save would most likely fail the same way.
-        m_dialogs.show(MessageStyle::Failure, m_excel.SaveFailedMessage());
+        showSaveFailed();
         return false;
     case CatalogCrawler::Failure::SheetFull:
-        m_dialogs.show(MessageStyle::Failure, m_excel.SheetFullMessage());
+        m_dialogs.show(MessageStyle::Failure,
+            openingMessage({ WorkbookStatus::SheetFull, m_excel.workbookPath(), 0, {} }));
         break;
     case CatalogCrawler::Failure::None:
         break;
     }
-    return m_excel.SaveWorkbook();
+    return saveWorkbook();
+}
+
+bool RunController::saveWorkbook()
+{
+    if (m_excel.SaveWorkbook())
+        return true;
+    showSaveFailed();
+    return false;
+}
+
+void RunController::showSaveFailed()
+{
+    m_dialogs.show(MessageStyle::Failure,
+        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_excel.workbookPath()) + u'.');
+}
+
+void RunController::report(bool usable, qint32 stored)
+{
+    m_outcome = !usable                 ? RunOutcome::WorkbookUnusable
+        : m_state.StopRequested.isSet() ? RunOutcome::Stopped
+                                        : RunOutcome::Completed;
+    if (m_state.StopRequested.isSet()) {
+        m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);
+        m_state.StopRequested.clear();
+    }
+    m_dialogs.show(MessageStyle::Report,
+        u"Загрузка закончена.\rБыло загружено "_s + QString::number(stored) + u" новых товаров."_s);
+    m_view.setStatusText(QString());
 }
 
 void RunController::endRun()

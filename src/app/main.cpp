@@ -1,12 +1,17 @@
 #include "app/BuildConfig.h"
 #include "app/CommandLine.h"
-#include "app/Form1.h"
-#include "app/HeadlessRun.h"
-#include "app/ProgramIcon.h"
-#include "app/StopSignals.h"
-#include "app/WindowSession.h"
+#include "headless/HeadlessRun.h"
+#include "headless/StopSignals.h"
+
+#ifdef ZP_WITH_WINDOW
+#include "gui/Form1.h"
+#include "gui/ProgramIcon.h"
+#include "gui/WindowSession.h"
 
 #include <QApplication>
+#endif
+
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -27,6 +32,7 @@ zp::RunSettings programSettings()
         QCoreApplication::applicationDirPath() };
 }
 
+#ifdef ZP_WITH_WINDOW
 int runWindow(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -39,6 +45,15 @@ int runWindow(int argc, char* argv[])
     window.show();
     return QApplication::exec();
 }
+#else
+// A build without the window (ZP_BUILD_GUI=OFF) runs only with --headless.
+int runWindow(int, char*[])
+{
+    std::fprintf(stderr, "%s\n",
+        u"Эта сборка программы без окна: запустите её с --headless."_s.toLocal8Bit().constData());
+    return zp::ExitUsage;
+}
+#endif
 
 } // namespace
 

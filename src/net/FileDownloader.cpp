@@ -68,10 +68,9 @@ void waitFor(std::chrono::milliseconds delay)
 
 } // namespace
 
-FileDownloader::FileDownloader(QNetworkAccessManager& manager,
+FileDownloader::FileDownloader(
     std::chrono::milliseconds idleTimeout, QList<std::chrono::milliseconds> retryDelays)
-    : m_manager(manager)
-    , m_idleTimeout(idleTimeout)
+    : m_idleTimeout(idleTimeout)
     , m_retryDelays(std::move(retryDelays))
 {
     m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));

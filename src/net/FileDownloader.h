@@ -3,13 +3,12 @@
 #include "net/Downloader.h"
 
 #include <QList>
+#include <QNetworkAccessManager>
 #include <chrono>
-
-class QNetworkAccessManager;
 
 namespace zp {
 
-// Downloads one file over HTTP on a shared QNetworkAccessManager.
+// Downloads one file over HTTP on a direct connection.
 //
 // DownloadFile sends a GET with the user agent "VB OpenUrl" over HTTP/1.1,
 // follows redirects that do not lower security, and copies the body in reads
@@ -43,13 +42,12 @@ namespace zp {
 // refused, status 5xx) is tried again after each of the retry delays, so
 // twice by default; other failures are final at once.
 //
-// The constructor sets the manager's proxy to QNetworkProxy::NoProxy: files
-// are fetched over a direct connection. Qt sets a proxy per manager, not per
-// request; the page fetcher that shares the manager asks for no proxy of its
-// own, so a direct connection serves both.
+// Files are fetched over a direct connection, whatever the system's proxy
+// settings: Qt sets a proxy per manager, not per request, so the downloader
+// keeps a manager of its own with QNetworkProxy::NoProxy and leaves the page
+// fetcher's manager (and its proxy) alone.
 //
-// The manager must outlive the downloader; the observer is only borrowed for
-// the call.
+// The observer is only borrowed for the call.
 class FileDownloader final : public Downloader {
 public:
     static constexpr qint64 kChunkBytes = 2024;
@@ -61,8 +59,7 @@ public:
     static inline const QString TemporarySuffix = QStringLiteral(".download");
 
     // idleTimeout: a transfer during which no byte moves for this long fails.
-    explicit FileDownloader(QNetworkAccessManager& manager,
-        std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
+    explicit FileDownloader(std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
         QList<std::chrono::milliseconds> retryDelays = kDefaultRetryDelays);
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
@@ -78,7 +75,7 @@ private:
     Attempt tryDownload(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval);
 
-    QNetworkAccessManager& m_manager;
+    QNetworkAccessManager m_manager;
     std::chrono::milliseconds m_idleTimeout;
     QList<std::chrono::milliseconds> m_retryDelays;
 };

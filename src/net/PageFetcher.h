@@ -34,7 +34,8 @@ class StopFlag;
 // Nothing is thrown and nothing is shown.
 //
 // Both the manager and the stop flag must outlive the fetcher. The fetcher
-// takes over no setting of the manager; the manager's proxy is used as set.
+// takes over no setting of the manager; the manager's proxy is used as set,
+// by default the system's proxy settings.
 class PageFetcher final : public PageReader {
 public:
     // A larger body is a failed fetch; it is abandoned as soon as its size is

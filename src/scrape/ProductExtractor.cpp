@@ -69,9 +69,9 @@ void ProductExtractor::writeOrderNumber(Walk& walk)
     // an empty text cell does not survive a save in LibreOffice, and without
     // it later runs would not know the product and write it again.
     const QString shown = walk.orderNumber.isEmpty() ? walk.url : walk.orderNumber;
-    if (!m_context.sheet.writeCell(walk.row, 1, shown))
+    if (!m_context.sheet.writeCell(walk.row, RowLayout::OrderNumberColumn, shown))
         return;
-    m_context.sheet.linkCell(walk.row, 1, walk.url);
+    m_context.sheet.linkCell(walk.row, RowLayout::OrderNumberColumn, walk.url);
 }
 
 // The picture search below starts at the position this walk leaves behind,
@@ -155,7 +155,7 @@ void ProductExtractor::takePicture(Walk& walk)
     if (IsSafeFileName(fileName)) {
         const QString relativePath = ImagesFolder + u'/' + fileName;
         downloadPicture(address, fileName, walk.categoryPath);
-        const int column = m_context.state.FixedColumnCount;
+        const int column = RowLayout::PictureColumn;
         if (!m_context.sheet.writeCell(walk.row, column, fileName))
             return;
         if (!m_context.sheet.linkCell(walk.row, column, relativePath))
@@ -170,7 +170,7 @@ void ProductExtractor::writeDescription(Walk& walk)
     qint32 startPos = 0;
     const QString description
         = ExtractBetween(walk.page, DescriptionMarker, u"</td>"_s, walk.pos, endPos, startPos);
-    m_context.sheet.writeCell(walk.row, 2, description);
+    m_context.sheet.writeCell(walk.row, RowLayout::DescriptionColumn, description);
 }
 
 // Every name cell from the table's start to the end of the page is taken,
@@ -219,7 +219,7 @@ void ProductExtractor::writeAccessories(Walk& walk)
         }
     }
     if (!accessories.isEmpty())
-        m_context.sheet.writeCell(walk.row, 3, accessories);
+        m_context.sheet.writeCell(walk.row, RowLayout::AccessoriesColumn, accessories);
 }
 
 bool ProductExtractor::finishRow()
@@ -230,6 +230,7 @@ bool ProductExtractor::finishRow()
     m_context.view.setElapsedText(FormatElapsed(state.StartTime, m_context.clock.now()));
     m_context.view.setCounterText(QString::number(LeadingNumber(m_context.view.counterText()) + 1));
     if (state.NewCount % SaveEveryProducts == 0) {
+        // The doubled dash and "xls" are the status line the users know; kept as it is.
         m_context.view.setStatusText(u" - "_s + u" - сохранение xls..."_s);
         if (!m_context.sheet.save())
             return false;

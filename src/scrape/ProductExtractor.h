@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scrape/ScrapeContext.h"
+#include "workbook/RowLayout.h"
 
 #include <QString>
 
@@ -66,9 +67,9 @@ public:
     static constexpr qint32 SaveEveryProducts = 100;
     static constexpr qint32 PictureMinimumSize = 256;
     static constexpr double PictureProgressInterval = 0.3;
-    // Categories go to columns 4 to 13, the picture to FixedColumnCount (14).
-    static constexpr int FirstCategoryColumn = 4;
-    static constexpr int CategoryColumnCount = 10;
+    // Categories go to columns 4 to 13, the picture to column 14 (RowLayout).
+    static constexpr int FirstCategoryColumn = RowLayout::FirstCategoryColumn;
+    static constexpr int CategoryColumnCount = RowLayout::CategoryColumnCount;
     // A property value counts only when its "<td>" starts fewer than this many
     // characters after the position of the name's "</th>".
     static constexpr qint32 PropertyValueReach = 14;

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/Dialogs.h"
-#include "app/RunState.h"
-#include "app/RunView.h"
 #include "net/Downloader.h"
 #include "net/PageReader.h"
+#include "run/Dialogs.h"
+#include "run/RunState.h"
+#include "run/RunView.h"
 #include "util/Clock.h"
 #include "workbook/CatalogSheet.h"
 
@@ -17,7 +17,7 @@ namespace zp {
 // the services; the caller owns them and keeps them alive for as long as a
 // ProductExtractor or CatalogCrawler built from the context is in use.
 struct ScrapeContext {
-    RunState& state; // NextRow, NewCount, StartTime, FixedColumnCount, StopRequested
+    RunState& state; // NextRow, NewCount, StartTime, StopRequested
     CatalogSheet& sheet; // the worksheet rows are written to
     RunView& view; // lblCV, Label1 and Label2
     Dialogs& dialogs; // the retry prompt

@@ -20,36 +20,27 @@ namespace zp {
 
 namespace {
 
-void setError(QString* error, const QString& text)
-{
-    if (error)
-        *error = text;
-}
-
 #ifdef Q_OS_WIN
 
-bool writeAndFlush(const QString& temporaryPath, QByteArrayView data, QString* error)
+Result<void> writeAndFlush(const QString& temporaryPath, QByteArrayView data)
 {
     QFile file(temporaryPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        setError(error, u"cannot create "_s + temporaryPath + u": "_s + file.errorString());
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return Failure { u"cannot create "_s + temporaryPath + u": "_s + file.errorString() };
     const bool ok = file.write(data.data(), data.size()) == data.size() && file.flush()
         && _commit(file.handle()) == 0;
     if (!ok)
-        setError(error, u"cannot write "_s + temporaryPath + u": "_s + file.errorString());
-    return ok;
+        return Failure { u"cannot write "_s + temporaryPath + u": "_s + file.errorString() };
+    return {};
 }
 
-bool replace(const QString& temporaryPath, const QString& path, QString* error)
+Result<void> replace(const QString& temporaryPath, const QString& path)
 {
     const std::wstring from = temporaryPath.toStdWString();
     const std::wstring to = path.toStdWString();
     if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    setError(error, u"cannot replace "_s + path);
-    return false;
+        return {};
+    return Failure { u"cannot replace "_s + path };
 }
 
 bool syncFolder(const QString&)
@@ -89,34 +80,30 @@ QString errnoText()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-bool writeAndFlush(
-    const QString& temporaryPath, const QString& path, QByteArrayView data, QString* error)
+Result<void> writeAndFlush(const QString& temporaryPath, const QString& path, QByteArrayView data)
 {
     mode_t mode = 0644;
     if (struct stat st; ::stat(QFile::encodeName(path).constData(), &st) == 0)
         mode = st.st_mode & 07777;
     const int fd = ::open(QFile::encodeName(temporaryPath).constData(),
         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        setError(error, u"cannot create "_s + temporaryPath + u": "_s + errnoText());
-        return false;
-    }
+    if (fd < 0)
+        return Failure { u"cannot create "_s + temporaryPath + u": "_s + errnoText() };
     const bool written = writeAll(fd, data) && ::fsync(fd) == 0;
-    if (!written)
-        setError(error, u"cannot write "_s + temporaryPath + u": "_s + errnoText());
+    const QString writeError = written ? QString() : errnoText();
     const bool closed = ::close(fd) == 0;
-    if (written && !closed)
-        setError(error, u"cannot write "_s + temporaryPath + u": "_s + errnoText());
-    return written && closed;
+    if (!written || !closed)
+        return Failure { u"cannot write "_s + temporaryPath + u": "_s
+            + (written ? errnoText() : writeError) };
+    return {};
 }
 
-bool replace(const QString& temporaryPath, const QString& path, QString* error)
+Result<void> replace(const QString& temporaryPath, const QString& path)
 {
     if (::rename(QFile::encodeName(temporaryPath).constData(), QFile::encodeName(path).constData())
         == 0)
-        return true;
-    setError(error, u"cannot replace "_s + path + u": "_s + errnoText());
-    return false;
+        return {};
+    return Failure { u"cannot replace "_s + path + u": "_s + errnoText() };
 }
 
 // Makes the rename itself durable.
@@ -134,28 +121,30 @@ bool syncFolder(const QString& folder)
 
 } // namespace
 
-bool ReplaceFileAtomically(
-    const QString& path, const QString& temporaryPath, QByteArrayView data, QString* error)
+Result<void> ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, QByteArrayView data)
 {
 #ifdef Q_OS_WIN
-    const bool written = writeAndFlush(temporaryPath, data, error);
+    Result<void> done = writeAndFlush(temporaryPath, data);
 #else
-    const bool written = writeAndFlush(temporaryPath, path, data, error);
+    Result<void> done = writeAndFlush(temporaryPath, path, data);
 #endif
-    if (!written || !replace(temporaryPath, path, error)) {
+    if (done)
+        done = replace(temporaryPath, path);
+    if (!done) {
         QFile::remove(temporaryPath);
-        return false;
+        return done;
     }
     syncFolder(QFileInfo(path).absolutePath());
-    return true;
+    return {};
 }
 
-bool WriteFileDurably(const QString& path, QByteArrayView data, QString* error)
+Result<void> WriteFileDurably(const QString& path, QByteArrayView data)
 {
 #ifdef Q_OS_WIN
-    return writeAndFlush(path, data, error);
+    return writeAndFlush(path, data);
 #else
-    return writeAndFlush(path, path, data, error);
+    return writeAndFlush(path, path, data);
 #endif
 }
 
@@ -213,8 +202,7 @@ bool AtomicFileWriter::commit()
         discard();
         return false;
     }
-    QString error;
-    if (!replace(m_file.fileName(), m_path, &error)) {
+    if (!replace(m_file.fileName(), m_path)) {
         discard();
         return false;
     }

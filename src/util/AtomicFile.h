@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/Result.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QString>
@@ -10,14 +12,14 @@ namespace zp {
 // leaves either the old file or the new one, never a mix: data goes to
 // temporaryPath (in the same folder), is flushed to disk, renamed over path,
 // and the folder is flushed. An existing file's permissions are kept.
-// Returns false, with the reason in *error, when any step failed; path is
-// then untouched and temporaryPath removed.
-bool ReplaceFileAtomically(
-    const QString& path, const QString& temporaryPath, QByteArrayView data, QString* error);
+// Fails, with the reason, when any step failed; path is then untouched and
+// temporaryPath removed.
+Result<void> ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, QByteArrayView data);
 
-// Writes data to path and flushes it to disk. Returns false, with the
-// reason in *error, when any step failed (the file may then be partial).
-bool WriteFileDurably(const QString& path, QByteArrayView data, QString* error);
+// Writes data to path and flushes it to disk. Fails, with the reason, when
+// any step failed (the file may then be partial).
+Result<void> WriteFileDurably(const QString& path, QByteArrayView data);
 
 // Flushes a folder's entries (renames, new files) to disk; false on failure.
 bool SyncFolder(const QString& folder);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/Result.h"
+
 #include <QString>
 
 namespace zp {
@@ -43,9 +45,10 @@ public:
         return {};
     }
 
-    // Saves the workbook to its file. Returns false when the save failed (the
-    // file on disk is then the previous one, intact).
-    virtual bool save() = 0;
+    // Saves the workbook to its file. Fails, with the reason, when the save
+    // failed (the file on disk is then the previous one, intact, unless the
+    // file was replaced and only reading it back failed).
+    virtual Result<void> save() = 0;
 };
 
 } // namespace zp

@@ -8,49 +8,62 @@
 
 namespace zp {
 
-class Dialogs;
-class RunView;
-struct RunState;
+// How OpenWorkbook ended.
+enum class WorkbookStatus {
+    Ready, // the sheet is ready for the crawl
+    CannotCreate, // no workbook in the folder, and a new one could not be saved
+    CannotOpen, // the workbook found cannot be read as .xlsx
+    WrongLayout, // the workbook does not have the catalogue layout
+    NotAFile, // the workbook's name is taken by a folder
+    Unreadable, // the workbook cannot be read (no permission)
+    LegacyFormat, // only an old .xls is there, which the engine cannot read
+    OpenElsewhere, // a spreadsheet application has it open; detail: which (lock file)
+    PartNotCopyable, // a part no save can copy; detail: the part
+    FolderNotWritable, // the trial save beside the file failed; detail: the folder
+    SheetFull, // no row left below the last stored one
+};
+
+struct WorkbookOpening {
+    WorkbookStatus status = WorkbookStatus::CannotOpen;
+    QString path; // the file found or made (also when it could not be used)
+    int nextRow = 0; // row of the first new product, when Ready
+    QString detail; // see WorkbookStatus
+};
 
 // The run's workbook: finds Zavrinello.xls* in the program folder, opens it or
 // creates it with the catalogue layout, checks the layout, saves it after the
 // crawl and at the end hands it to the user. There is no spreadsheet
 // application behind it: the workbook engine reads and writes the file itself.
+// It reports outcomes as values; telling the user is its caller's job.
 class ExcelConnection {
 public:
     // Hands a saved workbook to the user (the window opens it in the desktop's
     // spreadsheet application; the headless runner prints its path).
     using Handover = std::function<void(const QString& workbookPath)>;
 
-    ExcelConnection(
-        RunState& state, RunView& view, Dialogs& dialogs, QString programFolder, Handover handover);
+    ExcelConnection(QString programFolder, Handover handover);
 
-    // True when the workbook engine is available for the run. A new run
-    // forgets the previous run's workbook.
-    bool ConnectExcel();
+    // Forgets the previous run's workbook. The engine is part of the program,
+    // so unlike a spreadsheet application it is always there.
+    void ConnectExcel();
 
     // Opens the file of the program folder matching "Zavrinello.xls*" (any
     // case, normal files only; .xlsx first, then .xlsm) or creates
-    // Zavrinello.xlsx, checks its layout, sets FixedColumnCount, NextRow and
-    // the counter label. Before the crawl it makes sure the run can end well:
-    // when a spreadsheet application has the file open (its lock file is
-    // there) the user is asked whether to go on; the workbook must be
-    // savable (a trial save beside it) and have a free row. False when the
-    // workbook cannot be used (its message has been shown then) or the user
-    // declined (nothing shown, nothing written).
-    bool OpenWorkbook();
+    // Zavrinello.xlsx, and checks its layout. Before the crawl it makes sure
+    // the run can end well: unless despiteLock, a workbook that a spreadsheet
+    // application has open (its lock file is there) is not opened
+    // (OpenElsewhere: the caller asks the user and may call again); the
+    // workbook must be savable (a trial save beside it) and have a free row.
+    // The sheet is ready only when the status is Ready.
+    WorkbookOpening OpenWorkbook(bool despiteLock = false);
 
-    // Saves the workbook. False when it could not be saved; a message naming
-    // the file has been shown then and the file on disk is the last good one.
+    // Saves the workbook. False when it could not be saved (or was never
+    // ready); the file on disk is then the last one saved in full.
     bool SaveWorkbook();
 
-    // What the user is told when the sheet has no row left, or a save failed.
-    QString SheetFullMessage() const;
-    QString SaveFailedMessage() const;
-
-    // Without a stop request: hands the workbook to the user. With one: drops
+    // Unless stopped: hands the workbook to the user. When stopped: drops
     // whatever was not saved.
-    void FinishExcel();
+    void FinishExcel(bool stopped);
 
     // The sheet of the run, or nullptr before OpenWorkbook succeeded.
     CatalogSheet* sheet() const;
@@ -59,17 +72,10 @@ public:
 
 private:
     QString findWorkbookFile() const;
-    // Why the file at path cannot be the workbook (a folder, unreadable, an
-    // old .xls); empty when it may be opened or created.
-    QString unusableFileMessage(const QString& path) const;
-    bool goOnDespiteLock(const QString& path);
-    bool trySave();
-    // Shows message and forgets the workbook; false.
-    bool refuse(const QString& message);
+    // Why the file at path cannot be the workbook before it is even read.
+    static WorkbookStatus unusableFile(const QString& path);
+    WorkbookOpening checkSavable();
 
-    RunState& m_state;
-    RunView& m_view;
-    Dialogs& m_dialogs;
     QString m_programFolder;
     Handover m_handover;
     std::unique_ptr<WorkbookLayout> m_book;

@@ -76,26 +76,20 @@ QString SharedStrings::text(int index) const
     return CellText::fromXml(std::string_view(m_pool).substr(start, end - start));
 }
 
-bool SharedStrings::load(const XlsxPackage& package, std::string_view part, QString* error)
+Result<void> SharedStrings::load(const XlsxPackage& package, std::string_view part)
 {
     m_pool.clear();
     m_offsets.clear();
     SharedStringReader reader(*this);
-    const bool ok = package.readChunks(
-                        part,
-                        [&reader](const char* data, std::size_t size) {
-                            return reader.feed(data, size, false);
-                        },
-                        error)
-        && reader.feed(nullptr, 0, true);
-    if (!ok) {
-        if (error && !reader.errorText().isEmpty())
-            *error = u"shared strings: "_s + reader.errorText();
-        m_pool.clear();
-        m_offsets.clear();
-        return false;
-    }
-    return true;
+    const Result<void> read = package.readChunks(part,
+        [&reader](const char* data, std::size_t size) { return reader.feed(data, size, false); });
+    if (read && reader.feed(nullptr, 0, true))
+        return {};
+    m_pool.clear();
+    m_offsets.clear();
+    if (!reader.errorText().isEmpty())
+        return Failure { u"shared strings: "_s + reader.errorText() };
+    return Failure { read.error() };
 }
 
 } // namespace zp

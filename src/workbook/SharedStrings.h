@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/Result.h"
+
 #include <QString>
 #include <cstdint>
 #include <string>
@@ -16,10 +18,9 @@ class XlsxPackage;
 // writes inline strings, so the table is never rewritten.
 class SharedStrings {
 public:
-    // Reads the table from part of package. Returns false with *error set
-    // when the part is damaged, malformed or too large; the table is then
-    // empty.
-    bool load(const XlsxPackage& package, std::string_view part, QString* error);
+    // Reads the table from part of package. Fails when the part is damaged,
+    // malformed or too large; the table is then empty.
+    Result<void> load(const XlsxPackage& package, std::string_view part);
 
     int count() const { return static_cast<int>(m_offsets.size()); }
 

@@ -52,17 +52,14 @@ std::string StyleSheet::newWorkbookXml()
            R"(defaultPivotStyle="PivotStyleLight16"/></styleSheet>)";
 }
 
-bool StyleSheet::load(const std::string& xml, QString* error)
+Result<void> StyleSheet::load(const std::string& xml)
 {
     const pugi::xml_parse_result result
         = m_document.load_buffer(xml.data(), xml.size(), XmlTree::ParseOptions);
-    if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet") {
-        if (error)
-            *error = u"styles: malformed XML"_s;
-        return false;
-    }
+    if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet")
+        return Failure { u"styles: malformed XML"_s };
     m_dirty = false;
-    return true;
+    return {};
 }
 
 std::string StyleSheet::serialize() const
@@ -73,15 +70,6 @@ std::string StyleSheet::serialize() const
 pugi::xml_node StyleSheet::ensureSection(const char* name)
 {
     return XmlTree::ensureChild(m_document.document_element(), name, styleOrder);
-}
-
-int StyleSheet::numberFormatOf(int styleIndex) const
-{
-    const pugi::xml_node xfs = XmlTree::child(m_document.document_element(), "cellXfs");
-    const auto items = elementChildren(xfs, "xf");
-    if (styleIndex < 0 || static_cast<std::size_t>(styleIndex) >= items.size())
-        return -1;
-    return items[static_cast<std::size_t>(styleIndex)].attribute("numFmtId").as_int(0);
 }
 
 int StyleSheet::findOrAppendXf(int numFmtId, int fillId)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/Result.h"
+
 #include <QString>
 #include <pugixml.hpp>
 #include <string>
@@ -15,7 +17,7 @@ public:
     static constexpr int TextNumberFormat = 49;
 
     // Reads styles.xml. Returns false with *error set when it is malformed.
-    bool load(const std::string& xml, QString* error);
+    Result<void> load(const std::string& xml);
 
     // The styles of a new workbook: default font, the two reserved fills,
     // one border, and cell style 0 (General).
@@ -32,9 +34,6 @@ public:
     // ("FF99CC00", ARGB); the fill is appended after the existing ones
     // (never among the two reserved ones) when not there yet.
     int textFillStyle(const char* rgb);
-
-    // Number format id of cell format index; -1 when there is none.
-    int numberFormatOf(int styleIndex) const;
 
     bool isDirty() const { return m_dirty; }
     std::string serialize() const;

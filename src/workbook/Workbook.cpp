@@ -67,22 +67,19 @@ bool typeIs(std::string_view type, std::string_view suffix)
     return type.ends_with(suffix);
 }
 
-std::optional<std::vector<Relationship>> readRelationships(
-    const XlsxPackage& package, std::string_view ofPart, QString* error)
+Result<std::vector<Relationship>> readRelationships(
+    const XlsxPackage& package, std::string_view ofPart)
 {
     std::vector<Relationship> result;
     const std::string relsPart = relationshipsPartOf(ofPart);
     if (!package.contains(relsPart))
         return result;
-    const std::optional<std::string> xml = package.read(relsPart, error);
+    const Result<std::string> xml = package.read(relsPart);
     if (!xml)
-        return std::nullopt;
+        return Failure { xml.error() };
     pugi::xml_document document;
-    if (!document.load_buffer(xml->data(), xml->size(), XmlTree::ParseOptions)) {
-        if (error)
-            *error = u"malformed "_s + QString::fromStdString(relsPart);
-        return std::nullopt;
-    }
+    if (!document.load_buffer(xml->data(), xml->size(), XmlTree::ParseOptions))
+        return Failure { u"malformed "_s + QString::fromStdString(relsPart) };
     const std::string base = directoryOf(ofPart);
     for (pugi::xml_node rel = document.document_element().first_child(); rel;
          rel = rel.next_sibling()) {
@@ -96,6 +93,47 @@ std::optional<std::vector<Relationship>> readRelationships(
     return result;
 }
 
+// The workbook part named by the package's own relationships.
+Result<std::string> findWorkbookPart(const XlsxPackage& package)
+{
+    const auto rootRelationships = readRelationships(package, "");
+    if (!rootRelationships)
+        return Failure { rootRelationships.error() };
+    std::string workbookPart;
+    for (const Relationship& rel : *rootRelationships) {
+        if (typeIs(rel.type, "/officeDocument"))
+            workbookPart = rel.target;
+    }
+    if (workbookPart.empty() || !package.contains(workbookPart))
+        return Failure { u"not an .xlsx workbook (no workbook part)"_s };
+    return workbookPart;
+}
+
+// The part of the first worksheet listed in the workbook; empty when none.
+std::string firstSheetPart(
+    const pugi::xml_document& workbook, const std::vector<Relationship>& relationships)
+{
+    const pugi::xml_node sheets = XmlTree::child(workbook.document_element(), "sheets");
+    for (pugi::xml_node sheet = sheets.first_child(); sheet; sheet = sheet.next_sibling()) {
+        if (sheet.type() != pugi::node_element)
+            continue;
+        std::string id;
+        for (pugi::xml_attribute attribute = sheet.first_attribute(); attribute;
+             attribute = attribute.next_attribute()) {
+            if (std::string_view(attribute.name()).ends_with(":id"))
+                id = attribute.value();
+        }
+        std::string part;
+        for (const Relationship& rel : relationships) {
+            if (rel.id == id && typeIs(rel.type, "/worksheet"))
+                part = rel.target;
+        }
+        if (!part.empty())
+            return part;
+    }
+    return {};
+}
+
 constexpr const char* MainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 constexpr const char* RelationshipNamespace
     = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
@@ -104,21 +142,21 @@ constexpr const char* RelationshipNamespace
 
 Workbook::~Workbook() = default;
 
-std::unique_ptr<Workbook> Workbook::open(const QString& path, QString* error)
+Result<std::unique_ptr<Workbook>> Workbook::open(const QString& path)
 {
-    if (!QFileInfo(path).isFile()) {
-        if (error)
-            *error = u"no such file: "_s + path;
-        return nullptr;
-    }
+    if (!QFileInfo(path).isFile())
+        return Failure { u"no such file: "_s + path };
+    Result<std::unique_ptr<XlsxPackage>> package = XlsxPackage::open(path);
+    if (!package)
+        return Failure { package.error() };
     std::unique_ptr<Workbook> workbook(new Workbook);
-    workbook->m_package = XlsxPackage::open(path, error);
-    if (!workbook->m_package || !workbook->load(error))
-        return nullptr;
+    workbook->m_package = std::move(package).value();
+    if (const Result<void> loaded = workbook->load(); !loaded)
+        return Failure { loaded.error() };
     return workbook;
 }
 
-std::unique_ptr<Workbook> Workbook::create(const QString& path, QString* error)
+Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path)
 {
     std::unique_ptr<Workbook> workbook(new Workbook);
     workbook->m_package = XlsxPackage::create(path);
@@ -153,8 +191,8 @@ std::unique_ptr<Workbook> Workbook::create(const QString& path, QString* error)
               R"(</Relationships>)");
 
     StyleSheet styles;
-    if (!styles.load(StyleSheet::newWorkbookXml(), error))
-        return nullptr;
+    if (const Result<void> loaded = styles.load(StyleSheet::newWorkbookXml()); !loaded)
+        return Failure { loaded.error() };
     const int textStyle = styles.textStyle();
     package.write("xl/styles.xml", styles.serialize());
     // Every column text-formatted, so that cells typed later by hand are text
@@ -171,138 +209,131 @@ std::unique_ptr<Workbook> Workbook::create(const QString& path, QString* error)
               R"(<sheetData/>)"
               R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
               R"(</worksheet>)");
-    if (!workbook->load(error))
-        return nullptr;
+    if (const Result<void> loaded = workbook->load(); !loaded)
+        return Failure { loaded.error() };
     return workbook;
 }
 
-bool Workbook::load(QString* error)
+Result<void> Workbook::load()
 {
-    const XlsxPackage& package = *m_package;
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-
-    const auto rootRelationships = readRelationships(package, "", error);
-    if (!rootRelationships)
-        return false;
-    std::string workbookPart;
-    for (const Relationship& rel : *rootRelationships) {
-        if (typeIs(rel.type, "/officeDocument"))
-            workbookPart = rel.target;
+    std::string sharedStringsPart;
+    if (Result<void> found = findParts(sharedStringsPart); !found)
+        return found;
+    if (Result<void> styles = loadStyles(); !styles)
+        return styles;
+    if (!sharedStringsPart.empty() && m_package->contains(sharedStringsPart)) {
+        if (Result<void> strings = m_strings.load(*m_package, sharedStringsPart); !strings)
+            return strings;
     }
-    if (workbookPart.empty() || !package.contains(workbookPart))
-        return fail(u"not an .xlsx workbook (no workbook part)"_s);
+    return loadSheet();
+}
 
-    const std::optional<std::string> workbookXml = package.read(workbookPart, error);
+// Finds the parts the engine reads through the relationships: the workbook,
+// its first worksheet, the styles and the shared strings.
+Result<void> Workbook::findParts(std::string& sharedStringsPart)
+{
+    const Result<std::string> workbookPart = findWorkbookPart(*m_package);
+    if (!workbookPart)
+        return Failure { workbookPart.error() };
+    const Result<std::string> workbookXml = m_package->read(*workbookPart);
     if (!workbookXml)
-        return false;
+        return Failure { workbookXml.error() };
     pugi::xml_document workbookDocument;
     if (!workbookDocument.load_buffer(
             workbookXml->data(), workbookXml->size(), XmlTree::ParseOptions)
         || XmlTree::localName(workbookDocument.document_element()) != "workbook")
-        return fail(u"malformed workbook part"_s);
-    const auto relationships = readRelationships(package, workbookPart, error);
+        return Failure { u"malformed workbook part"_s };
+    const auto relationships = readRelationships(*m_package, *workbookPart);
     if (!relationships)
-        return false;
+        return Failure { relationships.error() };
 
-    std::string sharedStringsPart;
     for (const Relationship& rel : *relationships) {
         if (typeIs(rel.type, "/styles"))
             m_stylesPart = rel.target;
         else if (typeIs(rel.type, "/sharedStrings"))
             sharedStringsPart = rel.target;
     }
-    const pugi::xml_node sheets = XmlTree::child(workbookDocument.document_element(), "sheets");
-    for (pugi::xml_node sheet = sheets.first_child(); sheet && m_sheetPart.empty();
-         sheet = sheet.next_sibling()) {
-        if (sheet.type() != pugi::node_element)
-            continue;
-        std::string id;
-        for (pugi::xml_attribute attribute = sheet.first_attribute(); attribute;
-             attribute = attribute.next_attribute()) {
-            if (std::string_view(attribute.name()).ends_with(":id"))
-                id = attribute.value();
-        }
-        for (const Relationship& rel : *relationships) {
-            if (rel.id == id && typeIs(rel.type, "/worksheet"))
-                m_sheetPart = rel.target;
-        }
-    }
-    if (m_sheetPart.empty() || !package.contains(m_sheetPart))
-        return fail(u"the workbook has no worksheet"_s);
+    m_sheetPart = firstSheetPart(workbookDocument, *relationships);
+    if (m_sheetPart.empty() || !m_package->contains(m_sheetPart))
+        return Failure { u"the workbook has no worksheet"_s };
     m_sheetRelationshipsPart = relationshipsPartOf(m_sheetPart);
-
-    if (!m_stylesPart.empty() && package.contains(m_stylesPart)) {
-        const std::optional<std::string> stylesXml = package.read(m_stylesPart, error);
-        if (!stylesXml || !m_styles.load(*stylesXml, error))
-            return false;
-    }
-    if (!sharedStringsPart.empty() && package.contains(sharedStringsPart)
-        && !m_strings.load(package, sharedStringsPart, error))
-        return false;
-
-    std::optional<std::string> sheetXml = package.read(m_sheetPart, error);
-    if (!sheetXml)
-        return false;
-    std::optional<std::string> sheetRels;
-    if (package.contains(m_sheetRelationshipsPart)) {
-        sheetRels = package.read(m_sheetRelationshipsPart, error);
-        if (!sheetRels)
-            return false;
-    }
-    m_sheet = Worksheet::load(std::make_shared<const std::string>(std::move(*sheetXml)),
-        std::move(sheetRels), m_strings, m_styles, error);
-    return m_sheet != nullptr;
+    return {};
 }
 
-bool Workbook::ensureRelationshipContentType(QString* error)
+Result<void> Workbook::loadStyles()
 {
-    const std::optional<std::string> xml = m_package->read("[Content_Types].xml", error);
-    if (!xml)
-        return false;
-    pugi::xml_document document;
-    if (!document.load_buffer(xml->data(), xml->size(), XmlTree::ParseOptions)) {
-        if (error)
-            *error = u"malformed [Content_Types].xml"_s;
-        return false;
+    if (m_stylesPart.empty() || !m_package->contains(m_stylesPart))
+        return {};
+    const Result<std::string> stylesXml = m_package->read(m_stylesPart);
+    if (!stylesXml)
+        return Failure { stylesXml.error() };
+    return m_styles.load(*stylesXml);
+}
+
+Result<void> Workbook::loadSheet()
+{
+    Result<std::string> sheetXml = m_package->read(m_sheetPart);
+    if (!sheetXml)
+        return Failure { sheetXml.error() };
+    std::optional<std::string> sheetRels;
+    if (m_package->contains(m_sheetRelationshipsPart)) {
+        Result<std::string> rels = m_package->read(m_sheetRelationshipsPart);
+        if (!rels)
+            return Failure { rels.error() };
+        sheetRels = std::move(rels).value();
     }
+    Result<std::unique_ptr<Worksheet>> sheet
+        = Worksheet::load(std::make_shared<const std::string>(std::move(sheetXml).value()),
+            std::move(sheetRels), m_strings, m_styles);
+    if (!sheet)
+        return Failure { sheet.error() };
+    m_sheet = std::move(sheet).value();
+    return {};
+}
+
+Result<void> Workbook::ensureRelationshipContentType()
+{
+    const Result<std::string> xml = m_package->read("[Content_Types].xml");
+    if (!xml)
+        return Failure { xml.error() };
+    pugi::xml_document document;
+    if (!document.load_buffer(xml->data(), xml->size(), XmlTree::ParseOptions))
+        return Failure { u"malformed [Content_Types].xml"_s };
     pugi::xml_node types = document.document_element();
     for (pugi::xml_node node = types.first_child(); node; node = node.next_sibling()) {
         if (XmlTree::localName(node) == "Default"
             && QString::fromUtf8(node.attribute("Extension").value())
                     .compare(u"rels"_s, Qt::CaseInsensitive)
                 == 0)
-            return true;
+            return {};
     }
     pugi::xml_node rels = types.prepend_child((XmlTree::prefix(types) + "Default").c_str());
     rels.append_attribute("Extension").set_value("rels");
     rels.append_attribute("ContentType")
         .set_value("application/vnd.openxmlformats-package.relationships+xml");
     m_package->write("[Content_Types].xml", XmlTree::print(document));
-    return true;
+    return {};
 }
 
-bool Workbook::save(QString* error)
+Result<void> Workbook::save()
 {
     if (m_sheet->isDirty() || !QFileInfo::exists(m_package->path())) {
         m_package->write(m_sheetPart, m_sheet->serialize());
         if (std::optional<std::string> rels = m_sheet->serializeRelationships()) {
-            if (!m_package->contains(m_sheetRelationshipsPart)
-                && !ensureRelationshipContentType(error))
-                return false;
+            if (!m_package->contains(m_sheetRelationshipsPart)) {
+                if (Result<void> added = ensureRelationshipContentType(); !added)
+                    return added;
+            }
             m_package->write(m_sheetRelationshipsPart, std::move(*rels));
         }
     }
     if (m_styles.isDirty())
         m_package->write(m_stylesPart, m_styles.serialize());
-    if (!m_package->save(error))
-        return false;
+    if (Result<void> saved = m_package->save(); !saved)
+        return saved;
     m_sheet->committed();
     m_styles.markSaved();
-    return true;
+    return {};
 }
 
 } // namespace zp

@@ -20,23 +20,23 @@ class Workbook {
 public:
     ~Workbook();
 
-    // Opens the .xlsx file at path. Returns nullptr with *error set when the
-    // file is not an .xlsx package the engine can read (legacy .xls, damaged
-    // or hostile file, missing parts); the file is not touched then.
-    static std::unique_ptr<Workbook> open(const QString& path, QString* error);
+    // Opens the .xlsx file at path. Fails when the file is not an .xlsx
+    // package the engine can read (legacy .xls, damaged or hostile file,
+    // missing parts); the file is not touched then.
+    static Result<std::unique_ptr<Workbook>> open(const QString& path);
 
     // A new workbook with one empty worksheet "Sheet1" whose columns are all
     // text-formatted (style textStyle()); nothing is written before save().
-    static std::unique_ptr<Workbook> create(const QString& path, QString* error);
+    static Result<std::unique_ptr<Workbook>> create(const QString& path);
 
     Worksheet& sheet() { return *m_sheet; }
     const Worksheet& sheet() const { return *m_sheet; }
     StyleSheet& styles() { return m_styles; }
 
     // Saves the workbook over its file (atomically, see XlsxPackage::save).
-    // Returns false with *error set when the save failed; the file is then
-    // as it was and the workbook can be saved again.
-    bool save(QString* error);
+    // Fails when the save failed; what is at the path then is told by
+    // XlsxPackage::save, and the workbook can be saved again.
+    Result<void> save();
 
     // Whether save() can succeed (see XlsxPackage::trySave); the workbook's
     // own changes are not part of the trial.
@@ -46,8 +46,11 @@ public:
 
 private:
     Workbook() = default;
-    bool load(QString* error);
-    bool ensureRelationshipContentType(QString* error);
+    Result<void> load();
+    Result<void> findParts(std::string& sharedStringsPart);
+    Result<void> loadStyles();
+    Result<void> loadSheet();
+    Result<void> ensureRelationshipContentType();
 
     std::unique_ptr<XlsxPackage> m_package;
     SharedStrings m_strings;

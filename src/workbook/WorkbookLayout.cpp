@@ -14,7 +14,7 @@ namespace zp {
 QStringList WorkbookLayout::fixedHeaders()
 {
     QStringList headers { u"Tilausnumero"_s, u"Kuvaus"_s, CheckText };
-    for (int i = 1; i <= 10; ++i)
+    for (int i = 1; i <= RowLayout::CategoryColumnCount; ++i)
         headers << u"Категория %1"_s.arg(i);
     headers << u"Картинки"_s;
     return headers;
@@ -28,38 +28,32 @@ WorkbookLayout::WorkbookLayout(std::unique_ptr<Workbook> workbook)
 
 WorkbookLayout::~WorkbookLayout() = default;
 
-std::unique_ptr<WorkbookLayout> WorkbookLayout::create(const QString& folder, QString* error)
+Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::create(const QString& folder)
 {
     const QString path = QDir(folder).filePath(FileName);
-    if (QFileInfo::exists(path)) {
-        if (error)
-            *error = u"the workbook exists already: "_s + path;
-        return nullptr;
-    }
-    std::unique_ptr<Workbook> workbook = Workbook::create(path, error);
+    if (QFileInfo::exists(path))
+        return Failure { u"the workbook exists already: "_s + path };
+    Result<std::unique_ptr<Workbook>> workbook = Workbook::create(path);
     if (!workbook)
-        return nullptr;
-    std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook)));
+        return Failure { workbook.error() };
+    std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook).value()));
     const QStringList headers = fixedHeaders();
     const int headerStyle = layout->m_workbook->styles().textFillStyle(HeaderFill);
     for (int column = 1; column <= FixedColumnCount; ++column) {
         layout->writeCell(1, column, headers[column - 1]);
         layout->m_workbook->sheet().setCellStyle(1, column, headerStyle);
     }
-    if (!layout->save()) {
-        if (error)
-            *error = layout->lastError();
-        return nullptr;
-    }
+    if (const Result<void> saved = layout->save(); !saved)
+        return Failure { saved.error() };
     return layout;
 }
 
-std::unique_ptr<WorkbookLayout> WorkbookLayout::open(const QString& path, QString* error)
+Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::open(const QString& path)
 {
-    std::unique_ptr<Workbook> workbook = Workbook::open(path, error);
+    Result<std::unique_ptr<Workbook>> workbook = Workbook::open(path);
     if (!workbook)
-        return nullptr;
-    return std::unique_ptr<WorkbookLayout>(new WorkbookLayout(std::move(workbook)));
+        return Failure { workbook.error() };
+    return std::unique_ptr<WorkbookLayout>(new WorkbookLayout(std::move(workbook).value()));
 }
 
 void WorkbookLayout::count(QHash<QString, int>& counts, const QString& key, int delta)
@@ -200,14 +194,13 @@ XlsxPackage::SaveTrial WorkbookLayout::trySave(QString* detail)
 QString WorkbookLayout::storedPicture(const QString& productUrl) const
 {
     const int row = m_rowOfAddress.value(productUrl);
-    return row >= 2 && linkAddress(row, 1) == productUrl ? cellText(row, FixedColumnCount)
+    return row >= 2 && linkAddress(row, 1) == productUrl ? cellText(row, RowLayout::PictureColumn)
                                                          : QString();
 }
 
-bool WorkbookLayout::save()
+Result<void> WorkbookLayout::save()
 {
-    m_lastError.clear();
-    return m_workbook->save(&m_lastError);
+    return m_workbook->save();
 }
 
 } // namespace zp

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "workbook/CatalogSheet.h"
+#include "workbook/RowLayout.h"
 #include "workbook/XlsxPackage.h"
 
 #include <QHash>
@@ -27,9 +28,10 @@ class Workbook;
 //   linkCell() return false outside row 1..1,048,576 / column 1..16,384.
 class WorkbookLayout final : public CatalogSheet {
 public:
-    static constexpr int FixedColumnCount = 14;
-    static constexpr int FirstPropertyColumn = FixedColumnCount + 1;
-    static constexpr int CheckColumn = 3; // C1 holds CheckText in a workbook of this layout
+    static constexpr int FixedColumnCount = RowLayout::FixedColumnCount;
+    static constexpr int FirstPropertyColumn = RowLayout::FirstPropertyColumn;
+    // C1 holds CheckText in a workbook of this layout.
+    static constexpr int CheckColumn = RowLayout::AccessoriesColumn;
 
     // The workbook's file name in the program folder.
     inline static const QString FileName = QStringLiteral("Zavrinello.xlsx");
@@ -47,14 +49,14 @@ public:
     ~WorkbookLayout() override;
 
     // Creates folder/Zavrinello.xlsx with the header row, the header fill and
-    // the text format on every column, and saves it at once. Returns nullptr
-    // with *error set when the file exists already or cannot be written.
-    static std::unique_ptr<WorkbookLayout> create(const QString& folder, QString* error);
+    // the text format on every column, and saves it at once. Fails when the
+    // file exists already or cannot be written.
+    static Result<std::unique_ptr<WorkbookLayout>> create(const QString& folder);
 
-    // Opens an existing workbook. Returns nullptr with *error set when the
-    // file cannot be opened as .xlsx (legacy .xls, damaged or hostile file);
-    // the file is never changed then. Does not check the layout.
-    static std::unique_ptr<WorkbookLayout> open(const QString& path, QString* error);
+    // Opens an existing workbook. Fails when the file cannot be opened as
+    // .xlsx (legacy .xls, damaged or hostile file); the file is never changed
+    // then. Does not check the layout.
+    static Result<std::unique_ptr<WorkbookLayout>> open(const QString& path);
 
     // True when C1 holds exactly CheckText. A workbook failing the check
     // must not be written or saved (show WrongFormatMessage instead).
@@ -78,9 +80,6 @@ public:
     // XlsxPackage::trySave).
     XlsxPackage::SaveTrial trySave(QString* detail);
 
-    // Why the last save failed.
-    QString lastError() const { return m_lastError; }
-
     // CatalogSheet. linkCell() takes an absolute URL, or a path relative to
     // the workbook's folder ("Images/abc.jpg"; an absolute local path inside
     // that folder is made relative), and stores it as an external link
@@ -90,7 +89,7 @@ public:
     int propertyColumn(const QString& name) override;
     bool isStored(const QString& productUrl, const QString& lastSegment) const override;
     QString storedPicture(const QString& productUrl) const override;
-    bool save() override;
+    Result<void> save() override;
 
 private:
     explicit WorkbookLayout(std::unique_ptr<Workbook> workbook);
@@ -105,7 +104,6 @@ private:
     QHash<QString, int> m_rowOfAddress; // column-1 link address -> its last row
     QHash<QString, int> m_propertyColumns; // property header text -> column
     int m_lastPropertyColumn = FixedColumnCount;
-    QString m_lastError;
 };
 
 } // namespace zp

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "util/Result.h"
+#include "workbook/SheetHyperlinks.h"
+#include "workbook/WorksheetScanner.h"
+
 #include <QString>
-#include <cstdint>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace zp {
@@ -16,7 +19,9 @@ class SharedStrings;
 class StyleSheet;
 
 // One worksheet of a workbook: its cells' texts, its hyperlinks, writing text
-// cells and links, and its XML for saving.
+// cells and links, and its XML for saving. The rows are scanned by
+// WorksheetScanner and the links kept by SheetHyperlinks; the sheet itself
+// is the row store and its serialiser.
 //
 // The rows are kept as the bytes they were read as; a row is taken apart
 // only when a cell of it is written, and every row that was not written is
@@ -28,27 +33,17 @@ class StyleSheet;
 // products up in column 1 and property columns up in row 1.
 class Worksheet {
 public:
-    // Excel repairs a sheet with more hyperlinks than this by dropping them all.
-    static constexpr int MaxHyperlinks = 65530;
-    // Longest hyperlink address Excel keeps.
-    static constexpr int MaxAddressLength = 2079;
-
-    enum class LinkResult {
-        Linked, // the cell links to the address now
-        LimitReached, // the sheet holds MaxHyperlinks links; nothing changed
-        Refused, // the address is empty, too long or has control characters, or the cell is outside
-                 // the sheet
-    };
+    static constexpr int MaxHyperlinks = SheetHyperlinks::MaxHyperlinks;
+    static constexpr int MaxAddressLength = SheetHyperlinks::MaxAddressLength;
+    using LinkResult = SheetHyperlinks::Result;
 
     ~Worksheet();
 
     // Reads the worksheet XML and its relationships (nullopt when the part has
     // none). strings and styles are the workbook's and must outlive the sheet.
-    // Returns nullptr with *error set when the XML is malformed or not a
-    // worksheet.
-    static std::unique_ptr<Worksheet> load(std::shared_ptr<const std::string> xml,
-        std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
-        QString* error);
+    // Fails when the XML is malformed or not a worksheet.
+    static Result<std::unique_ptr<Worksheet>> load(std::shared_ptr<const std::string> xml,
+        std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles);
 
     // The text a cell shows: strings, numbers as written, booleans as
     // TRUE/FALSE, error values; empty for an empty or missing cell.
@@ -72,7 +67,7 @@ public:
     // a link within the workbook.
     QString hyperlinkAddress(int row, int column) const;
 
-    int hyperlinkCount() const { return m_hyperlinkCount; }
+    int hyperlinkCount() const { return m_links.count(); }
 
     // The first row at or after fromRow whose cell in column 1 is empty.
     int firstEmptyRowInColumnA(int fromRow) const;
@@ -86,7 +81,7 @@ public:
     // Highest row holding anything in any column: a value, a formula or an
     // inline string (readable or not), a cell written here, or a hyperlink;
     // 0 when there is none. Rows holding only formatting do not count.
-    int lastFilledRow() const { return m_lastFilledRow; }
+    int lastFilledRow() const { return std::max(m_lastFilledRow, m_links.lastRow()); }
 
     // The worksheet XML with every change. Nothing changes in the sheet;
     // call committed() once the package holding it has been saved.
@@ -99,11 +94,7 @@ public:
     bool isDirty() const { return m_dirty; }
 
 private:
-    struct RowSpan {
-        int row;
-        std::size_t offset;
-        std::size_t length;
-    };
+    using RowSpan = SheetRowSpan;
     struct LiveCell {
         std::string xml; // the <c> element as it will be saved
         QString text;
@@ -115,9 +106,10 @@ private:
         std::map<int, LiveCell> cells;
         std::string tail; // children after the cells (extLst)
     };
-    class Scanner;
-
     Worksheet(const SharedStrings& strings, StyleSheet& styles);
+    Result<void> scan();
+    bool buildSkeleton(std::size_t sheetDataBegin, std::size_t sheetDataEnd);
+    void readDimension();
     const RowSpan* findSpan(int row) const;
     LiveRow& liveRow(int row);
     void parseRow(const RowSpan& span, LiveRow& into) const;
@@ -125,10 +117,10 @@ private:
     int columnStyle(int column) const;
     std::string cellXml(int row, int column, const QString& text, int style) const;
     void noteText(int row, int column, const QString& text);
-    pugi::xml_node relationship(const std::string& id) const;
-    std::string newRelationshipId();
-    void readHyperlinks();
     void readColumns();
+    std::string printSkeleton(std::string& placeholder);
+    void appendLiveRow(std::string& out, int row, const LiveRow& live) const;
+    std::vector<RowSpan> appendRows(std::string& out) const;
 
     const SharedStrings& m_strings;
     StyleSheet& m_styles;
@@ -138,16 +130,7 @@ private:
     std::map<int, LiveRow> m_liveRows; // rows written since then
     pugi::xml_document m_skeleton; // the sheet with an empty sheetData
     std::string m_mainPrefix; // "x:" when the sheet's elements carry one
-    std::string m_relationshipPrefix; // prefix of the relationship namespace, once known
-
-    pugi::xml_document m_rels;
-    bool m_relsDirty = false;
-    std::unordered_map<std::string, pugi::xml_node> m_relationshipsById;
-    std::unordered_map<std::string, int> m_relationshipUses;
-    int m_nextRelationship = 1;
-
-    std::unordered_map<std::uint64_t, pugi::xml_node> m_hyperlinks; // cell key -> <hyperlink>
-    int m_hyperlinkCount = 0;
+    SheetHyperlinks m_links;
 
     struct ColumnStyle {
         int first;

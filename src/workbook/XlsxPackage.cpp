@@ -27,24 +27,55 @@ QString zipErrorText(zip_error_t* error)
     return QString::fromLocal8Bit(zip_error_strerror(error));
 }
 
-void setError(QString* error, const QString& text)
+struct ZipFileClose {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+struct ZipSourceFree {
+    void operator()(zip_source_t* source) const { zip_source_free(source); }
+};
+using ZipSource = std::unique_ptr<zip_source_t, ZipSourceFree>;
+
+// A libzip error record, released when it goes out of scope.
+struct ZipError {
+    ZipError() { zip_error_init(&record); }
+    explicit ZipError(int code) { zip_error_init_with_code(&record, code); }
+    ~ZipError() { zip_error_fini(&record); }
+    ZipError(const ZipError&) = delete;
+    ZipError& operator=(const ZipError&) = delete;
+    zip_error_t record;
+};
+
+// The whole contents of a source that holds a finished archive.
+std::optional<std::string> readBack(zip_source_t* source)
 {
-    if (error)
-        *error = text;
+    if (zip_source_open(source) != 0)
+        return std::nullopt;
+    std::string bytes;
+    bool ok = zip_source_seek(source, 0, SEEK_END) == 0;
+    const zip_int64_t size = ok ? zip_source_tell(source) : -1;
+    ok = ok && size >= 0 && zip_source_seek(source, 0, SEEK_SET) == 0;
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(size));
+        ok = zip_source_read(source, bytes.data(), static_cast<zip_uint64_t>(size)) == size;
+    }
+    zip_source_close(source);
+    return ok ? std::optional<std::string>(std::move(bytes)) : std::nullopt;
 }
 
 } // namespace
+
+void XlsxPackage::ZipDiscard::operator()(zip* archive) const
+{
+    zip_discard(archive);
+}
 
 XlsxPackage::XlsxPackage(QString path)
     : m_path(std::move(path))
 {
 }
 
-XlsxPackage::~XlsxPackage()
-{
-    if (m_zip)
-        zip_discard(m_zip);
-}
+XlsxPackage::~XlsxPackage() = default;
 
 QString XlsxPackage::temporaryPath(const QString& path)
 {
@@ -62,7 +93,7 @@ QString XlsxPackage::fileToReplace(const QString& path)
     return target.isEmpty() ? info.symLinkTarget() : target;
 }
 
-std::unique_ptr<XlsxPackage> XlsxPackage::open(const QString& path, QString* error)
+Result<std::unique_ptr<XlsxPackage>> XlsxPackage::open(const QString& path)
 {
     // What a save killed half-way left behind is never the workbook.
     const QString leftover = temporaryPath(fileToReplace(path));
@@ -70,8 +101,8 @@ std::unique_ptr<XlsxPackage> XlsxPackage::open(const QString& path, QString* err
         QFile::remove(leftover);
 
     std::unique_ptr<XlsxPackage> package(new XlsxPackage(path));
-    if (!package->reopen(error))
-        return nullptr;
+    if (const Result<void> opened = package->reopen(); !opened)
+        return Failure { opened.error() };
     return package;
 }
 
@@ -80,43 +111,35 @@ std::unique_ptr<XlsxPackage> XlsxPackage::create(const QString& path)
     return std::unique_ptr<XlsxPackage>(new XlsxPackage(path));
 }
 
-bool XlsxPackage::reopen(QString* error)
+Result<void> XlsxPackage::reopen()
 {
     int code = 0;
-    zip_t* archive
-        = zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    std::unique_ptr<zip, ZipDiscard> archive(
+        zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
     if (!archive) {
-        zip_error_t zerr;
-        zip_error_init_with_code(&zerr, code);
-        setError(error, u"not a readable zip file: "_s + zipErrorText(&zerr));
-        zip_error_fini(&zerr);
-        return false;
+        ZipError zerr(code);
+        return Failure { u"not a readable zip file: "_s + zipErrorText(&zerr.record) };
     }
-    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     if (count < 0 || count > MaxEntries) {
-        zip_discard(archive);
-        setError(error, u"too many zip entries"_s);
-        return false;
+        return Failure { u"too many zip entries"_s };
     }
     std::vector<Entry> entries;
     std::unordered_map<std::string, std::size_t> byName;
     entries.reserve(static_cast<std::size_t>(count));
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+        const char* name
+            = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
         if (!name) {
-            zip_discard(archive);
-            setError(error, u"unreadable zip entry name"_s);
-            return false;
+            return Failure { u"unreadable zip entry name"_s };
         }
         byName.emplace(lowerAscii(name), entries.size());
         entries.push_back(Entry { name, i, nullptr });
     }
-    if (m_zip)
-        zip_discard(m_zip);
-    m_zip = archive;
+    m_zip.reset(archive.release());
     m_entries = std::move(entries);
     m_byName = std::move(byName);
-    return true;
+    return {};
 }
 
 const XlsxPackage::Entry* XlsxPackage::find(std::string_view name) const
@@ -132,85 +155,67 @@ bool XlsxPackage::contains(std::string_view name) const
     return find(name) != nullptr;
 }
 
-bool XlsxPackage::readChunks(std::string_view name,
-    const std::function<bool(const char*, std::size_t)>& sink, QString* error) const
+Result<void> XlsxPackage::readChunks(
+    std::string_view name, const std::function<bool(const char*, std::size_t)>& sink) const
 {
     const Entry* entry = find(name);
     const QString partName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     if (!entry) {
-        setError(error, u"missing part "_s + partName);
-        return false;
+        return Failure { u"missing part "_s + partName };
     }
     if (entry->data) {
         if (!sink(entry->data->data(), entry->data->size())) {
-            setError(error, u"bad part "_s + partName);
-            return false;
+            return Failure { u"bad part "_s + partName };
         }
-        return true;
+        return {};
     }
     zip_stat_t st;
     zip_stat_init(&st);
-    if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) != 0
+    if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) != 0
         || !(st.valid & ZIP_STAT_SIZE) || st.size > MaxPartSize) {
-        setError(error, u"part too large or unreadable: "_s + partName);
-        return false;
+        return Failure { u"part too large or unreadable: "_s + partName };
     }
-    zip_file_t* file = zip_fopen_index(m_zip, static_cast<zip_uint64_t>(entry->sourceIndex), 0);
+    const std::unique_ptr<zip_file_t, ZipFileClose> file(
+        zip_fopen_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0));
     if (!file) {
-        setError(error,
-            u"cannot read part "_s + partName + u": "_s + zipErrorText(zip_get_error(m_zip)));
-        return false;
+        return Failure { u"cannot read part "_s + partName + u": "_s
+            + zipErrorText(zip_get_error(m_zip.get())) };
     }
     std::vector<char> buffer(256 * 1024);
     std::size_t total = 0;
-    bool ok = true;
     for (;;) {
-        const zip_int64_t n = zip_fread(file, buffer.data(), buffer.size());
-        if (n < 0) {
-            setError(error,
-                u"damaged part "_s + partName + u": "_s + zipErrorText(zip_file_get_error(file)));
-            ok = false;
-            break;
-        }
+        const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
+        if (n < 0)
+            return Failure { u"damaged part "_s + partName + u": "_s
+                + zipErrorText(zip_file_get_error(file.get())) };
         if (n == 0)
-            break;
+            return {};
         total += static_cast<std::size_t>(n);
-        if (total > MaxPartSize) {
-            setError(error, u"part too large: "_s + partName);
-            ok = false;
-            break;
-        }
-        if (!sink(buffer.data(), static_cast<std::size_t>(n))) {
-            setError(error, u"bad part "_s + partName);
-            ok = false;
-            break;
-        }
+        if (total > MaxPartSize)
+            return Failure { u"part too large: "_s + partName };
+        if (!sink(buffer.data(), static_cast<std::size_t>(n)))
+            return Failure { u"bad part "_s + partName };
     }
-    zip_fclose(file);
-    return ok;
 }
 
-std::optional<std::string> XlsxPackage::read(std::string_view name, QString* error) const
+Result<std::string> XlsxPackage::read(std::string_view name) const
 {
     std::string data;
     if (const Entry* entry = find(name); entry && !entry->data) {
         zip_stat_t st;
         zip_stat_init(&st);
-        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) == 0
+        if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) == 0
             && (st.valid & ZIP_STAT_SIZE) && st.size <= MaxPartSize)
             data.reserve(static_cast<std::size_t>(st.size));
     } else if (entry) {
         return *entry->data;
     }
-    const bool ok = readChunks(
-        name,
-        [&data](const char* chunk, std::size_t size) {
-            data.append(chunk, size);
-            return true;
-        },
-        error);
-    if (!ok)
-        return std::nullopt;
+    const Result<void> done = readChunks(name, [&data](const char* chunk, std::size_t size) {
+        data.append(chunk, size);
+        return true;
+    });
+    if (!done)
+        return Failure { done.error() };
     return data;
 }
 
@@ -232,91 +237,41 @@ void XlsxPackage::write(std::string_view name, std::shared_ptr<const std::string
     m_entries.push_back(Entry { std::string(name), -1, std::move(data) });
 }
 
-std::optional<std::string> XlsxPackage::buildArchive(QString* error)
+// Adds one part to the archive being built: a replaced part compressed anew,
+// an unchanged one copied as stored. False when libzip refused it.
+Result<void> XlsxPackage::addEntry(zip* out, const Entry& entry) const
 {
-    zip_error_t zerr;
-    zip_error_init(&zerr);
-    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &zerr);
-    if (!buffer) {
-        setError(error, zipErrorText(&zerr));
-        zip_error_fini(&zerr);
-        return std::nullopt;
-    }
-    zip_t* out = zip_open_from_source(buffer, ZIP_TRUNCATE, &zerr);
-    if (!out) {
-        setError(error, zipErrorText(&zerr));
-        zip_source_free(buffer);
-        zip_error_fini(&zerr);
-        return std::nullopt;
-    }
-    zip_error_fini(&zerr);
-
-    auto fail = [&](const QString& text) -> std::optional<std::string> {
-        setError(error, text + u": "_s + zipErrorText(zip_get_error(out)));
-        zip_discard(out);
-        return std::nullopt;
+    auto fail = [out](const QString& text) {
+        return Failure { text + u": "_s + zipErrorText(zip_get_error(out)) };
     };
-
-    for (const Entry& entry : m_entries) {
-        zip_source_t* source = nullptr;
-        zip_int32_t method = ZIP_CM_DEFLATE;
-        zip_uint32_t level = 6;
-        if (entry.data) {
-            // Sizes are known up front, so libzip writes no Zip64 extra field.
-            source = zip_source_buffer(out, entry.data->data(), entry.data->size(), 0);
-            // The big worksheet is written on every save; a light level keeps
-            // saving fast at little cost in size.
-            level = entry.data->size() > 1024 * 1024 ? 1 : 6;
-        } else {
-            zip_stat_t st;
-            zip_stat_init(&st);
-            if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), 0, &st) != 0)
-                return fail(u"cannot stat part"_s);
-            method = (st.valid & ZIP_STAT_COMP_METHOD) ? static_cast<zip_int32_t>(st.comp_method)
-                                                       : ZIP_CM_DEFLATE;
-            source = zip_source_zip(
-                out, m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), ZIP_FL_COMPRESSED, 0, -1);
-        }
-        if (!source)
-            return fail(u"cannot add part"_s);
-        const zip_int64_t index = zip_file_add(out, entry.name.c_str(), source, ZIP_FL_ENC_UTF_8);
-        if (index < 0) {
-            zip_source_free(source);
-            return fail(u"cannot add part"_s);
-        }
-        if (zip_set_file_compression(
-                out, static_cast<zip_uint64_t>(index), method, entry.data ? level : 0)
-            != 0)
-            return fail(u"cannot set compression"_s);
+    ZipSource source;
+    zip_int32_t method = ZIP_CM_DEFLATE;
+    zip_uint32_t level = 0;
+    if (entry.data) {
+        // Sizes are known up front, so libzip writes no Zip64 extra field.
+        source.reset(zip_source_buffer(out, entry.data->data(), entry.data->size(), 0));
+        // The big worksheet is written on every save; a light level keeps
+        // saving fast at little cost in size.
+        level = entry.data->size() > 1024 * 1024 ? 1 : 6;
+    } else {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        const auto index = static_cast<zip_uint64_t>(entry.sourceIndex);
+        if (zip_stat_index(m_zip.get(), index, 0, &st) != 0)
+            return fail(u"cannot stat part"_s);
+        if (st.valid & ZIP_STAT_COMP_METHOD)
+            method = static_cast<zip_int32_t>(st.comp_method);
+        source.reset(zip_source_zip(out, m_zip.get(), index, ZIP_FL_COMPRESSED, 0, -1));
     }
-
-    zip_source_keep(buffer);
-    if (zip_close(out) != 0) {
-        const QString text = zipErrorText(zip_get_error(out));
-        zip_discard(out);
-        zip_source_free(buffer);
-        setError(error, u"cannot write zip: "_s + text);
-        return std::nullopt;
-    }
-
-    std::string bytes;
-    bool ok = zip_source_open(buffer) == 0;
-    if (ok) {
-        ok = zip_source_seek(buffer, 0, SEEK_END) == 0;
-        const zip_int64_t size = ok ? zip_source_tell(buffer) : -1;
-        ok = ok && size >= 0 && zip_source_seek(buffer, 0, SEEK_SET) == 0;
-        if (ok) {
-            bytes.resize(static_cast<std::size_t>(size));
-            ok = zip_source_read(buffer, bytes.data(), static_cast<zip_uint64_t>(size)) == size;
-        }
-        zip_source_close(buffer);
-    }
-    zip_source_free(buffer);
-    if (!ok) {
-        setError(error, u"cannot read the zip back"_s);
-        return std::nullopt;
-    }
-    return bytes;
+    if (!source)
+        return fail(u"cannot add part"_s);
+    const zip_int64_t index = zip_file_add(out, entry.name.c_str(), source.get(), ZIP_FL_ENC_UTF_8);
+    if (index < 0)
+        return fail(u"cannot add part"_s);
+    source.release(); // the archive owns it now
+    if (zip_set_file_compression(out, static_cast<zip_uint64_t>(index), method, level) != 0)
+        return fail(u"cannot set compression"_s);
+    return {};
 }
 
 QString XlsxPackage::uncopyablePart() const
@@ -326,7 +281,7 @@ QString XlsxPackage::uncopyablePart() const
             continue;
         zip_stat_t st;
         zip_stat_init(&st);
-        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(entry.sourceIndex), 0, &st) != 0)
+        if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry.sourceIndex), 0, &st) != 0)
             return QString::fromStdString(entry.name);
         const bool encrypted
             = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
@@ -341,35 +296,68 @@ QString XlsxPackage::uncopyablePart() const
 XlsxPackage::SaveTrial XlsxPackage::trySave(QString* detail)
 {
     if (const QString part = uncopyablePart(); !part.isEmpty()) {
-        setError(detail, part);
+        *detail = part;
         return SaveTrial::PartNotCopyable;
     }
-    std::optional<std::string> bytes = buildArchive(detail);
-    if (!bytes)
+    const Result<std::string> bytes = buildArchive();
+    if (!bytes) {
+        *detail = bytes.error();
         return SaveTrial::PartNotCopyable;
+    }
     const QString temporary = temporaryPath(fileToReplace(m_path));
-    const bool written = WriteFileDurably(
-        temporary, QByteArrayView(bytes->data(), qsizetype(bytes->size())), detail);
+    const Result<void> written
+        = WriteFileDurably(temporary, QByteArrayView(bytes->data(), qsizetype(bytes->size())));
     QFile::remove(temporary);
+    if (!written)
+        *detail = written.error();
     return written ? SaveTrial::Savable : SaveTrial::NotWritable;
 }
 
-bool XlsxPackage::save(QString* error)
+Result<std::string> XlsxPackage::buildArchive()
 {
-    std::optional<std::string> bytes = buildArchive(error);
-    if (!bytes)
-        return false;
+    ZipError zerr;
+    const ZipSource buffer(zip_source_buffer_create(nullptr, 0, 0, &zerr.record));
+    if (!buffer) {
+        return Failure { zipErrorText(&zerr.record) };
+    }
+    std::unique_ptr<zip, ZipDiscard> out(
+        zip_open_from_source(buffer.get(), ZIP_TRUNCATE, &zerr.record));
+    if (!out) {
+        return Failure { zipErrorText(&zerr.record) };
+    }
+    // The archive holds one reference to the buffer and frees it when it is
+    // closed or discarded; ours keeps the bytes readable after the close.
+    zip_source_keep(buffer.get());
 
+    for (const Entry& entry : m_entries) {
+        if (const Result<void> added = addEntry(out.get(), entry); !added)
+            return Failure { added.error() };
+    }
+    if (zip_close(out.get()) != 0) {
+        return Failure { u"cannot write zip: "_s + zipErrorText(zip_get_error(out.get())) };
+    }
+    out.release(); // closed and freed by zip_close
+
+    std::optional<std::string> bytes = readBack(buffer.get());
+    if (!bytes)
+        return Failure { u"cannot read the zip back"_s };
+    return std::move(*bytes);
+}
+
+Result<void> XlsxPackage::save()
+{
+    Result<std::string> bytes = buildArchive();
+    if (!bytes)
+        return Failure { bytes.error() };
     const QString target = fileToReplace(m_path);
-    if (!ReplaceFileAtomically(target, temporaryPath(target),
-            QByteArrayView(bytes->data(), qsizetype(bytes->size())), error))
-        return false;
-    bytes.reset();
+    const Result<void> replaced = ReplaceFileAtomically(
+        target, temporaryPath(target), QByteArrayView(bytes->data(), qsizetype(bytes->size())));
+    if (!replaced)
+        return replaced;
+    bytes = Failure {}; // the archive's bytes are not needed any more
 
     // Unchanged parts of the next save are copied from the file just written.
-    if (!reopen(error))
-        return false;
-    return true;
+    return reopen();
 }
 
 } // namespace zp

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/Result.h"
+
 #include <QString>
 #include <functional>
 #include <memory>
@@ -31,9 +33,9 @@ public:
     XlsxPackage& operator=(const XlsxPackage&) = delete;
 
     // Opens the zip file at path (read-only until save). Removes temporary
-    // files that an interrupted save of this path left behind. Returns nullptr
-    // with *error set when the file is missing or not a readable zip.
-    static std::unique_ptr<XlsxPackage> open(const QString& path, QString* error);
+    // files that an interrupted save of this path left behind. Fails when the
+    // file is missing or not a readable zip.
+    static Result<std::unique_ptr<XlsxPackage>> open(const QString& path);
 
     // An empty package to be saved at path; nothing is written before save().
     static std::unique_ptr<XlsxPackage> create(const QString& path);
@@ -42,14 +44,14 @@ public:
 
     bool contains(std::string_view name) const;
 
-    // The whole uncompressed part, or nullopt with *error set (missing,
-    // over MaxPartSize, damaged or encrypted data).
-    std::optional<std::string> read(std::string_view name, QString* error) const;
+    // The whole uncompressed part. Fails when it is missing, over
+    // MaxPartSize, damaged or encrypted.
+    Result<std::string> read(std::string_view name) const;
 
     // The part in chunks handed to sink, which returns false to stop (the
     // read then fails). The same bounds as read().
-    bool readChunks(std::string_view name,
-        const std::function<bool(const char*, std::size_t)>& sink, QString* error) const;
+    Result<void> readChunks(
+        std::string_view name, const std::function<bool(const char*, std::size_t)>& sink) const;
 
     // Replaces the part's contents, or adds the part at the end. The data is
     // shared, not copied; it must not change until the next save() returns.
@@ -57,9 +59,12 @@ public:
     void write(std::string_view name, std::string data);
 
     // Writes the package to a temporary file beside path, flushes it to disk,
-    // renames it over path and flushes the folder. Returns false with *error
-    // set when any step fails; the file at path is then the previous one.
-    bool save(QString* error);
+    // renames it over path and flushes the folder, then reopens the new file
+    // as the source of unchanged parts. Fails when any step fails. A failure before the rename
+    // leaves the previous file at path. A failure to reopen comes after it: the new file is then at
+    // path all the same, and the package goes on copying unchanged parts from the previous file,
+    // which it still holds open.
+    Result<void> save();
 
     // Whether save() can succeed, found out without touching the file:
     // every stored part must be copyable into a new package, and a whole
@@ -87,16 +92,21 @@ private:
         std::shared_ptr<const std::string> data; // replaced contents
     };
 
+    struct ZipDiscard {
+        void operator()(zip* archive) const;
+    };
+
     explicit XlsxPackage(QString path);
     const Entry* find(std::string_view name) const;
     // The first stored part that libzip cannot copy (encrypted, unknown
     // compression method); empty when there is none.
     QString uncopyablePart() const;
-    std::optional<std::string> buildArchive(QString* error);
-    bool reopen(QString* error);
+    Result<void> addEntry(zip* out, const Entry& entry) const;
+    Result<std::string> buildArchive();
+    Result<void> reopen();
 
     QString m_path;
-    zip* m_zip = nullptr;
+    std::unique_ptr<zip, ZipDiscard> m_zip;
     std::vector<Entry> m_entries;
     std::unordered_map<std::string, std::size_t> m_byName; // lower-case name -> entry
 };

@@ -3,9 +3,9 @@
 // and workbook, read back through openpyxl.
 
 #include "WorkbookRows.h"
-#include "app/RunState.h"
 #include "net/FileDownloader.h"
 #include "net/PageFetcher.h"
+#include "run/RunState.h"
 #include "scrape/FakeRunView.h"
 #include "scrape/ProductExtractor.h"
 #include "support/ScriptedDialogs.h"
@@ -80,9 +80,9 @@ protected:
         ASSERT_TRUE(m_picture.startsWith("\x89PNG\r\n\x1a\n"));
         m_server.route(PicturePath.toUtf8(), TestHttpServer::Response::ok(m_picture, "image/png"));
 
-        QString error;
-        m_book = WorkbookLayout::create(m_folder.path(), &error);
-        ASSERT_TRUE(m_book) << error.toStdString();
+        auto created = WorkbookLayout::create(m_folder.path());
+        ASSERT_TRUE(created) << created.error().toStdString();
+        m_book = std::move(created).value();
         const QString images = m_folder.filePath(ProductExtractor::ImagesFolder);
         CreateDir(images); // as the run does before its crawl
         ASSERT_TRUE(DirExists(images));
@@ -107,7 +107,8 @@ protected:
 
     WorkbookRows savedRows()
     {
-        EXPECT_TRUE(m_book->save()) << m_book->lastError().toStdString();
+        const Result<void> saved = m_book->save();
+        EXPECT_TRUE(saved) << saved.error().toStdString();
         const auto rows = WorkbookRows::read(m_folder.filePath(WorkbookLayout::FileName));
         EXPECT_TRUE(rows.has_value());
         return rows.value_or(WorkbookRows());
@@ -132,7 +133,7 @@ protected:
     SystemClock m_clock;
     QNetworkAccessManager m_network;
     PageFetcher m_fetcher { m_network, m_state.StopRequested };
-    FileDownloader m_downloader { m_network };
+    FileDownloader m_downloader;
 };
 
 const QStringList PropertyHeaders { u"Jännite"_s, u"Istukka"_s, u"Vääntömomentti"_s, u"Paino"_s,

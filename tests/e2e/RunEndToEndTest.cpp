@@ -4,9 +4,9 @@
 
 #include "WorkbookRows.h"
 #include "app/RunController.h"
-#include "app/RunState.h"
 #include "net/FileDownloader.h"
 #include "net/PageFetcher.h"
+#include "run/RunState.h"
 #include "scrape/FakeRunView.h"
 #include "support/DemoShop.h"
 #include "support/ScriptedDialogs.h"
@@ -131,7 +131,7 @@ protected:
     QNetworkAccessManager m_network;
     PageFetcher m_fetcher { m_network, m_state.StopRequested };
     RecordingPageReader m_pages { m_fetcher };
-    FileDownloader m_downloader { m_network };
+    FileDownloader m_downloader;
     SystemClock m_clock;
     QStringList m_handedOver;
     std::unique_ptr<RunController> m_controller;
@@ -331,12 +331,12 @@ TEST_F(RunEndToEnd, UnreachableSiteLeavesTheFolderUntouched)
 
 TEST_F(RunEndToEnd, WorkbookFailingTheLayoutCheckIsLeftUnchanged)
 {
-    QString error;
-    auto book = WorkbookLayout::create(m_folder.path(), &error);
-    ASSERT_TRUE(book) << error.toStdString();
-    ASSERT_TRUE(book->writeCell(1, 3, u"lisätarvikkeet"_s));
-    ASSERT_TRUE(book->save());
-    book.reset();
+    {
+        auto book = WorkbookLayout::create(m_folder.path());
+        ASSERT_TRUE(book) << book.error().toStdString();
+        ASSERT_TRUE(book->writeCell(1, 3, u"lisätarvikkeet"_s));
+        ASSERT_TRUE(book->save());
+    }
     const QByteArray before = fileHash(workbookPath());
     startShop({});
     m_dialogs.answer(MessageAnswer::Ok);
@@ -568,9 +568,8 @@ TEST_F(RunEndToEnd, WorkbookThatIsAFolderIsNamedAsSuch)
 TEST_F(RunEndToEnd, SheetWithoutAFreeRowStopsTheRunBeforeTheCrawl)
 {
     {
-        QString error;
-        auto layout = WorkbookLayout::create(m_folder.path(), &error);
-        ASSERT_TRUE(layout) << error.toStdString();
+        auto layout = WorkbookLayout::create(m_folder.path());
+        ASSERT_TRUE(layout) << layout.error().toStdString();
         ASSERT_TRUE(layout->writeCell(CatalogSheet::MaxRow, 2, u"last row"_s));
         ASSERT_TRUE(layout->save());
     }

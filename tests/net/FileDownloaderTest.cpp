@@ -86,7 +86,7 @@ protected:
 
     TestHttpServer server;
     QNetworkAccessManager manager;
-    zp::FileDownloader downloader { manager, 5s, { 10ms, 10ms } };
+    zp::FileDownloader downloader { 5s, { 10ms, 10ms } };
     QTemporaryDir folder;
     QString target;
 };
@@ -386,7 +386,7 @@ TEST_F(FileDownloaderTest, ServerSilentForTheIdleTimeoutIsFalse)
     Response silent;
     silent.neverAnswer = true;
     server.route("/p/x.jpg", silent);
-    zp::FileDownloader impatient(manager, 300ms);
+    zp::FileDownloader impatient(300ms);
 
     EXPECT_FALSE(impatient.DownloadFile(
         server.url(u"/p/x.jpg"_s), target, nullptr, kPictureMinimum, kPictureInterval));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/RunView.h"
+#include "run/RunView.h"
 
 #include <QStringList>
 

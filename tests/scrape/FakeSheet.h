@@ -67,12 +67,14 @@ public:
         return false;
     }
 
-    bool save() override
+    Result<void> save() override
     {
         ++m_saveCount;
         if (m_onSave)
             m_onSave();
-        return !m_savesFail;
+        if (m_savesFail)
+            return Failure { QStringLiteral("disk full") };
+        return {};
     }
 
     // Setup.

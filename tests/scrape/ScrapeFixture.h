@@ -5,7 +5,7 @@
 #include "FakePageReader.h"
 #include "FakeRunView.h"
 #include "FakeSheet.h"
-#include "app/RunState.h"
+#include "run/RunState.h"
 #include "scrape/ScrapeContext.h"
 #include "support/ScriptedDialogs.h"
 

@@ -110,11 +110,4 @@ QByteArray RunPython(const QString& script, const QStringList& arguments, int ti
     return python.readAllStandardOutput();
 }
 
-bool HaveOpenpyxl()
-{
-    QProcess python;
-    python.start(u"python3"_s, { u"-c"_s, u"import openpyxl"_s });
-    return python.waitForFinished(30000) && python.exitCode() == 0;
-}
-
 } // namespace zp::test

@@ -45,7 +45,4 @@ private:
 // or an empty array when it failed (its standard error goes to the test log).
 QByteArray RunPython(const QString& script, const QStringList& arguments, int timeoutMs = 120000);
 
-// True when python3 with openpyxl is available.
-bool HaveOpenpyxl();
-
 } // namespace zp::test

@@ -97,9 +97,8 @@ protected:
 
 TEST_F(RoundTripTest, NewWorkbookReadsBackInOpenpyxl)
 {
-    QString error;
-    auto layout = WorkbookLayout::create(m_dir.path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::create(m_dir.path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     const QString controls = u"a"_s + QChar(1) + u"b"_s + QChar(0x1F) + u"c\r\nd"_s;
     const QString description(40000, u'k');
     layout->writeCell(2, 1, u"ZV-1"_s);
@@ -113,7 +112,8 @@ TEST_F(RoundTripTest, NewWorkbookReadsBackInOpenpyxl)
     layout->writeCell(2, 14, u"abc.jpg"_s);
     layout->linkCell(2, 14, u"Images/abc.jpg"_s);
     layout->writeCell(2, layout->propertyColumn(u"Paino"_s), u"0012"_s);
-    ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
+    const Result<void> saved = layout->save();
+    ASSERT_TRUE(saved) << saved.error().toStdString();
 
     const QJsonObject result = probe(layout->filePath());
     const QJsonObject first = result[u"first"_s].toObject();
@@ -165,9 +165,8 @@ TEST_P(UsersWorkbookTest, SurvivesOurAppendWithEverythingIntact)
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     const QJsonObject before = probe(path);
 
-    QString error;
-    auto layout = WorkbookLayout::open(path, &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::open(path);
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     ASSERT_TRUE(layout->checkLayout());
     ASSERT_EQ(layout->findNextRow(), 41);
     EXPECT_TRUE(layout->isStored(u"https://shop.tolmari.example/product/ZV-1005"_s, u"nothing"_s));
@@ -183,7 +182,8 @@ TEST_P(UsersWorkbookTest, SurvivesOurAppendWithEverythingIntact)
     layout->writeCell(41, 2, u"Uusi tuote"_s);
     layout->writeCell(41, newColumn, u"5 W"_s);
     layout->writeCell(2, newColumn, u"7 W"_s); // a row the user formatted
-    ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
+    const Result<void> saved = layout->save();
+    ASSERT_TRUE(saved) << saved.error().toStdString();
 
     const QJsonObject after = probe(path);
     for (const char* key : { "sheets", "defined_names", "others" }) {
@@ -269,9 +269,8 @@ TEST_F(RoundTripTest, LibreOfficeConvertsOurWorkbookToTheSameTexts)
 {
     if (ExternalTools::libreOffice().isEmpty())
         GTEST_SKIP() << "LibreOffice is not installed (scripts/install-deps installs it)";
-    QString error;
-    auto layout = WorkbookLayout::create(m_dir.path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::create(m_dir.path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     const QList<QStringList> rows {
         { u"ZV-1"_s, u"Kuvaus, \"lainattu\""_s, u"A, B"_s, u"Sähkö"_s },
         { u"ZV-2"_s, u"  reunat  "_s, QString(), u"Категория"_s },

@@ -88,8 +88,8 @@ void writePackage(const QString& path, const Parts& parts)
     auto package = XlsxPackage::create(path);
     for (const auto& [name, data] : parts)
         package->write(name, data);
-    QString error;
-    ASSERT_TRUE(package->save(&error)) << error.toStdString();
+    const Result<void> saved = package->save();
+    ASSERT_TRUE(saved) << saved.error().toStdString();
 }
 
 void writeBytes(const QString& path, const QByteArray& bytes)
@@ -127,9 +127,8 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
         = sheetWithRows("<row r=\"1\"><c r=\"A1\"><v>666</v></c></row>");
     writePackage(path(), parts);
 
-    QString error;
-    auto layout = WorkbookLayout::open(path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     const QString expected[] = { u"plain"_s, u"rich runs "_s, u"ABC"_s, u"inline"_s, u"12.5"_s,
         u"TRUE"_s, u"#N/A"_s, u"formula"_s, QString() };
     for (int column = 1; column <= 9; ++column) {
@@ -141,9 +140,10 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
 
     // Writing into the row without references keeps its cells in place.
     ASSERT_TRUE(layout->writeCell(3, 3, u"new"_s));
-    ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
-    auto reopened = WorkbookLayout::open(path(), &error);
-    ASSERT_TRUE(reopened) << error.toStdString();
+    const Result<void> saved = layout->save();
+    ASSERT_TRUE(saved) << saved.error().toStdString();
+    auto reopened = WorkbookLayout::open(path());
+    ASSERT_TRUE(reopened) << reopened.error().toStdString();
     EXPECT_EQ(reopened->cellText(3, 1), u"no r"_s);
     EXPECT_EQ(reopened->cellText(3, 2), u"7"_s);
     EXPECT_EQ(reopened->cellText(3, 3), u"new"_s);
@@ -166,9 +166,8 @@ TEST_P(NextRowTest, ComesAfterTheLastRowHoldingAnything)
         = "<row r=\"1\"><c r=\"C1\" t=\"inlineStr\"><is><t>Lis\xC3\xA4tarvikkeet"
           "</t></is></c></row>";
     writePackage(path(), workbookParts(sheetWithRows(header + GetParam().rows)));
-    QString error;
-    auto layout = WorkbookLayout::open(path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     ASSERT_TRUE(layout->checkLayout());
     EXPECT_EQ(layout->findNextRow(), GetParam().nextRow);
 }
@@ -207,9 +206,9 @@ TEST_P(HostileFileTest, IsRefusedCleanlyAndLeftUnchanged)
 {
     GetParam().make(path());
     const QByteArray before = test::ExternalTools::readFile(path());
-    QString error;
-    EXPECT_FALSE(WorkbookLayout::open(path(), &error));
-    EXPECT_FALSE(error.isEmpty());
+    const auto refused = WorkbookLayout::open(path());
+    EXPECT_FALSE(refused);
+    EXPECT_FALSE(refused.error().isEmpty());
     EXPECT_EQ(test::ExternalTools::readFile(path()), before);
 }
 
@@ -298,9 +297,9 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
 
 TEST_F(WorkbookFileTest, LeftoverOfAnInterruptedSaveIsIgnoredAndRemoved)
 {
-    QString error;
-    auto layout = WorkbookLayout::create(m_dir.path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto created = WorkbookLayout::create(m_dir.path());
+    ASSERT_TRUE(created) << created.error().toStdString();
+    auto layout = std::move(created).value();
     layout->writeCell(2, 1, u"ZV-1"_s);
     ASSERT_TRUE(layout->save());
     const QString leftover = XlsxPackage::temporaryPath(layout->filePath());
@@ -308,8 +307,8 @@ TEST_F(WorkbookFileTest, LeftoverOfAnInterruptedSaveIsIgnoredAndRemoved)
     writeBytes(leftover, QByteArray("PK\x03\x04") + QByteArray(" half a workbook"));
     layout.reset();
 
-    auto reopened = WorkbookLayout::open(path(), &error);
-    ASSERT_TRUE(reopened) << error.toStdString();
+    auto reopened = WorkbookLayout::open(path());
+    ASSERT_TRUE(reopened) << reopened.error().toStdString();
     EXPECT_FALSE(QFile::exists(leftover));
     EXPECT_EQ(reopened->cellText(2, 1), u"ZV-1"_s);
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
@@ -318,8 +317,8 @@ TEST_F(WorkbookFileTest, LeftoverOfAnInterruptedSaveIsIgnoredAndRemoved)
 
 TEST_F(WorkbookFileTest, KilledWhileSavingLeavesAWholeWorkbook)
 {
-    QString error;
-    ASSERT_TRUE(WorkbookLayout::create(m_dir.path(), &error)) << error.toStdString();
+    const auto created = WorkbookLayout::create(m_dir.path());
+    ASSERT_TRUE(created) << created.error().toStdString();
     for (int round = 0; round < 4; ++round) {
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
@@ -327,7 +326,7 @@ TEST_F(WorkbookFileTest, KilledWhileSavingLeavesAWholeWorkbook)
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::close(pipeFds[0]);
-            auto layout = WorkbookLayout::open(path(), nullptr);
+            auto layout = WorkbookLayout::open(path());
             if (!layout)
                 ::_exit(2);
             for (int i = 0;; ++i) {
@@ -354,8 +353,8 @@ TEST_F(WorkbookFileTest, KilledWhileSavingLeavesAWholeWorkbook)
         ::close(pipeFds[0]);
         EXPECT_TRUE(WIFSIGNALED(status));
 
-        auto layout = WorkbookLayout::open(path(), &error);
-        ASSERT_TRUE(layout) << "round " << round << ": " << error.toStdString();
+        auto layout = WorkbookLayout::open(path());
+        ASSERT_TRUE(layout) << "round " << round << ": " << layout.error().toStdString();
         EXPECT_FALSE(QFile::exists(XlsxPackage::temporaryPath(path())));
         const int next = layout->findNextRow();
         EXPECT_EQ((next - 2) % 200, 0) << "a save was cut in half";
@@ -369,20 +368,21 @@ TEST_F(WorkbookFileTest, KilledWhileSavingLeavesAWholeWorkbook)
 
 TEST_F(WorkbookFileTest, FailedSaveKeepsTheFileAndCanBeRetried)
 {
-    QString error;
-    auto layout = WorkbookLayout::create(m_dir.path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::create(m_dir.path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     const QByteArray before = test::ExternalTools::readFile(path());
     layout->writeCell(2, 1, u"ZV-9"_s);
     // Something in the way of the temporary file makes the save fail.
     const QString blocker = XlsxPackage::temporaryPath(path());
     ASSERT_TRUE(QDir().mkdir(blocker));
-    EXPECT_FALSE(layout->save());
-    EXPECT_FALSE(layout->lastError().isEmpty());
+    const Result<void> failed = layout->save();
+    EXPECT_FALSE(failed);
+    EXPECT_FALSE(failed.error().isEmpty());
     EXPECT_EQ(test::ExternalTools::readFile(path()), before);
     ASSERT_TRUE(QDir().rmdir(blocker));
-    ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
-    auto reopened = WorkbookLayout::open(path(), &error);
+    const Result<void> saved = layout->save();
+    ASSERT_TRUE(saved) << saved.error().toStdString();
+    auto reopened = WorkbookLayout::open(path());
     ASSERT_TRUE(reopened);
     EXPECT_EQ(reopened->cellText(2, 1), u"ZV-9"_s);
 }
@@ -390,8 +390,7 @@ TEST_F(WorkbookFileTest, FailedSaveKeepsTheFileAndCanBeRetried)
 // A part libzip cannot copy makes every save fail: found at opening.
 TEST_F(WorkbookFileTest, EncryptedPartIsFoundBeforeAnythingIsWritten)
 {
-    QString error;
-    ASSERT_TRUE(WorkbookLayout::create(m_dir.path(), &error)) << error.toStdString();
+    ASSERT_TRUE(WorkbookLayout::create(m_dir.path()));
     {
         int code = 0;
         zip_t* archive = zip_open(QFile::encodeName(path()).constData(), 0, &code);
@@ -406,8 +405,8 @@ TEST_F(WorkbookFileTest, EncryptedPartIsFoundBeforeAnythingIsWritten)
         ASSERT_EQ(zip_close(archive), 0);
     }
     const QByteArray before = test::ExternalTools::readFile(path());
-    auto layout = WorkbookLayout::open(path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     QString detail;
 
     EXPECT_EQ(layout->trySave(&detail), XlsxPackage::SaveTrial::PartNotCopyable);
@@ -417,9 +416,8 @@ TEST_F(WorkbookFileTest, EncryptedPartIsFoundBeforeAnythingIsWritten)
 
 TEST_F(WorkbookFileTest, TrialSaveLeavesTheFolderAsItWas)
 {
-    QString error;
-    auto layout = WorkbookLayout::create(m_dir.path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::create(m_dir.path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     QString detail;
     EXPECT_EQ(layout->trySave(&detail), XlsxPackage::SaveTrial::Savable) << detail.toStdString();
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
@@ -433,20 +431,19 @@ TEST_F(WorkbookFileTest, TrialSaveLeavesTheFolderAsItWas)
 TEST_F(WorkbookFileTest, SymlinkedWorkbookIsSavedAtItsTarget)
 {
     QTemporaryDir elsewhere;
-    QString error;
-    ASSERT_TRUE(WorkbookLayout::create(elsewhere.path(), &error)) << error.toStdString();
+    ASSERT_TRUE(WorkbookLayout::create(elsewhere.path()));
     const QString target = QDir(elsewhere.path()).filePath(WorkbookLayout::FileName);
     ASSERT_TRUE(QFile::link(target, path()));
-    auto layout = WorkbookLayout::open(path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     ASSERT_TRUE(layout->writeCell(2, 1, u"ZV-1"_s));
 
-    ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
-    ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
+    ASSERT_TRUE(layout->save());
+    ASSERT_TRUE(layout->save());
 
     EXPECT_TRUE(QFileInfo(path()).isSymLink());
-    auto atTarget = WorkbookLayout::open(target, &error);
-    ASSERT_TRUE(atTarget) << error.toStdString();
+    auto atTarget = WorkbookLayout::open(target);
+    ASSERT_TRUE(atTarget) << atTarget.error().toStdString();
     EXPECT_EQ(atTarget->cellText(2, 1), u"ZV-1"_s);
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
         QStringList { WorkbookLayout::FileName });
@@ -460,9 +457,8 @@ TEST_F(WorkbookFileTest, SheetFilledToItsLastRowHasNoNextRow)
     writePackage(path(),
         workbookParts(
             sheetWithRows(header + "<row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row>")));
-    QString error;
-    auto layout = WorkbookLayout::open(path(), &error);
-    ASSERT_TRUE(layout) << error.toStdString();
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
     EXPECT_GT(layout->findNextRow(), CatalogSheet::MaxRow);
 }
 

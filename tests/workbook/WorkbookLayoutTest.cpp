@@ -19,18 +19,16 @@ protected:
 
     std::unique_ptr<WorkbookLayout> createLayout()
     {
-        QString error;
-        auto layout = WorkbookLayout::create(m_dir.path(), &error);
-        EXPECT_TRUE(layout) << error.toStdString();
-        return layout;
+        auto layout = WorkbookLayout::create(m_dir.path());
+        EXPECT_TRUE(layout) << layout.error().toStdString();
+        return layout ? std::move(layout).value() : nullptr;
     }
 
     std::unique_ptr<WorkbookLayout> reopen(const WorkbookLayout& layout)
     {
-        QString error;
-        auto reopened = WorkbookLayout::open(layout.filePath(), &error);
-        EXPECT_TRUE(reopened) << error.toStdString();
-        return reopened;
+        auto reopened = WorkbookLayout::open(layout.filePath());
+        EXPECT_TRUE(reopened) << reopened.error().toStdString();
+        return reopened ? std::move(reopened).value() : nullptr;
     }
 
     QString workbookPath() const { return QDir(m_dir.path()).filePath(WorkbookLayout::FileName); }
@@ -64,9 +62,9 @@ TEST_F(WorkbookLayoutTest, CreateRefusesToOverwriteAnExistingWorkbook)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("user data");
     file.close();
-    QString error;
-    EXPECT_FALSE(WorkbookLayout::create(m_dir.path(), &error));
-    EXPECT_FALSE(error.isEmpty());
+    const auto refused = WorkbookLayout::create(m_dir.path());
+    EXPECT_FALSE(refused);
+    EXPECT_FALSE(refused.error().isEmpty());
     EXPECT_EQ(test::ExternalTools::readFile(workbookPath()), QByteArray("user data"));
 }
 
@@ -134,8 +132,8 @@ TEST_F(WorkbookLayoutTest, ProductWithoutOrderNumberStaysKnownThroughOtherProgra
     const QString saved
         = test::ExternalTools::convert(workbookPath(), u"xlsx"_s, u"xlsx"_s, out.path());
     ASSERT_FALSE(saved.isEmpty());
-    auto byLibreOffice = WorkbookLayout::open(saved, &error);
-    ASSERT_TRUE(byLibreOffice) << error.toStdString();
+    auto byLibreOffice = WorkbookLayout::open(saved);
+    ASSERT_TRUE(byLibreOffice) << byLibreOffice.error().toStdString();
     EXPECT_EQ(byLibreOffice->linkAddress(2, 1), url);
     EXPECT_EQ(byLibreOffice->cellText(2, 1), url);
     EXPECT_TRUE(byLibreOffice->isStored(url, u"no-number"_s));
@@ -337,7 +335,8 @@ TEST_F(WorkbookLayoutTest, AppendsAcrossManySaves)
         layout->writeCell(
             row, layout->propertyColumn(u"Prop %1"_s.arg(row % 7)), u"v%1"_s.arg(row));
         if (row % 100 == 0) {
-            ASSERT_TRUE(layout->save()) << layout->lastError().toStdString();
+            const Result<void> saved = layout->save();
+            ASSERT_TRUE(saved) << saved.error().toStdString();
         }
     }
     // A header and an early row written after they were saved.

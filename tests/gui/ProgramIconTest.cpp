@@ -1,6 +1,6 @@
-#include "app/ProgramIcon.h"
+#include "gui/ProgramIcon.h"
 
-#include "app/Form1.h"
+#include "gui/Form1.h"
 
 #include <QFile>
 #include <QImage>

@@ -1,7 +1,7 @@
-#include "app/TerminalRunView.h"
+#include "headless/TerminalRunView.h"
 
-#include "app/RunState.h"
-#include "app/TerminalOutput.h"
+#include "headless/TerminalOutput.h"
+#include "run/RunState.h"
 #include "util/Clock.h"
 #include "util/ElapsedTime.h"
 

@@ -1,4 +1,4 @@
-#include "app/ProgramIcon.h"
+#include "gui/ProgramIcon.h"
 
 #include <QtGlobal>
 

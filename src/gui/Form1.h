@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/RunState.h"
-#include "app/RunView.h"
+#include "run/RunState.h"
+#include "run/RunView.h"
 
 #include <QWidget>
 #include <functional>

@@ -3,10 +3,10 @@
 // exit statuses.
 
 #include "app/CommandLine.h"
-#include "app/HeadlessRun.h"
-#include "app/RunState.h"
-#include "app/TerminalOutput.h"
-#include "app/TerminalRunView.h"
+#include "headless/HeadlessRun.h"
+#include "headless/TerminalOutput.h"
+#include "headless/TerminalRunView.h"
+#include "run/RunState.h"
 #include "scrape/FakeClock.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "gui/Form1.h"
 
 #include <QApplication>
 #include <QFontInfo>

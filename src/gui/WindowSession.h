@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/MessageBoxDialogs.h"
 #include "app/RunController.h"
+#include "gui/MessageBoxDialogs.h"
 #include "net/FileDownloader.h"
 #include "net/PageFetcher.h"
 #include "util/Clock.h"
@@ -29,8 +29,6 @@ public:
 
     WindowSession(const WindowSession&) = delete;
     WindowSession& operator=(const WindowSession&) = delete;
-
-    RunController& controller() { return m_controller; }
 
 private:
     void onClicked();

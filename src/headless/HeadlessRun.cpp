@@ -1,11 +1,11 @@
-#include "app/HeadlessRun.h"
+#include "headless/HeadlessRun.h"
 
-#include "app/RunState.h"
-#include "app/StopSignals.h"
-#include "app/TerminalOutput.h"
-#include "app/TerminalRunView.h"
+#include "headless/StopSignals.h"
+#include "headless/TerminalOutput.h"
+#include "headless/TerminalRunView.h"
 #include "net/FileDownloader.h"
 #include "net/PageFetcher.h"
+#include "run/RunState.h"
 #include "util/Clock.h"
 
 #include <QDir>
@@ -51,7 +51,7 @@ int RunHeadless(const RunSettings& settings, std::FILE* out)
 
     QNetworkAccessManager network;
     PageFetcher pages(network, state.StopRequested);
-    FileDownloader downloader(network);
+    FileDownloader downloader;
 
     RunController controller(
         state, view, dialogs, pages, downloader, clock, settings, [&output](const QString& path) {

@@ -1,6 +1,6 @@
-#include "app/Form1.h"
+#include "gui/Form1.h"
 
-#include "app/ProgramIcon.h"
+#include "gui/ProgramIcon.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

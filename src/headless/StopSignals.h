@@ -28,9 +28,6 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    // Number of signals received so far.
-    int received() const { return m_received; }
-
     // A descriptor that is readable from the moment a signal arrives until the
     // event loop has turned it into the stop request; -1 when not watching.
     // Lets a blocking wait outside the event loop (a question on the terminal)
@@ -42,7 +39,6 @@ private:
 
     StopFlag& m_flag;
     QSocketNotifier* m_notifier = nullptr;
-    int m_received = 0;
 };
 
 } // namespace zp

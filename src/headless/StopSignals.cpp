@@ -1,4 +1,4 @@
-#include "app/StopSignals.h"
+#include "headless/StopSignals.h"
 
 #include "util/StopFlag.h"
 
@@ -96,9 +96,7 @@ void StopSignals::drain()
 {
 #ifdef Q_OS_UNIX
     char buffer[64];
-    ssize_t got = 0;
-    while ((got = ::read(g_signalPipe[0], buffer, sizeof buffer)) > 0)
-        m_received += int(got);
+    while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
 #endif
     m_flag.set();
 }

@@ -1,6 +1,6 @@
-#include "app/WindowSession.h"
+#include "gui/WindowSession.h"
 
-#include "app/Form1.h"
+#include "gui/Form1.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -12,7 +12,6 @@ WindowSession::WindowSession(Form1& window, const RunSettings& settings,
     : m_window(window)
     , m_messageBoxes(&window)
     , m_pages(m_network, window.runState().StopRequested)
-    , m_downloader(m_network)
     , m_controller(window.runState(), window, dialogs ? *dialogs : m_messageBoxes, m_pages,
           m_downloader, m_clock, settings, std::move(handover))
 {

@@ -1,6 +1,6 @@
-#include "app/MessageBoxDialogs.h"
+#include "gui/MessageBoxDialogs.h"
 
-#include "app/Form1.h"
+#include "gui/Form1.h"
 
 #include <QAbstractButton>
 #include <QApplication>

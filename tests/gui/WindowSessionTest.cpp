@@ -4,10 +4,10 @@
 // boxes are scripted; the hand-over to the spreadsheet application is
 // recorded; the workbook is read back through openpyxl.
 
-#include "app/WindowSession.h"
+#include "gui/WindowSession.h"
 
-#include "app/Form1.h"
 #include "e2e/WorkbookRows.h"
+#include "gui/Form1.h"
 #include "support/DemoShop.h"
 #include "support/ScriptedDialogs.h"
 #include "workbook/ExternalTools.h"
@@ -197,9 +197,8 @@ TEST_F(WindowSessionTest, ClickWhileIdlePerformsAWholeRunAndShowsItsProgress)
 TEST_F(WindowSessionTest, WorkbookHoldingOnlyTheHeaderRowShowsOneAtTheStart)
 {
     {
-        QString error;
-        auto book = WorkbookLayout::create(m_folder.path(), &error);
-        ASSERT_TRUE(book) << error.toStdString();
+        const auto book = WorkbookLayout::create(m_folder.path());
+        ASSERT_TRUE(book) << book.error().toStdString();
     }
     startShop();
     m_window->setCounterText(u"57"_s); // what an earlier run left

@@ -1,4 +1,4 @@
-#include "app/TerminalOutput.h"
+#include "headless/TerminalOutput.h"
 
 #include <QtGlobal>
 

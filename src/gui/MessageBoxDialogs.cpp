@@ -1,4 +1,4 @@
-#include "app/MessageBoxDialogs.h"
+#include "gui/MessageBoxDialogs.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>

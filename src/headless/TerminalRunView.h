@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Dialogs.h"
-#include "app/RunView.h"
+#include "run/Dialogs.h"
+#include "run/RunView.h"
 
 #include <QString>
 

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "workbook/XmlStream.h"
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zp {
+
+class SharedStrings;
+
+// Where one row element lies in the worksheet XML.
+struct SheetRowSpan {
+    int row;
+    std::size_t offset;
+    std::size_t length;
+};
+
+// Walks a worksheet's XML once, as a stream: finds sheetData and every row's
+// bytes, and hands over the texts of column 1 and row 1 (the cells the
+// catalogue looks things up in). Fails on anything that is not a worksheet,
+// rows out of order and cells outside the sheet.
+class WorksheetScanner final : public XmlStream {
+public:
+    using TextSink = std::function<void(int row, int column, const QString& text)>;
+
+    WorksheetScanner(const SharedStrings& strings, TextSink onText);
+
+    std::int64_t sheetDataBegin = -1; // offset of <sheetData>
+    std::int64_t sheetDataEnd = -1; // offset just after </sheetData>
+    int lastColumn = 0; // highest column of a cell
+    std::vector<SheetRowSpan> rows; // ascending
+    // Highest row with a cell holding a value, a formula or an inline string,
+    // readable or not (a formula without a cached value, a shared-string
+    // index out of range); 0 when none.
+    int lastFilledRow = 0;
+
+protected:
+    void startElement(std::string_view name, const char** attributes) override;
+    void endElement(std::string_view name) override;
+    void characters(std::string_view text) override;
+
+private:
+    void startRow(const char** attributes);
+    void startCell(const char** attributes);
+    void startCellChild(std::string_view name);
+    static bool holdsContent(std::string_view name);
+    void endCellChild(std::string_view name);
+
+    const SharedStrings& m_strings;
+    TextSink m_onText;
+    int m_depth = 0;
+    bool m_inSheetData = false;
+    int m_sheetDataTagLength = 0;
+    bool m_inRow = false;
+    int m_row = 0;
+    std::int64_t m_rowBegin = 0;
+    int m_rowTagLength = 0;
+    int m_column = 0;
+    bool m_collect = false;
+    bool m_inValue = false;
+    bool m_inInline = false;
+    bool m_inInlineText = false;
+    bool m_inRun = false;
+    std::string m_type;
+    std::string m_value;
+    std::string m_inline;
+};
+
+} // namespace zp
