@@ -1,5 +1,6 @@
 #include "app/RunController.h"
 
+#include "net/FileDownloader.h"
 #include "net/PageReader.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"
@@ -12,6 +13,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -69,13 +72,13 @@ void RunController::performRun()
     m_view.setStatusText(u"Подключение к Excel"_s);
     m_excel.ConnectExcel();
     m_view.setStatusText(u"Открытие файла Excel ..."_s);
-    if (openWorkbook()) {
-        CreateDir(QDir(m_settings.programFolder).filePath(u"Images"_s));
-        crawl(firstPage);
-        const bool saved = saveWorkbook();
+    if (openWorkbook() && prepareImagesFolder()) {
+        const CrawlEnd end = crawl(firstPage);
+        const bool saved = finishCrawl(end);
         m_view.setStatusText(QString());
         QCoreApplication::processEvents();
-        report(saved);
+        report(saved && end.failure != CatalogCrawler::Failure::SheetFull,
+            saved ? m_state.NewCount : end.savedCount);
     } else {
         m_outcome = RunOutcome::WorkbookUnusable;
     }
@@ -85,39 +88,129 @@ void RunController::performRun()
 
 bool RunController::openWorkbook()
 {
-    const WorkbookOpening opening = m_excel.OpenWorkbook();
+    WorkbookOpening opening = m_excel.OpenWorkbook();
+    if (opening.status == WorkbookStatus::OpenElsewhere) {
+        if (!goOnDespiteLock(opening))
+            return false;
+        opening = m_excel.OpenWorkbook(true);
+    }
+    if (opening.status != WorkbookStatus::Ready) {
+        m_dialogs.show(MessageStyle::Failure, openingMessage(opening));
+        return false;
+    }
+    m_state.FixedColumnCount = RowLayout::FixedColumnCount;
+    m_state.NextRow = opening.nextRow;
+    m_view.setCounterText(QString::number(m_state.NextRow - 1));
+    return true;
+}
+
+bool RunController::goOnDespiteLock(const WorkbookOpening& opening)
+{
+    const QString question = u"Файл "_s + QDir::toNativeSeparators(opening.path)
+        + u" открыт в другой программе ("_s + opening.detail
+        + u").\rЕсли она потом сохранит его, новые строки пропадут.\rПродолжить?"_s;
+    return m_dialogs.show(MessageStyle::Question, question) == MessageAnswer::Yes;
+}
+
+QString RunController::openingMessage(const WorkbookOpening& opening)
+{
     const QString file = QDir::toNativeSeparators(opening.path);
     switch (opening.status) {
     case WorkbookStatus::Ready:
-        m_state.FixedColumnCount = RowLayout::FixedColumnCount;
-        m_state.NextRow = opening.nextRow;
-        m_view.setCounterText(QString::number(m_state.NextRow - 1));
-        return true;
+    case WorkbookStatus::OpenElsewhere:
+        break;
     case WorkbookStatus::CannotCreate:
-        m_dialogs.show(MessageStyle::Failure, u"Не удалось сохранить файл "_s + file + u'.');
-        break;
+        return u"Не удалось сохранить файл "_s + file + u'.';
     case WorkbookStatus::CannotOpen:
-        m_dialogs.show(MessageStyle::Failure, u"Не удалось найти файл "_s + file + u'.');
-        break;
+        return u"Не удалось найти файл "_s + file + u'.';
     case WorkbookStatus::WrongLayout:
-        m_dialogs.show(MessageStyle::Failure, WorkbookLayout::WrongFormatMessage);
+        return WorkbookLayout::WrongFormatMessage;
+    case WorkbookStatus::NotAFile:
+        return u"Не удалось открыть файл "_s + file + u": это папка, а не файл."_s;
+    case WorkbookStatus::Unreadable:
+        return u"Не удалось открыть файл "_s + file + u": нет права на чтение."_s;
+    case WorkbookStatus::LegacyFormat:
+        return u"Файл "_s + file
+            + u" сохранён в старом формате Excel (.xls), который парсер не читает.\r"
+              u"Сохраните его в формате .xlsx под именем Zavrinello.xlsx и запустите парсер снова."_s;
+    case WorkbookStatus::PartNotCopyable:
+        return u"Не удалось сохранить файл "_s + file + u": часть "_s + opening.detail
+            + u" зашифрована или сжата неизвестным способом.\r"
+              u"Сохраните файл заново в Excel или LibreOffice."_s;
+    case WorkbookStatus::FolderNotWritable:
+        return u"Не удалось сохранить файл "_s + file + u": запись в папку "_s
+            + QDir::toNativeSeparators(opening.detail) + u" невозможна."_s;
+    case WorkbookStatus::SheetFull:
+        return u"В файле "_s + file
+            + u" нет свободных строк: лист заполнен до последней строки 1048576."_s;
+    }
+    return {};
+}
+
+bool RunController::prepareImagesFolder()
+{
+    const QString folder = QDir(m_settings.programFolder).filePath(u"Images"_s);
+    CreateDir(folder);
+    // Tried once here: without it every picture of the crawl would be lost.
+    QTemporaryFile probe(folder + u"/.~probe-XXXXXX"_s);
+    if (QFileInfo(folder).isDir() && probe.open()) {
+        FileDownloader::RemoveLeftovers(folder);
+        return true;
+    }
+    m_dialogs.show(MessageStyle::Failure,
+        u"Не удалось сохранить картинки: "_s + QDir::toNativeSeparators(folder)
+            + (QFileInfo(folder).isDir() ? u" — папка недоступна для записи."_s
+                                         : u" — это не папка."_s));
+    return false;
+}
+
+RunController::CrawlEnd RunController::crawl(const QString& firstPage)
+{
+    CatalogSheet* sheet = m_excel.sheet();
+    if (!sheet)
+        return {};
+    const ScrapeContext context { m_state, *sheet, m_view, m_dialogs, m_pages, m_downloader,
+        m_clock, m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder };
+    CatalogCrawler crawler(context);
+    crawler.ParseCategory(firstPage, m_settings.catalogBaseUrl + FirstListingPath);
+    return { crawler.failure(), crawler.savedCount() };
+}
+
+bool RunController::finishCrawl(const CrawlEnd& end)
+{
+    switch (end.failure) {
+    case CatalogCrawler::Failure::SaveFailed:
+        // The rows after the last good save are lost to this run; a further
+        // save would most likely fail the same way.
+        showSaveFailed();
+        return false;
+    case CatalogCrawler::Failure::SheetFull:
+        m_dialogs.show(MessageStyle::Failure,
+            openingMessage({ WorkbookStatus::SheetFull, m_excel.workbookPath(), 0, {} }));
+        break;
+    case CatalogCrawler::Failure::None:
         break;
     }
-    return false;
+    return saveWorkbook();
 }
 
 bool RunController::saveWorkbook()
 {
     if (m_excel.SaveWorkbook())
         return true;
-    m_dialogs.show(MessageStyle::Failure,
-        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_excel.workbookPath()) + u'.');
+    showSaveFailed();
     return false;
 }
 
-void RunController::report(bool saved)
+void RunController::showSaveFailed()
 {
-    m_outcome = !saved                  ? RunOutcome::WorkbookUnusable
+    m_dialogs.show(MessageStyle::Failure,
+        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_excel.workbookPath()) + u'.');
+}
+
+void RunController::report(bool usable, qint32 stored)
+{
+    m_outcome = !usable                 ? RunOutcome::WorkbookUnusable
         : m_state.StopRequested.isSet() ? RunOutcome::Stopped
                                         : RunOutcome::Completed;
     if (m_state.StopRequested.isSet()) {
@@ -125,20 +218,8 @@ void RunController::report(bool saved)
         m_state.StopRequested.clear();
     }
     m_dialogs.show(MessageStyle::Report,
-        u"Загрузка закончена.\rБыло загружено "_s + QString::number(m_state.NewCount)
-            + u" новых товаров."_s);
+        u"Загрузка закончена.\rБыло загружено "_s + QString::number(stored) + u" новых товаров."_s);
     m_view.setStatusText(QString());
-}
-
-void RunController::crawl(const QString& firstPage)
-{
-    CatalogSheet* sheet = m_excel.sheet();
-    if (!sheet)
-        return;
-    const ScrapeContext context { m_state, *sheet, m_view, m_dialogs, m_pages, m_downloader,
-        m_clock, m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder };
-    CatalogCrawler crawler(context);
-    crawler.ParseCategory(firstPage, m_settings.catalogBaseUrl + FirstListingPath);
 }
 
 void RunController::endRun()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scrape/CatalogCrawler.h"
 #include "workbook/ExcelConnection.h"
 
 #include <QString>
@@ -48,10 +49,29 @@ public:
 private:
     void performRun();
     void askToStop();
+    struct CrawlEnd {
+        CatalogCrawler::Failure failure = CatalogCrawler::Failure::None;
+        qint32 savedCount = 0; // new rows in the file at the crawl's last save
+    };
+
     bool openWorkbook();
-    void crawl(const QString& firstPage);
+    // The question whether to go on although another program has the
+    // workbook open; true on Yes.
+    bool goOnDespiteLock(const WorkbookOpening& opening);
+    // What the user is told when the workbook cannot be used; empty for Ready.
+    static QString openingMessage(const WorkbookOpening& opening);
+    // Makes sure Images is a writable folder and clears what killed
+    // downloads left in it; false, with a message, when it cannot be used.
+    bool prepareImagesFolder();
+    CrawlEnd crawl(const QString& firstPage);
+    // Tells the user why a crawl ended early and saves; false when the rows
+    // of the run are not all in the file.
+    bool finishCrawl(const CrawlEnd& end);
     bool saveWorkbook();
-    void report(bool saved);
+    void showSaveFailed();
+    // usable: saved, and the crawl was not cut short by a full sheet;
+    // stored: the new rows that are in the file.
+    void report(bool usable, qint32 stored);
     void endRun();
 
     RunState& m_state;

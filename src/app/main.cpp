@@ -3,6 +3,7 @@
 #include "app/QtTranslation.h"
 #include "app/WorkFolder.h"
 #include "headless/HeadlessRun.h"
+#include "headless/StopSignals.h"
 
 #ifdef ZP_WITH_WINDOW
 #include "gui/Form1.h"
@@ -15,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -68,6 +70,10 @@ int runWindow(int, char*[], const QString&)
 
 int main(int argc, char* argv[])
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0)
+            zp::HoldStopSignals();
+    }
     if (argc <= 1)
         return runWindow(argc, argv, QString());
 

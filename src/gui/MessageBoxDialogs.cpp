@@ -25,6 +25,8 @@ BoxLook lookOf(MessageStyle style)
         return { QMessageBox::Question, yesNo, QMessageBox::Yes };
     case MessageStyle::RetryPrompt:
         return { QMessageBox::Critical, yesNo, QMessageBox::Yes };
+    case MessageStyle::Question:
+        return { QMessageBox::Question, yesNo, QMessageBox::No };
     case MessageStyle::Failure:
         return { QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok };
     case MessageStyle::Report:

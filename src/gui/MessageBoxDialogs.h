@@ -11,6 +11,7 @@ namespace zp {
 // given window and centred on it.
 //   StopQuestion  question icon, Yes / No, Yes the default
 //   RetryPrompt   critical icon, Yes / No, Yes the default
+//   Question      question icon, Yes / No, No the default
 //   Failure       critical icon, OK
 //   Report        information icon, OK
 // show() blocks in the box's own event loop until a button is pressed and

@@ -7,6 +7,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -23,6 +24,15 @@ extern "C" void forwardStopSignal(int)
     [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
 }
 
+void setStopSignalsBlocked(bool blocked)
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
+}
+
 void installHandler(int signal, void (*handler)(int))
 {
     struct sigaction action = {};
@@ -33,6 +43,13 @@ void installHandler(int signal, void (*handler)(int))
 }
 } // namespace
 #endif
+
+void HoldStopSignals()
+{
+#ifdef Q_OS_UNIX
+    setStopSignalsBlocked(true);
+#endif
+}
 
 StopSignals::StopSignals(StopFlag& flag, QObject* parent)
     : QObject(parent)
@@ -47,6 +64,7 @@ StopSignals::StopSignals(StopFlag& flag, QObject* parent)
     connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::drain);
     installHandler(SIGINT, forwardStopSignal);
     installHandler(SIGTERM, forwardStopSignal);
+    setStopSignalsBlocked(false); // one held back since start-up arrives now
 #endif
 }
 

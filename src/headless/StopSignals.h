@@ -8,6 +8,12 @@ namespace zp {
 
 class StopFlag;
 
+// Holds SIGINT and SIGTERM back (blocked, pending) in every thread started
+// from now on, until a StopSignals takes them over: called first thing in a
+// headless run, so that a signal during start-up is a clean stop rather than
+// the end of the process. (Unix; elsewhere it does nothing.)
+void HoldStopSignals();
+
 // Turns SIGINT and SIGTERM into a stop request while it lives: the run then
 // saves what it has written and reports, as after a confirmed Stop. Further
 // signals only repeat the request, so a second Ctrl+C cannot cut the save

@@ -84,6 +84,7 @@ MessageAnswer TerminalDialogs::show(MessageStyle style, const QString& text)
         return MessageAnswer::Ok;
     case MessageStyle::StopQuestion:
     case MessageStyle::RetryPrompt:
+    case MessageStyle::Question:
         break;
     }
     if (m_answerFd < 0) {

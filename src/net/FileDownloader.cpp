@@ -1,16 +1,19 @@
 #include "net/FileDownloader.h"
 
 #include "net/ReplyFailure.h"
+#include "util/AtomicFile.h"
 #include "util/StopFlag.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
+#include <QTimer>
 #include <array>
 #include <memory>
 
@@ -40,21 +43,85 @@ bool isErrorStatus(const QNetworkReply& reply)
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400;
 }
 
+// A fault that may be gone a moment later: a time-out, a connection cut or
+// refused.
+bool isPassingFault(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the transfer time-out aborts the reply
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownNetworkError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Waits for delay, or until the run is stopped.
+void waitFor(std::chrono::milliseconds delay, const StopFlag* stop)
+{
+    if (stop && stop->isSet())
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(delay, &loop, &QEventLoop::quit);
+    if (stop)
+        QObject::connect(stop, &StopFlag::raised, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 } // namespace
 
-FileDownloader::FileDownloader(std::chrono::milliseconds idleTimeout, const StopFlag* stop)
+FileDownloader::FileDownloader(std::chrono::milliseconds idleTimeout, const StopFlag* stop,
+    QList<std::chrono::milliseconds> retryDelays)
     : m_idleTimeout(idleTimeout)
     , m_stop(stop)
+    , m_retryDelays(std::move(retryDelays))
 {
     m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+}
+
+QString FileDownloader::temporaryPath(const QString& localPath)
+{
+    const QFileInfo info(localPath);
+    return info.absolutePath() + u"/.~"_s + info.fileName() + TemporarySuffix;
+}
+
+void FileDownloader::RemoveLeftovers(const QString& folder)
+{
+    QDir dir(folder);
+    const QStringList names
+        = dir.entryList({ u".~*"_s + TemporarySuffix }, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names)
+        dir.remove(name);
 }
 
 bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
-    m_lastFailure.clear();
-    if (m_stop && m_stop->isSet())
-        return false;
+    for (int attempt = 0;; ++attempt) {
+        m_lastFailure.clear();
+        if (runStopped())
+            return false;
+        const Attempt result = tryDownload(url, localPath, observer, minimumSize, progressInterval);
+        if (result != Attempt::PassingFault || attempt >= m_retryDelays.size())
+            return result == Attempt::Done;
+        waitFor(m_retryDelays[attempt], m_stop);
+    }
+}
+
+bool FileDownloader::runStopped() const
+{
+    return m_stop && m_stop->isSet();
+}
+
+FileDownloader::Attempt FileDownloader::tryDownload(const QString& url, const QString& localPath,
+    DownloadObserver* observer, qint32 minimumSize, double progressInterval)
+{
     const std::unique_ptr<QNetworkReply> reply(m_manager.get(fileRequest(url, m_idleTimeout)));
     reply->setReadBufferSize(kReplyBufferBytes);
 
@@ -63,21 +130,20 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (m_stop)
         QObject::connect(m_stop, &StopFlag::raised, &loop, &QEventLoop::quit);
-    const auto runStopped = [this] { return m_stop && m_stop->isSet(); };
 
-    // Written beside the target and moved over it only on success; dropped
-    // (temporary file removed) when it goes out of scope uncommitted.
-    QSaveFile file(localPath);
+    // Written beside the target and moved over it only when whole; removed
+    // when it goes out of scope uncommitted.
+    AtomicFileWriter file(localPath, temporaryPath(localPath));
     std::array<char, kChunkBytes> chunk {};
-    qint64 written = 0;
     bool failed = false;
     bool stopped = false;
+    bool runStop = false;
     QElapsedTimer clock;
     double lastProgress = 0.0;
 
     for (;;) {
         if (runStopped()) {
-            failed = true;
+            runStop = true;
             break;
         }
         if (reply->bytesAvailable() == 0) {
@@ -87,23 +153,22 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
             continue;
         }
         if (!file.isOpen()) {
-            if (isErrorStatus(*reply) || !file.open(QIODevice::WriteOnly)) {
+            if (isErrorStatus(*reply) || !file.open()) {
                 failed = true;
                 break;
             }
             clock.start();
         }
         const qint64 count = reply->read(chunk.data(), kChunkBytes);
-        if (written + count > kMaxFileBytes) {
+        if (file.written() + count > kMaxFileBytes) {
             m_lastFailure = u"больше %1 МБ"_s.arg(kMaxFileBytes / (1024 * 1024));
             failed = true;
             break;
         }
-        if (count < 0 || file.write(chunk.data(), count) != count) {
+        if (count < 0 || !file.write(QByteArrayView(chunk.data(), count))) {
             failed = true;
             break;
         }
-        written += count;
 
         QCoreApplication::processEvents();
         if (!observer)
@@ -116,7 +181,7 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
         if (now > lastProgress + progressInterval) {
             lastProgress = now;
             qint32 reserved = 0;
-            observer->LoadProgress(static_cast<qint32>(written), reserved);
+            observer->LoadProgress(static_cast<qint32>(file.written()), reserved);
         }
     }
 
@@ -126,21 +191,39 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
     if (!reply->isFinished())
         reply->abort();
     if (stopped)
-        return true;
-    if (reply->error() != QNetworkReply::NoError || isErrorStatus(*reply)) {
-        m_lastFailure = DescribeReplyFailure(*reply);
-        return false;
+        return Attempt::Done;
+    if (runStop)
+        return Attempt::Failed;
+    return judge(*reply, file, failed, minimumSize);
+}
+
+FileDownloader::Attempt FileDownloader::judge(
+    const QNetworkReply& reply, AtomicFileWriter& file, bool writeFailed, qint32 minimumSize)
+{
+    // Judged before the reply's own error, which an abort above sets.
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400) {
+        m_lastFailure = DescribeReplyFailure(reply);
+        return status >= 500 ? Attempt::PassingFault : Attempt::Failed;
     }
-    if (!failed && written < minimumSize) {
-        m_lastFailure = u"меньше %1 байт"_s.arg(minimumSize);
-        return false;
-    }
-    if (failed || (!file.isOpen() && !file.open(QIODevice::WriteOnly)) || !file.commit()) {
+    if (writeFailed) {
         if (m_lastFailure.isEmpty())
-            m_lastFailure = u"не удалось записать файл: "_s + file.errorString();
-        return false;
+            m_lastFailure = u"не удалось записать файл"_s;
+        return Attempt::Failed;
     }
-    return true;
+    if (reply.error() != QNetworkReply::NoError) {
+        m_lastFailure = DescribeReplyFailure(reply);
+        return isPassingFault(reply.error()) ? Attempt::PassingFault : Attempt::Failed;
+    }
+    if (file.written() < minimumSize) {
+        m_lastFailure = u"меньше %1 байт"_s.arg(minimumSize);
+        return Attempt::Failed;
+    }
+    if ((!file.isOpen() && !file.open()) || !file.commit()) {
+        m_lastFailure = u"не удалось записать файл"_s;
+        return Attempt::Failed;
+    }
+    return Attempt::Done;
 }
 
 } // namespace zp

@@ -2,11 +2,15 @@
 
 #include "net/Downloader.h"
 
+#include <QList>
 #include <QNetworkAccessManager>
 #include <chrono>
 
+class QNetworkReply;
+
 namespace zp {
 
+class AtomicFileWriter;
 class StopFlag;
 
 // Downloads one file over HTTP on a direct connection.
@@ -37,6 +41,15 @@ class StopFlag;
 //    was. No temporary file remains.
 // Nothing is thrown.
 //
+// Only a body that arrived whole, every write and the flush to disk of which
+// succeeded and whose size on disk is the size received, is moved under
+// localPath. The temporary file is named ".~<name>.download" beside it;
+// RemoveLeftovers() removes those a killed run left behind.
+//
+// A transfer that failed on a passing fault (time-out, connection cut or
+// refused, status 5xx) is tried again after each of the retry delays, so
+// twice by default; other failures are final at once.
+//
 // Files are fetched over a direct connection, whatever the system's proxy
 // settings: Qt sets a proxy per manager, not per request, so the downloader
 // keeps a manager of its own with QNetworkProxy::NoProxy and leaves the page
@@ -49,19 +62,39 @@ public:
     static constexpr qint64 kMaxFileBytes = 64LL * 1024 * 1024;
     static constexpr std::chrono::milliseconds kDefaultIdleTimeout { 60'000 };
 
+    static inline const QList<std::chrono::milliseconds> kDefaultRetryDelays {
+        std::chrono::milliseconds(500), std::chrono::milliseconds(2000)
+    };
+    static inline const QString TemporarySuffix = QStringLiteral(".download");
+
     // idleTimeout: a transfer during which no byte moves for this long fails.
     // stop: the run's stop request, watched during every wait; may be null.
+    // retryDelays: the pauses before each new attempt after a passing fault.
     explicit FileDownloader(std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
-        const StopFlag* stop = nullptr);
+        const StopFlag* stop = nullptr,
+        QList<std::chrono::milliseconds> retryDelays = kDefaultRetryDelays);
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
     QString lastFailure() const override { return m_lastFailure; }
 
+    // The temporary file a download to localPath writes first.
+    static QString temporaryPath(const QString& localPath);
+    // Removes the temporary files of downloads that were killed in folder.
+    static void RemoveLeftovers(const QString& folder);
+
 private:
+    enum class Attempt { Done, PassingFault, Failed };
+    Attempt tryDownload(const QString& url, const QString& localPath, DownloadObserver* observer,
+        qint32 minimumSize, double progressInterval);
+    Attempt judge(
+        const QNetworkReply& reply, AtomicFileWriter& file, bool writeFailed, qint32 minimumSize);
+    bool runStopped() const;
+
     QNetworkAccessManager m_manager;
     std::chrono::milliseconds m_idleTimeout;
     const StopFlag* m_stop;
+    QList<std::chrono::milliseconds> m_retryDelays;
     QString m_lastFailure;
 };
 

@@ -11,6 +11,7 @@ inline const QString MessageTitle = QStringLiteral("Парсер Zavrinello из
 enum class MessageStyle {
     StopQuestion, // question icon, Yes and No ("Остановить парсерсер?")
     RetryPrompt, // critical icon, Yes and No, Yes the default (a page failed)
+    Question, // question icon, Yes and No, No the default (go on despite a risk?)
     Failure, // critical icon, OK (failures, "Парсер остановлен.")
     Report, // information icon, OK (the final report)
 };

@@ -7,6 +7,8 @@
 #include "util/Utf8.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -22,6 +24,7 @@ void CatalogCrawler::ParseCategory(const QString& pageText, const QString& pageU
 {
     m_walkedListings.clear();
     m_depthCutReported = false;
+    m_failure = Failure::None;
     if (!pageUrl.isEmpty())
         m_walkedListings.insert(pageUrl);
     walkListing(listingLinks(pageText), 0);
@@ -73,7 +76,7 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
             below = listingLinks(subPage);
         } // the page's text is gone before its sub-listings are fetched
         walkListing(below, depth + 1);
-        if (stop.isSet())
+        if (mustEnd())
             return;
     }
 
@@ -84,14 +87,21 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
         const QString segment = GetFileNameFromURL(link);
         if (m_context.sheet.isStored(url, segment)) {
             skipStoredProduct(segment);
-            if (stop.isSet())
+            if (stop.isSet() || !fetchMissingPicture(url))
                 return;
             continue;
+        }
+        if (m_context.state.NextRow > CatalogSheet::MaxRow) {
+            m_failure = Failure::SheetFull;
+            return;
         }
         const QString productPage = fetchPage(url);
         if (productPage.isEmpty())
             return;
-        m_extractor.ParseProduct(productPage, url);
+        if (!m_extractor.ParseProduct(productPage, url)) {
+            m_failure = Failure::SaveFailed;
+            return;
+        }
     }
 }
 
@@ -101,6 +111,26 @@ void CatalogCrawler::reportDepthCut()
         return;
     m_depthCutReported = true;
     m_context.dialogs.show(MessageStyle::Failure, DepthCutMessage);
+}
+
+bool CatalogCrawler::fetchMissingPicture(const QString& productUrl)
+{
+    const QString fileName = m_context.sheet.storedPicture(productUrl);
+    if (!IsSafeFileName(fileName)
+        || QFileInfo(QDir(m_context.programFolder)
+                         .filePath(ProductExtractor::ImagesFolder + u'/' + fileName))
+               .isFile())
+        return true;
+    const QString productPage = fetchPage(productUrl);
+    if (productPage.isEmpty())
+        return false;
+    m_extractor.FetchMissingPicture(productPage, fileName);
+    return true;
+}
+
+bool CatalogCrawler::mustEnd() const
+{
+    return m_context.state.StopRequested.isSet() || m_failure != Failure::None;
 }
 
 QString CatalogCrawler::fetchPage(const QString& url)

@@ -25,7 +25,8 @@ namespace zp {
 // Every product link is tested against the sheet (CatalogSheet::isStored, which
 // also knows the rows written in this run): a stored product is skipped with
 // the status "Уже загружен <segment>...", a refresh of the elapsed time and one
-// yield to the event loop; a new one is fetched and written. Each product is
+// yield to the event loop (and its picture fetched again when the file is
+// missing); a new one is fetched and written. Each product is
 // therefore written at most once, whatever the order of new and stored
 // products on a page.
 //
@@ -47,9 +48,18 @@ namespace zp {
 // endless listing addresses.
 //
 // Errors: nothing here raises. The sheet's failures are handled per field by
-// the ProductExtractor and never end the walk; isStored cannot fail.
+// the ProductExtractor and never end the walk; isStored cannot fail. Two
+// things do end it at every level, since going on would lose rows: a
+// periodic save that failed, and a sheet without a free row for the next new
+// product. failure() says which; the caller tells the user.
 class CatalogCrawler {
 public:
+    enum class Failure {
+        None,
+        SaveFailed, // a periodic save failed; rows after savedCount() are not in the file
+        SheetFull, // no row left below the last stored one
+    };
+
     explicit CatalogCrawler(const ScrapeContext& context);
 
     // Walks the listing page pageText (decoded, as fetched by the caller) and
@@ -58,6 +68,11 @@ public:
     // the first page is recognised as walked. Each call starts with an empty
     // record of walked listings.
     void ParseCategory(const QString& pageText, const QString& pageUrl = QString());
+
+    Failure failure() const { return m_failure; }
+    // How many of the new products were in the file at the last save of the
+    // walk (the final save is the caller's).
+    qint32 savedCount() const { return m_extractor.savedCount(); }
 
     static inline const QString SubListingMarker
         = QStringLiteral("<div class=\"title\"><a href=\"");
@@ -84,11 +99,19 @@ private:
     // during the fetch, or the user declined a retry, which sets it).
     QString fetchPage(const QString& url);
     void skipStoredProduct(const QString& segment);
+    // A stored product whose picture is missing from Images/ (a download
+    // that failed in an earlier run) gets its page fetched again for the
+    // picture alone; its row is not touched. False when the walk must end
+    // (the page could not be had and no retry was wanted, or a stop).
+    bool fetchMissingPicture(const QString& productUrl);
+    // True when the walk must end: a stop request or a failure.
+    bool mustEnd() const;
 
     ScrapeContext m_context;
     ProductExtractor m_extractor;
     QSet<QString> m_walkedListings;
     bool m_depthCutReported = false;
+    Failure m_failure = Failure::None;
 };
 
 } // namespace zp

@@ -24,7 +24,7 @@ struct ProductExtractor::Walk {
 
     const QString& page;
     const QString& url;
-    const int row;
+    const int row; // 0: nothing is written, the page is only read
     qint32 pos = 0;
     QString orderNumber;
     QString categoryPath;
@@ -40,7 +40,7 @@ QString ProductExtractor::PictureMarker() const
     return PictureMarkerStart + m_context.imageBaseUrl;
 }
 
-void ProductExtractor::ParseProduct(const QString& productPageText, const QString& productUrl)
+bool ProductExtractor::ParseProduct(const QString& productPageText, const QString& productUrl)
 {
     Walk walk(productPageText, productUrl, m_context.state.NextRow);
 
@@ -57,7 +57,7 @@ void ProductExtractor::ParseProduct(const QString& productPageText, const QStrin
     }
 
     QCoreApplication::processEvents();
-    finishRow();
+    return finishRow();
 }
 
 void ProductExtractor::writeOrderNumber(Walk& walk)
@@ -66,7 +66,11 @@ void ProductExtractor::writeOrderNumber(Walk& walk)
     qint32 startPos = 0;
     walk.orderNumber
         = ExtractBetween(walk.page, OrderNumberMarker, u"</td>"_s, 1, endPos, startPos);
-    if (!m_context.sheet.writeCell(walk.row, RowLayout::OrderNumberColumn, walk.orderNumber))
+    // Without an order number the cell shows the page's address: a link on
+    // an empty text cell does not survive a save in LibreOffice, and without
+    // it later runs would not know the product and write it again.
+    const QString shown = walk.orderNumber.isEmpty() ? walk.url : walk.orderNumber;
+    if (!m_context.sheet.writeCell(walk.row, RowLayout::OrderNumberColumn, shown))
         return;
     m_context.sheet.linkCell(walk.row, RowLayout::OrderNumberColumn, walk.url);
 }
@@ -94,7 +98,7 @@ void ProductExtractor::walkBreadcrumb(Walk& walk)
 
         const QString name = ExtractBetween(block, u">"_s, u"<"_s, walk.pos, endPos, startPos);
         if (!name.isEmpty()) {
-            const bool hasColumn = counter <= CategoryColumnCount;
+            const bool hasColumn = walk.row > 0 && counter <= CategoryColumnCount;
             const int column = FirstCategoryColumn + counter - 1;
             if (hasColumn && !m_context.sheet.writeCell(walk.row, column, name))
                 return;
@@ -110,26 +114,50 @@ void ProductExtractor::walkBreadcrumb(Walk& walk)
     }
 }
 
-void ProductExtractor::takePicture(Walk& walk)
+QString ProductExtractor::findPicture(Walk& walk, qint32& endPos) const
 {
-    qint32 endPos = 0;
     qint32 startPos = 0;
     const QString found
         = ExtractBetween(walk.page, PictureMarker(), u"\""_s, walk.pos, endPos, startPos);
-    if (found.isEmpty())
+    return found.isEmpty() ? QString() : m_context.imageBaseUrl + found;
+}
+
+void ProductExtractor::downloadPicture(
+    const QString& address, const QString& fileName, const QString& categoryPath)
+{
+    const QString localPath
+        = QDir(m_context.programFolder).filePath(ImagesFolder + u'/' + fileName);
+    if (QFileInfo(localPath).isFile())
+        return;
+    m_context.view.setStatusText(categoryPath + fileName + u"..."_s);
+    if (!m_context.downloader.DownloadFile(
+            address, localPath, nullptr, PictureMinimumSize, PictureProgressInterval))
+        m_context.view.warnNotLoaded(address, m_context.downloader.lastFailure());
+}
+
+void ProductExtractor::FetchMissingPicture(const QString& productPageText, const QString& fileName)
+{
+    const QString noUrl;
+    Walk walk(productPageText, noUrl, 0);
+    walkBreadcrumb(walk);
+    qint32 endPos = 0;
+    const QString address = findPicture(walk, endPos);
+    if (!address.isEmpty() && GetFileNameFromURL(address) == fileName && IsSafeFileName(fileName)
+        && IsSameOrigin(address, m_context.imageBaseUrl))
+        downloadPicture(address, fileName, walk.categoryPath);
+}
+
+void ProductExtractor::takePicture(Walk& walk)
+{
+    qint32 endPos = 0;
+    const QString address = findPicture(walk, endPos);
+    if (address.isEmpty())
         return;
 
-    const QString address = m_context.imageBaseUrl + found;
     const QString fileName = GetFileNameFromURL(address);
     if (IsSafeFileName(fileName) && IsSameOrigin(address, m_context.imageBaseUrl)) {
         const QString relativePath = ImagesFolder + u'/' + fileName;
-        const QString localPath = QDir(m_context.programFolder).filePath(relativePath);
-        if (!QFileInfo(localPath).isFile()) {
-            m_context.view.setStatusText(walk.categoryPath + fileName + u"..."_s);
-            if (!m_context.downloader.DownloadFile(
-                    address, localPath, nullptr, PictureMinimumSize, PictureProgressInterval))
-                m_context.view.warnNotLoaded(address, m_context.downloader.lastFailure());
-        }
+        downloadPicture(address, fileName, walk.categoryPath);
         const int column = RowLayout::PictureColumn;
         if (!m_context.sheet.writeCell(walk.row, column, fileName))
             return;
@@ -214,7 +242,7 @@ void ProductExtractor::writeAccessories(Walk& walk)
         m_context.sheet.writeCell(walk.row, RowLayout::AccessoriesColumn, accessories);
 }
 
-void ProductExtractor::finishRow()
+bool ProductExtractor::finishRow()
 {
     RunState& state = m_context.state;
     ++state.NewCount;
@@ -224,10 +252,11 @@ void ProductExtractor::finishRow()
     if (state.NewCount % SaveEveryProducts == 0) {
         // The doubled dash and "xls" are the status line the users know; kept as it is.
         m_context.view.setStatusText(u" - "_s + u" - сохранение xls..."_s);
-        // Not reported: the next save writes the whole workbook again, and the
-        // run reports a failure of its last save.
-        static_cast<void>(m_context.sheet.save());
+        if (!m_context.sheet.save())
+            return false;
+        m_savedCount = state.NewCount;
     }
+    return true;
 }
 
 } // namespace zp

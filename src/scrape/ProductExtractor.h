@@ -39,7 +39,18 @@ public:
     // productPageText: the decoded product page (not empty); productUrl: its
     // absolute address, catalogBaseUrl followed by the link from the listing.
     // Yields once to the event loop. Does not read or write StopRequested.
-    void ParseProduct(const QString& productPageText, const QString& productUrl);
+    // Returns false when the periodic save failed: the walk must end then.
+    bool ParseProduct(const QString& productPageText, const QString& productUrl);
+
+    // For a stored product whose picture fileName is missing from Images/:
+    // finds the picture's address on the product page as ParseProduct does
+    // and downloads it when it still has that name. Writes no cell and counts
+    // nothing.
+    void FetchMissingPicture(const QString& productPageText, const QString& fileName);
+
+    // NewCount as it was at the last save that succeeded in this run: how
+    // many of the new rows are really in the file.
+    qint32 savedCount() const { return m_savedCount; }
 
     static inline const QString OrderNumberMarker = QStringLiteral("Tilausnumero</th>\n\t<td>");
     static inline const QString BreadcrumbMarker
@@ -75,13 +86,20 @@ private:
     void writeOrderNumber(Walk& walk);
     void walkBreadcrumb(Walk& walk);
     void takePicture(Walk& walk);
+    // The picture's download address, from the walk's position; empty when
+    // the page shows none. endPos: the closing quote of the address.
+    QString findPicture(Walk& walk, qint32& endPos) const;
+    // Downloads the picture unless a file of its name is in Images/ already.
+    void downloadPicture(
+        const QString& address, const QString& fileName, const QString& categoryPath);
     void writeDescription(Walk& walk);
     void walkProperties(Walk& walk);
     static QString propertyValue(const Walk& walk, qint32 valueStart, ForwardSearch& valueEnds);
     void writeAccessories(Walk& walk);
-    void finishRow();
+    bool finishRow();
 
     ScrapeContext m_context;
+    qint32 m_savedCount = 0;
 };
 
 } // namespace zp

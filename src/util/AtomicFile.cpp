@@ -43,9 +43,22 @@ Result<void> replace(const QString& temporaryPath, const QString& path)
     return Failure { u"cannot replace "_s + path };
 }
 
-void syncFolder(const QString&) { }
+bool syncFolder(const QString&)
+{
+    return true;
+}
+
+bool syncFile(QFile& file)
+{
+    return file.flush() && _commit(file.handle()) == 0;
+}
 
 #else
+
+bool syncFile(QFile& file)
+{
+    return file.flush() && ::fsync(file.handle()) == 0;
+}
 
 bool writeAll(int fd, QByteArrayView data)
 {
@@ -94,14 +107,14 @@ Result<void> replace(const QString& temporaryPath, const QString& path)
 }
 
 // Makes the rename itself durable.
-void syncFolder(const QString& folder)
+bool syncFolder(const QString& folder)
 {
     const int fd
         = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && synced;
 }
 
 #endif
@@ -124,6 +137,86 @@ Result<void> ReplaceFileAtomically(
     }
     syncFolder(QFileInfo(path).absolutePath());
     return {};
+}
+
+Result<void> WriteFileDurably(const QString& path, QByteArrayView data)
+{
+#ifdef Q_OS_WIN
+    return writeAndFlush(path, data);
+#else
+    return writeAndFlush(path, path, data);
+#endif
+}
+
+bool SyncFolder(const QString& folder)
+{
+    return syncFolder(folder);
+}
+
+AtomicFileWriter::AtomicFileWriter(QString path, QString temporaryPath)
+    : m_path(std::move(path))
+    , m_file(temporaryPath)
+{
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    discard();
+}
+
+bool AtomicFileWriter::open()
+{
+    if (m_file.isOpen())
+        return false;
+    // Unbuffered, so that a write that fails (a full disk) fails at once
+    // and is never hidden behind a later flush.
+    m_failed = !m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+    m_written = 0;
+    return !m_failed;
+}
+
+bool AtomicFileWriter::write(QByteArrayView data)
+{
+    if (m_failed || !m_file.isOpen())
+        return false;
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const qint64 n = m_file.write(data.data() + done, data.size() - done);
+        if (n <= 0) {
+            m_failed = true;
+            return false;
+        }
+        done += n;
+        m_written += n;
+    }
+    return true;
+}
+
+bool AtomicFileWriter::commit()
+{
+    if (m_failed || !m_file.isOpen())
+        return false;
+    const bool whole = syncFile(m_file) && m_file.size() == m_written;
+    m_file.close();
+    if (!whole || m_file.error() != QFileDevice::NoError) {
+        discard();
+        return false;
+    }
+    if (!replace(m_file.fileName(), m_path)) {
+        discard();
+        return false;
+    }
+    syncFolder(QFileInfo(m_path).absolutePath());
+    m_failed = true; // nothing more can be written
+    return true;
+}
+
+void AtomicFileWriter::discard()
+{
+    m_failed = true;
+    if (m_file.isOpen())
+        m_file.close();
+    QFile::remove(m_file.fileName()); // gone already after a commit
 }
 
 } // namespace zp

@@ -3,6 +3,7 @@
 #include "util/Result.h"
 
 #include <QByteArrayView>
+#include <QFile>
 #include <QString>
 
 namespace zp {
@@ -15,5 +16,44 @@ namespace zp {
 // temporaryPath removed.
 Result<void> ReplaceFileAtomically(
     const QString& path, const QString& temporaryPath, QByteArrayView data);
+
+// Writes data to path and flushes it to disk. Fails, with the reason, when
+// any step failed (the file may then be partial).
+Result<void> WriteFileDurably(const QString& path, QByteArrayView data);
+
+// Flushes a folder's entries (renames, new files) to disk; false on failure.
+bool SyncFolder(const QString& folder);
+
+// A file written piece by piece that appears under its final name whole or
+// not at all: the pieces go to a temporary file beside it, which commit()
+// flushes to disk, checks for size and renames over path. A temporary file
+// not committed is removed when the writer goes away.
+class AtomicFileWriter {
+public:
+    AtomicFileWriter(QString path, QString temporaryPath);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    // Creates (truncates) the temporary file. False when it cannot be.
+    bool open();
+    bool isOpen() const { return m_file.isOpen(); }
+    // Appends data; false when not all of it was written. Every later call
+    // of write() and commit() fails then.
+    bool write(QByteArrayView data);
+    // True when every write succeeded, the file is on disk with exactly the
+    // bytes written and stands under path now (its folder flushed too).
+    bool commit();
+    // Removes the temporary file; nothing new is left under either name.
+    void discard();
+
+    qint64 written() const { return m_written; }
+
+private:
+    QString m_path;
+    QFile m_file;
+    qint64 m_written = 0;
+    bool m_failed = false;
+};
 
 } // namespace zp

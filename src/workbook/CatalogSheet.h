@@ -12,6 +12,9 @@ namespace zp {
 // The workbook layout implements it over the .xlsx engine; tests may fake it.
 class CatalogSheet {
 public:
+    // The last row of a sheet; a product needs a row at or above it.
+    static constexpr int MaxRow = 1048576;
+
     virtual ~CatalogSheet() = default;
 
     // Writes text into a cell (stored as a string, text-formatted).
@@ -33,6 +36,14 @@ public:
     // equals productUrl, or whose text equals lastSegment without regard to
     // case. Knows the rows written in this run as well. O(1).
     virtual bool isStored(const QString& productUrl, const QString& lastSegment) const = 0;
+
+    // The picture file name (column 14) of the stored product whose
+    // column-1 link is productUrl; empty when there is none.
+    virtual QString storedPicture(const QString& productUrl) const
+    {
+        Q_UNUSED(productUrl);
+        return {};
+    }
 
     // Saves the workbook to its file. Fails, with the reason, when the save
     // failed (the file on disk is then the previous one, intact, unless the

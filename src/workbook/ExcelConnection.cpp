@@ -1,6 +1,10 @@
 #include "workbook/ExcelConnection.h"
 
+#include "workbook/WorkbookLock.h"
+#include "workbook/XlsxPackage.h"
+
 #include <QDir>
+#include <QFileInfo>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -26,26 +30,76 @@ QString ExcelConnection::findWorkbookFile() const
     const QStringList names
         = QDir(m_programFolder)
               .entryList({ u"Zavrinello.xls*"_s }, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    // Among the matches the engine takes what it can read: an .xlsx before an
+    // .xlsm before anything else (an old .xls is refused).
+    for (const QString& suffix : { u".xlsx"_s, u".xlsm"_s }) {
+        for (const QString& name : names) {
+            if (name.endsWith(suffix, Qt::CaseInsensitive))
+                return QDir(m_programFolder).filePath(name);
+        }
+    }
     return names.isEmpty() ? QString() : QDir(m_programFolder).filePath(names.first());
 }
 
-WorkbookOpening ExcelConnection::OpenWorkbook()
+WorkbookStatus ExcelConnection::unusableFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return WorkbookStatus::NotAFile;
+    if (info.exists() && !info.isReadable())
+        return WorkbookStatus::Unreadable;
+    if (info.exists() && info.suffix().compare(u"xls"_s, Qt::CaseInsensitive) == 0)
+        return WorkbookStatus::LegacyFormat;
+    return WorkbookStatus::Ready;
+}
+
+WorkbookOpening ExcelConnection::checkSavable()
+{
+    QString detail;
+    switch (m_book->trySave(&detail)) {
+    case XlsxPackage::SaveTrial::Savable:
+        break;
+    case XlsxPackage::SaveTrial::PartNotCopyable:
+        return { WorkbookStatus::PartNotCopyable, std::exchange(m_path, QString()), 0, detail };
+    case XlsxPackage::SaveTrial::NotWritable: {
+        const QString folder = QFileInfo(XlsxPackage::fileToReplace(m_path)).absolutePath();
+        return { WorkbookStatus::FolderNotWritable, std::exchange(m_path, QString()), 0, folder };
+    }
+    }
+    const int nextRow = m_book->findNextRow();
+    if (nextRow > CatalogSheet::MaxRow)
+        return { WorkbookStatus::SheetFull, std::exchange(m_path, QString()), 0, {} };
+    m_ready = true;
+    return { WorkbookStatus::Ready, m_path, nextRow, {} };
+}
+
+WorkbookOpening ExcelConnection::OpenWorkbook(bool despiteLock)
 {
     m_ready = false;
     m_path = findWorkbookFile();
     const bool found = !m_path.isEmpty();
     if (!found)
         m_path = QDir(m_programFolder).filePath(WorkbookLayout::FileName);
+    if (const WorkbookStatus status = unusableFile(m_path); status != WorkbookStatus::Ready)
+        return { status, std::exchange(m_path, QString()), 0, {} };
+    if (found && !despiteLock) {
+        // A linked workbook may have been opened by either name.
+        std::optional<WorkbookLock> lock = FindWorkbookLock(m_path);
+        if (!lock)
+            lock = FindWorkbookLock(XlsxPackage::fileToReplace(m_path));
+        if (lock)
+            return { WorkbookStatus::OpenElsewhere, std::exchange(m_path, QString()), 0,
+                lock->describe() };
+    }
     auto book = found ? WorkbookLayout::open(m_path) : WorkbookLayout::create(m_programFolder);
     if (!book) {
         const QString path = std::exchange(m_path, QString()); // nothing usable to hand over
-        return { found ? WorkbookStatus::CannotOpen : WorkbookStatus::CannotCreate, path };
+        return { found ? WorkbookStatus::CannotOpen : WorkbookStatus::CannotCreate, path, 0, {} };
     }
     m_book = std::move(book).value();
     if (!m_book->checkLayout())
-        return { WorkbookStatus::WrongLayout, m_path };
-    m_ready = true;
-    return { WorkbookStatus::Ready, m_path, m_book->findNextRow() };
+        return { WorkbookStatus::WrongLayout, m_path, 0, {} };
+    return checkSavable();
 }
 
 bool ExcelConnection::SaveWorkbook()

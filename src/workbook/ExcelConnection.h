@@ -14,12 +14,20 @@ enum class WorkbookStatus {
     CannotCreate, // no workbook in the folder, and a new one could not be saved
     CannotOpen, // the workbook found cannot be read as .xlsx
     WrongLayout, // the workbook does not have the catalogue layout
+    NotAFile, // the workbook's name is taken by a folder
+    Unreadable, // the workbook cannot be read (no permission)
+    LegacyFormat, // only an old .xls is there, which the engine cannot read
+    OpenElsewhere, // a spreadsheet application has it open; detail: which (lock file)
+    PartNotCopyable, // a part no save can copy; detail: the part
+    FolderNotWritable, // the trial save beside the file failed; detail: the folder
+    SheetFull, // no row left below the last stored one
 };
 
 struct WorkbookOpening {
     WorkbookStatus status = WorkbookStatus::CannotOpen;
     QString path; // the file found or made (also when it could not be used)
     int nextRow = 0; // row of the first new product, when Ready
+    QString detail; // see WorkbookStatus
 };
 
 // The run's workbook: finds Zavrinello.xls* in the program folder, opens it or
@@ -39,10 +47,15 @@ public:
     // so unlike a spreadsheet application it is always there.
     void ConnectExcel();
 
-    // Opens the first file of the program folder matching "Zavrinello.xls*"
-    // (any case, normal files only) or creates Zavrinello.xlsx, and checks its
-    // layout. The sheet is ready only when the status is Ready.
-    WorkbookOpening OpenWorkbook();
+    // Opens the file of the program folder matching "Zavrinello.xls*" (any
+    // case, normal files only; .xlsx first, then .xlsm) or creates
+    // Zavrinello.xlsx, and checks its layout. Before the crawl it makes sure
+    // the run can end well: unless despiteLock, a workbook that a spreadsheet
+    // application has open (its lock file is there) is not opened
+    // (OpenElsewhere: the caller asks the user and may call again); the
+    // workbook must be savable (a trial save beside it) and have a free row.
+    // The sheet is ready only when the status is Ready.
+    WorkbookOpening OpenWorkbook(bool despiteLock = false);
 
     // Saves the workbook. False when it could not be saved (or was never
     // ready); the file on disk is then the last one saved in full.
@@ -59,6 +72,9 @@ public:
 
 private:
     QString findWorkbookFile() const;
+    // Why the file at path cannot be the workbook before it is even read.
+    static WorkbookStatus unusableFile(const QString& path);
+    WorkbookOpening checkSavable();
 
     QString m_programFolder;
     Handover m_handover;

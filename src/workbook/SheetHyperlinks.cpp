@@ -69,8 +69,10 @@ void SheetHyperlinks::readHyperlinks(pugi::xml_node root)
             continue;
         ++m_count;
         const CellAddress address = CellAddress::parse(link.attribute("ref").value());
-        if (address.isValid())
+        if (address.isValid()) {
             m_links[WorksheetXml::cellKey(address.row, address.column)] = link;
+            m_lastRow = std::max(m_lastRow, address.row);
+        }
         for (pugi::xml_attribute attribute = link.first_attribute(); attribute;
              attribute = attribute.next_attribute()) {
             const std::string_view name = attribute.name();
@@ -206,6 +208,7 @@ SheetHyperlinks::Result SheetHyperlinks::link(
     link.append_attribute(idName.c_str()).set_value(addRelationship(target).c_str());
     m_links[key] = link;
     ++m_count;
+    m_lastRow = std::max(m_lastRow, row);
     m_relsDirty = true;
     return Result::Linked;
 }

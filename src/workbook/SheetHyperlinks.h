@@ -42,6 +42,8 @@ public:
     Result link(pugi::xml_node root, int row, int column, const QString& address);
 
     int count() const { return m_count; }
+    // Highest row of a cell with a link; 0 when none.
+    int lastRow() const { return m_lastRow; }
 
     // The relationships part, nullopt when unchanged since the last save.
     std::optional<std::string> serializeRelationships() const;
@@ -67,6 +69,7 @@ private:
     bool m_strict = false; // the sheet is in Strict Open XML
     std::unordered_map<std::uint64_t, pugi::xml_node> m_links; // cell key -> <hyperlink>
     int m_count = 0;
+    int m_lastRow = 0;
 };
 
 } // namespace zp

@@ -38,6 +38,10 @@ public:
     // XlsxPackage::save, and the workbook can be saved again.
     Result<void> save();
 
+    // Whether save() can succeed (see XlsxPackage::trySave); the workbook's
+    // own changes are not part of the trial.
+    XlsxPackage::SaveTrial trySave(QString* detail) { return m_package->trySave(detail); }
+
     QString filePath() const { return m_package->path(); }
 
 private:

@@ -71,7 +71,10 @@ void WorkbookLayout::buildIndex()
     const Worksheet& sheet = m_workbook->sheet();
     for (int row = 2; row <= sheet.lastRow(); ++row) {
         count(m_storedTexts, sheet.cellText(row, 1).toCaseFolded(), 1);
-        count(m_storedAddresses, sheet.hyperlinkAddress(row, 1), 1);
+        const QString address = sheet.hyperlinkAddress(row, 1);
+        count(m_storedAddresses, address, 1);
+        if (!address.isEmpty())
+            m_rowOfAddress.insert(address, row);
     }
     for (const auto& [column, text] : sheet.headerRow()) {
         if (column >= FirstPropertyColumn) {
@@ -96,7 +99,10 @@ bool WorkbookLayout::checkLayout() const
 
 int WorkbookLayout::findNextRow() const
 {
-    return m_workbook->sheet().firstEmptyRowInColumnA(2);
+    // After everything stored, whoever stored it: a gap in column A (a
+    // product without order number, a row edited by hand) is never written
+    // over, nor are cells other programs put to the right of the table.
+    return std::max(m_workbook->sheet().lastFilledRow(), 1) + 1;
 }
 
 QString WorkbookLayout::filePath() const
@@ -156,6 +162,7 @@ bool WorkbookLayout::linkCell(int row, int column, const QString& address)
     if (column == 1 && row >= 2) {
         count(m_storedAddresses, old, -1);
         count(m_storedAddresses, target, 1);
+        m_rowOfAddress.insert(target, row);
     }
     return true;
 }
@@ -177,6 +184,18 @@ bool WorkbookLayout::isStored(const QString& productUrl, const QString& lastSegm
 {
     return (!productUrl.isEmpty() && m_storedAddresses.contains(productUrl))
         || (!lastSegment.isEmpty() && m_storedTexts.contains(lastSegment.toCaseFolded()));
+}
+
+XlsxPackage::SaveTrial WorkbookLayout::trySave(QString* detail)
+{
+    return m_workbook->trySave(detail);
+}
+
+QString WorkbookLayout::storedPicture(const QString& productUrl) const
+{
+    const int row = m_rowOfAddress.value(productUrl);
+    return row >= 2 && linkAddress(row, 1) == productUrl ? cellText(row, RowLayout::PictureColumn)
+                                                         : QString();
 }
 
 Result<void> WorkbookLayout::save()

@@ -2,6 +2,7 @@
 
 #include "workbook/CatalogSheet.h"
 #include "workbook/RowLayout.h"
+#include "workbook/XlsxPackage.h"
 
 #include <QHash>
 #include <QString>
@@ -61,7 +62,9 @@ public:
     // must not be written or saved (show WrongFormatMessage instead).
     bool checkLayout() const;
 
-    // The row of the first empty cell of column 1 below row 1.
+    // The row after the last row that holds anything in any column (2 for a
+    // workbook with only its header row). Past the sheet's last row
+    // (CellAddress::MaxRow) when the sheet is full.
     int findNextRow() const;
 
     int fixedColumnCount() const { return FixedColumnCount; }
@@ -73,6 +76,10 @@ public:
     QString linkAddress(int row, int column) const;
     int hyperlinkCount() const;
 
+    // Whether save() can succeed, without touching the file (see
+    // XlsxPackage::trySave).
+    XlsxPackage::SaveTrial trySave(QString* detail);
+
     // CatalogSheet. linkCell() takes an absolute URL, or a path relative to
     // the workbook's folder ("Images/abc.jpg"; an absolute local path inside
     // that folder is made relative), and stores it as an external link
@@ -81,6 +88,7 @@ public:
     bool linkCell(int row, int column, const QString& address) override;
     int propertyColumn(const QString& name) override;
     bool isStored(const QString& productUrl, const QString& lastSegment) const override;
+    QString storedPicture(const QString& productUrl) const override;
     Result<void> save() override;
 
 private:
@@ -93,6 +101,7 @@ private:
     int m_textStyle = -2; // -2 until looked up
     QHash<QString, int> m_storedAddresses; // column-1 link address -> rows
     QHash<QString, int> m_storedTexts; // case-folded column-1 text -> rows
+    QHash<QString, int> m_rowOfAddress; // column-1 link address -> its last row
     QHash<QString, int> m_propertyColumns; // property header text -> column
     int m_lastPropertyColumn = FixedColumnCount;
 };

@@ -50,6 +50,7 @@ Result<void> Worksheet::scan()
     if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin)
         return Failure { u"no sheetData"_s };
     m_rows = std::move(scanner.rows);
+    m_lastFilledRow = scanner.lastFilledRow;
     m_lastRow = m_rows.empty() ? 0 : m_rows.back().row;
     m_lastColumn = scanner.lastColumn;
     if (!buildSkeleton(static_cast<std::size_t>(scanner.sheetDataBegin),
@@ -276,6 +277,7 @@ bool Worksheet::writeText(int row, int column, const QString& text, int style)
     cell.text = limited;
     noteText(row, column, limited);
     m_lastRow = std::max(m_lastRow, row);
+    m_lastFilledRow = std::max(m_lastFilledRow, row);
     m_lastColumn = std::max(m_lastColumn, column);
     m_dirty = true;
     return true;

@@ -5,6 +5,7 @@
 #include "workbook/WorksheetScanner.h"
 
 #include <QString>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -77,6 +78,11 @@ public:
     // Highest row that has a row element or a written cell.
     int lastRow() const { return m_lastRow; }
 
+    // Highest row holding anything in any column: a value, a formula or an
+    // inline string (readable or not), a cell written here, or a hyperlink;
+    // 0 when there is none. Rows holding only formatting do not count.
+    int lastFilledRow() const { return std::max(m_lastFilledRow, m_links.lastRow()); }
+
     // The worksheet XML with every change. Nothing changes in the sheet;
     // call committed() once the package holding it has been saved.
     std::shared_ptr<const std::string> serialize();
@@ -136,6 +142,7 @@ private:
     std::vector<QString> m_columnA; // row -> text in column 1
     std::map<int, QString> m_header; // column -> text in row 1
     int m_lastRow = 0;
+    int m_lastFilledRow = 0;
     int m_lastColumn = 0;
 
     std::shared_ptr<const std::string> m_pendingXml;

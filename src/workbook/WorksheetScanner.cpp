@@ -36,9 +36,18 @@ void WorksheetScanner::startElement(std::string_view name, const char** attribut
         startRow(attributes);
     } else if (m_depth == 4 && m_inRow && name == "c") {
         startCell(attributes);
-    } else if (m_collect) {
-        startCellChild(name);
+    } else {
+        if (m_depth == 5 && m_inRow && holdsContent(name))
+            lastFilledRow = std::max(lastFilledRow, m_row);
+        if (m_collect)
+            startCellChild(name);
     }
+}
+
+bool WorksheetScanner::holdsContent(std::string_view name)
+{
+    const std::string_view local = name.substr(name.find(':') + 1);
+    return local == "v" || local == "f" || local == "is";
 }
 
 void WorksheetScanner::startCellChild(std::string_view name)

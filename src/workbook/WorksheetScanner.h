@@ -34,6 +34,10 @@ public:
     std::int64_t sheetDataEnd = -1; // offset just after </sheetData>
     int lastColumn = 0; // highest column of a cell
     std::vector<SheetRowSpan> rows; // ascending
+    // Highest row with a cell holding a value, a formula or an inline string,
+    // readable or not (a formula without a cached value, a shared-string
+    // index out of range); 0 when none.
+    int lastFilledRow = 0;
 
 protected:
     void startElement(std::string_view name, const char** attributes) override;
@@ -45,6 +49,7 @@ private:
     void startRow(const char** attributes);
     void startCell(const char** attributes);
     void startCellChild(std::string_view name);
+    static bool holdsContent(std::string_view name);
     void endCellChild(std::string_view name);
 
     const SharedStrings& m_strings;

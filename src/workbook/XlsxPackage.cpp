@@ -83,10 +83,20 @@ QString XlsxPackage::temporaryPath(const QString& path)
     return info.absolutePath() + u"/.~"_s + info.fileName() + u".saving"_s;
 }
 
+QString XlsxPackage::fileToReplace(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    // A link to a missing target: the save creates the target.
+    const QString target = info.canonicalFilePath();
+    return target.isEmpty() ? info.symLinkTarget() : target;
+}
+
 Result<std::unique_ptr<XlsxPackage>> XlsxPackage::open(const QString& path)
 {
     // What a save killed half-way left behind is never the workbook.
-    const QString leftover = temporaryPath(path);
+    const QString leftover = temporaryPath(fileToReplace(path));
     if (QFileInfo(leftover).isFile())
         QFile::remove(leftover);
 
@@ -264,6 +274,45 @@ Result<void> XlsxPackage::addEntry(zip* out, const Entry& entry) const
     return {};
 }
 
+QString XlsxPackage::uncopyablePart() const
+{
+    for (const Entry& entry : m_entries) {
+        if (entry.data || !m_zip)
+            continue;
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry.sourceIndex), 0, &st) != 0)
+            return QString::fromStdString(entry.name);
+        const bool encrypted
+            = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
+        const bool unknownMethod = (st.valid & ZIP_STAT_COMP_METHOD)
+            && !zip_compression_method_supported(static_cast<zip_int32_t>(st.comp_method), 0);
+        if (encrypted || unknownMethod)
+            return QString::fromStdString(entry.name);
+    }
+    return {};
+}
+
+XlsxPackage::SaveTrial XlsxPackage::trySave(QString* detail)
+{
+    if (const QString part = uncopyablePart(); !part.isEmpty()) {
+        *detail = part;
+        return SaveTrial::PartNotCopyable;
+    }
+    const Result<std::string> bytes = buildArchive();
+    if (!bytes) {
+        *detail = bytes.error();
+        return SaveTrial::PartNotCopyable;
+    }
+    const QString temporary = temporaryPath(fileToReplace(m_path));
+    const Result<void> written
+        = WriteFileDurably(temporary, QByteArrayView(bytes->data(), qsizetype(bytes->size())));
+    QFile::remove(temporary);
+    if (!written)
+        *detail = written.error();
+    return written ? SaveTrial::Savable : SaveTrial::NotWritable;
+}
+
 Result<std::string> XlsxPackage::buildArchive()
 {
     ZipError zerr;
@@ -300,8 +349,9 @@ Result<void> XlsxPackage::save()
     Result<std::string> bytes = buildArchive();
     if (!bytes)
         return Failure { bytes.error() };
+    const QString target = fileToReplace(m_path);
     const Result<void> replaced = ReplaceFileAtomically(
-        m_path, temporaryPath(m_path), QByteArrayView(bytes->data(), qsizetype(bytes->size())));
+        target, temporaryPath(target), QByteArrayView(bytes->data(), qsizetype(bytes->size())));
     if (!replaced)
         return replaced;
     bytes = Failure {}; // the archive's bytes are not needed any more

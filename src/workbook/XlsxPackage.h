@@ -66,9 +66,24 @@ public:
     // which it still holds open.
     Result<void> save();
 
+    // Whether save() can succeed, found out without touching the file:
+    // every stored part must be copyable into a new package, and a whole
+    // package must be writable beside the file (written to the temporary
+    // path, flushed and removed again).
+    enum class SaveTrial {
+        Savable,
+        PartNotCopyable, // *detail: the part's name
+        NotWritable, // *detail: why the write failed
+    };
+    SaveTrial trySave(QString* detail);
+
     // The temporary file that save() writes before renaming it over path. Its
     // name does not match "Zavrinello.XLS*" searches for the workbook.
     static QString temporaryPath(const QString& path);
+
+    // The file a save replaces: path itself, or the file a symbolic link at
+    // path points to, so that the link stays and its target gets the rows.
+    static QString fileToReplace(const QString& path);
 
 private:
     struct Entry {
@@ -83,6 +98,9 @@ private:
 
     explicit XlsxPackage(QString path);
     const Entry* find(std::string_view name) const;
+    // The first stored part that libzip cannot copy (encrypted, unknown
+    // compression method); empty when there is none.
+    QString uncopyablePart() const;
     Result<void> addEntry(zip* out, const Entry& entry) const;
     Result<std::string> buildArchive();
     Result<void> reopen();

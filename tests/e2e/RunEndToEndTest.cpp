@@ -17,6 +17,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QSet>
@@ -353,7 +354,7 @@ TEST_F(RunEndToEnd, WorkbookFailingTheLayoutCheckIsLeftUnchanged)
     expectIdle();
 }
 
-TEST_F(RunEndToEnd, UnreadableWorkbookIsNamedAndLeftAlone)
+TEST_F(RunEndToEnd, OldXlsAloneIsNamedAndLeftAlone)
 {
     const QString path = m_folder.filePath(u"zavrinello.XLS"_s);
     {
@@ -367,13 +368,225 @@ TEST_F(RunEndToEnd, UnreadableWorkbookIsNamedAndLeftAlone)
 
     m_controller->Command1_Click();
 
-    EXPECT_EQ(m_dialogs.shown(),
-        (std::vector<ShownMessage> { { MessageStyle::Failure,
-            u"Не удалось найти файл "_s + QDir::toNativeSeparators(path) + u'.' } }));
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    EXPECT_EQ(m_dialogs.shown()[0].style, MessageStyle::Failure);
+    EXPECT_TRUE(m_dialogs.shown()[0].text.startsWith(u"Файл "_s + QDir::toNativeSeparators(path)
+        + u" сохранён в старом формате Excel (.xls)"_s));
     EXPECT_EQ(fileHash(path), before);
     EXPECT_FALSE(QFile::exists(workbookPath()));
     EXPECT_TRUE(m_handedOver.isEmpty());
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
     expectIdle();
+}
+
+TEST_F(RunEndToEnd, OldXlsBesideTheWorkbookIsPassedOver)
+{
+    startShop({});
+    runExpectingReport();
+    const int stored = readWorkbook().productCount();
+    QFile legacy(m_folder.filePath(u"Zavrinello.xls"_s));
+    ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
+    legacy.write(QByteArrayLiteral("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"));
+    legacy.close();
+
+    runExpectingReport();
+
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Completed);
+    EXPECT_EQ(readWorkbook().productCount(), stored);
+}
+
+// A shop template without the order number, then new products listed first:
+// no cell an earlier run stored changes, and nothing is written twice.
+TEST_F(RunEndToEnd, RerunNeverAltersStoredCellsOfAProductWithoutOrderNumber)
+{
+    DemoShop::Options options;
+    const QJsonArray products = DemoShop::manifest(options);
+    ASSERT_GE(products.size(), 3);
+    const QString hidden = products.at(1).toObject().value(u"order_number"_s).toString();
+    options.extra = QStringList { u"--hide-order-number"_s, hidden };
+    startShop(options);
+    runExpectingReport();
+    const WorkbookRows first = readWorkbook();
+    ASSERT_EQ(first.productCount(), products.size());
+    ASSERT_EQ(first.cell(1, 1).text, first.cell(1, 1).link); // the page, for want of a number
+
+    // The same shop address: a product without order number is known by its link.
+    options.newProducts = 2;
+    options.port = m_shop->port();
+    m_shop->stop();
+    startShop(options);
+    runExpectingReport();
+
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(2) }));
+    const WorkbookRows second = readWorkbook();
+    ASSERT_EQ(second.productCount(), first.productCount() + 2);
+    EXPECT_EQ(second.header().mid(0, first.header().size()), first.header());
+    for (int row = 0; row < first.productCount(); ++row) {
+        for (int column = 1; column <= first.header().size(); ++column) {
+            SCOPED_TRACE(testing::Message() << "row " << row + 2 << " column " << column);
+            EXPECT_EQ(second.cell(row, column).text, first.cell(row, column).text);
+            EXPECT_EQ(second.cell(row, column).link, first.cell(row, column).link);
+        }
+    }
+}
+
+TEST_F(RunEndToEnd, WorkbookOpenInLibreOfficeIsLeftAloneWhenTheUserSaysNo)
+{
+    startShop({});
+    runExpectingReport();
+    const QByteArray before = fileHash(workbookPath());
+    QFile lock(m_folder.filePath(u".~lock.Zavrinello.xlsx#"_s));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write("Ivan Petrov,ivan,desk7,07.12.2026 10:00,file:///home/ivan/.config/libreoffice/4;");
+    lock.close();
+    m_dialogs.clearShown();
+    m_handedOver.clear();
+    m_dialogs.answer(MessageAnswer::No);
+
+    m_controller->Command1_Click();
+
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    EXPECT_EQ(m_dialogs.shown()[0].style, MessageStyle::Question);
+    EXPECT_EQ(m_dialogs.shown()[0].text,
+        u"Файл "_s + QDir::toNativeSeparators(workbookPath())
+            + u" открыт в другой программе (LibreOffice, пользователь Ivan Petrov на компьютере "
+              u"desk7).\rЕсли она потом сохранит его, новые строки пропадут.\rПродолжить?"_s);
+    EXPECT_EQ(fileHash(workbookPath()), before);
+    EXPECT_TRUE(m_handedOver.isEmpty());
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+    expectIdle();
+}
+
+TEST_F(RunEndToEnd, UnwritableFolderIsFoundBeforeTheCrawl)
+{
+    startShop({});
+    runExpectingReport();
+    // Something in the way of the save's temporary file: no save can succeed.
+    ASSERT_TRUE(QDir(m_folder.path()).mkdir(u".~Zavrinello.xlsx.saving"_s));
+    const QByteArray before = fileHash(workbookPath());
+    m_dialogs.clearShown();
+    m_pages.clear();
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    ASSERT_EQ(m_dialogs.shown().size(), 1u);
+    EXPECT_EQ(m_dialogs.shown()[0].text,
+        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(workbookPath())
+            + u": запись в папку "_s + QDir::toNativeSeparators(m_folder.path())
+            + u" невозможна."_s);
+    EXPECT_EQ(m_pages.productFetches(), 0);
+    EXPECT_EQ(fileHash(workbookPath()), before);
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+}
+
+TEST_F(RunEndToEnd, MissingPictureOfAStoredProductIsFetchedAgain)
+{
+    startShop({});
+    runExpectingReport();
+    const WorkbookRows first = readWorkbook();
+    QString picture;
+    for (int row = 0; row < first.productCount() && picture.isEmpty(); ++row)
+        picture = first.cell(row, 14).text;
+    ASSERT_FALSE(picture.isEmpty());
+    const QString path = m_folder.filePath(u"Images/"_s + picture);
+    const QByteArray whole = fileHash(path);
+    ASSERT_TRUE(QFile::remove(path));
+    const QByteArray workbookBefore = fileHash(workbookPath());
+    m_pages.clear();
+
+    runExpectingReport();
+
+    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
+    EXPECT_EQ(m_pages.productFetches(), 1);
+    EXPECT_EQ(fileHash(path), whole);
+    EXPECT_EQ(readWorkbook().productCount(), first.productCount());
+    EXPECT_EQ(fileHash(workbookPath()), workbookBefore);
+}
+
+TEST_F(RunEndToEnd, ImagesThatIsAFileStopsTheRunBeforeTheCrawl)
+{
+    QFile images(m_folder.filePath(u"Images"_s));
+    ASSERT_TRUE(images.open(QIODevice::WriteOnly));
+    images.close();
+    startShop({});
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown().front(),
+        (ShownMessage { MessageStyle::Failure,
+            u"Не удалось сохранить картинки: "_s
+                + QDir::toNativeSeparators(m_folder.filePath(u"Images"_s))
+                + u" — это не папка."_s }));
+    EXPECT_EQ(m_pages.productFetches(), 0);
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+}
+
+// The periodic save fails: the crawl ends at once and the report counts
+// only what is in the file.
+TEST_F(RunEndToEnd, FailedPeriodicSaveEndsTheCrawlAndTheReportCountsOnlySavedRows)
+{
+    DemoShop::Options options;
+    options.products = 130;
+    startShop(options);
+    const QString blocker = m_folder.filePath(u".~Zavrinello.xlsx.saving"_s);
+    m_pages.setAfterFetch([&](const QString& url) {
+        if (url.contains(u"/product/"_s) && !QFileInfo::exists(blocker))
+            QDir().mkdir(blocker); // after the trial save, before the 100th product
+    });
+    m_dialogs.answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> {
+            { MessageStyle::Failure,
+                u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(workbookPath()) + u'.' },
+            { MessageStyle::Report, reportText(0) } }));
+    EXPECT_EQ(m_pages.productFetches(), 100);
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+    QDir().rmdir(blocker);
+    EXPECT_EQ(readWorkbook().productCount(), 0);
+}
+
+TEST_F(RunEndToEnd, WorkbookThatIsAFolderIsNamedAsSuch)
+{
+    ASSERT_TRUE(QDir(m_folder.path()).mkdir(u"Zavrinello.xlsx"_s));
+    startShop({});
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::Failure,
+            u"Не удалось открыть файл "_s + QDir::toNativeSeparators(workbookPath())
+                + u": это папка, а не файл."_s } }));
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
+}
+
+TEST_F(RunEndToEnd, SheetWithoutAFreeRowStopsTheRunBeforeTheCrawl)
+{
+    {
+        auto layout = WorkbookLayout::create(m_folder.path());
+        ASSERT_TRUE(layout) << layout.error().toStdString();
+        ASSERT_TRUE(layout->writeCell(CatalogSheet::MaxRow, 2, u"last row"_s));
+        ASSERT_TRUE(layout->save());
+    }
+    const QByteArray before = fileHash(workbookPath());
+    startShop({});
+    m_dialogs.answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::Failure,
+            u"В файле "_s + QDir::toNativeSeparators(workbookPath())
+                + u" нет свободных строк: лист заполнен до последней строки 1048576."_s } }));
+    EXPECT_EQ(m_pages.productFetches(), 0);
+    EXPECT_EQ(fileHash(workbookPath()), before);
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
 }
 
 } // namespace

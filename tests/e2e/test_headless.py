@@ -46,6 +46,17 @@ RUN_SECONDS = 240
 NO_SHOP_RUN_SECONDS = 150
 
 
+def signal_held(pid, number):
+    """True when the process blocks or catches the signal (Linux /proc)."""
+    try:
+        with open(f"/proc/{pid}/status", encoding="ascii") as status:
+            fields = dict(line.split(":", 1) for line in status if ":" in line)
+    except OSError:
+        return False
+    bit = 1 << (number - 1)
+    return bool(int(fields.get("SigBlk", "0"), 16) & bit or int(fields.get("SigCgt", "0"), 16) & bit)
+
+
 class Shop:
     """The demo shop on PORT; started in __init__, stopped by stop()."""
 
@@ -455,6 +466,39 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertIn('Неверный формат файла "Zavrinello.xls".', run.lines)
         self.assertNotIn(FINISHED, run.lines)
         self.assertEqual(file_hash(self.workbook()), before)
+
+    def test_workbook_open_in_libreoffice_without_terminal_is_left_alone(self):
+        self.start_shop("--products", 5, "--seed", 11)
+        first, status = self.run_to_end()
+        self.assertEqual(status, 0, first.lines)
+        lock = os.path.join(self.folder, ".~lock." + WORKBOOK + "#")
+        with open(lock, "w", encoding="utf-8") as out:
+            out.write(",ivan,desk7,07.12.2026 10:00,file:///home/ivan/.config/libreoffice/4;")
+        before = file_hash(self.workbook())
+
+        run, status = self.run_to_end()
+
+        self.assertEqual(status, 1, run.lines + [run.stderr_text])
+        self.assertIn("Продолжить? [y/N] n", run.lines)
+        self.assertTrue(any("(LibreOffice, пользователь ivan на компьютере desk7)" in l
+                            for l in run.lines), run.lines)
+        self.assertNotIn(FINISHED, run.lines)
+        self.assertEqual(file_hash(self.workbook()), before)
+
+    def test_signal_at_start_is_a_clean_stop(self):
+        self.start_shop("--products", 5, "--seed", 11)
+        run = Run(self.folder, "--headless")
+        # From the moment the program holds the signal back (its first step),
+        # well before the run has set anything up.
+        deadline = time.monotonic() + 10
+        while not signal_held(run.process.pid, signal.SIGTERM) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        self.assertTrue(signal_held(run.process.pid, signal.SIGTERM))
+        run.signal(signal.SIGTERM)
+        status = run.finish()
+
+        # Not killed by the signal: a stop before the workbook (1) or after it (3).
+        self.assertIn(status, (1, 3), run.lines + [run.stderr_text])
 
 
 class CommandLineTest(unittest.TestCase):

@@ -330,9 +330,11 @@ TEST(TerminalDialogs, WithoutTerminalInputQuestionsAreAnsweredNo)
         MessageAnswer::No);
     EXPECT_EQ(
         dialogs.show(MessageStyle::StopQuestion, u"Остановить парсерсер?"_s), MessageAnswer::No);
+    EXPECT_EQ(
+        dialogs.show(MessageStyle::Question, u"Файл открыт.\rПродолжить?"_s), MessageAnswer::No);
     EXPECT_EQ(captured.text(),
         u"\r\x1b[K5 новых\nНет доступа к сайту.\nПопробовать еще раз? [y/N] n\n"
-        "Остановить парсерсер? [y/N] n\n"_s);
+        "Остановить парсерсер? [y/N] n\nФайл открыт.\nПродолжить? [y/N] n\n"_s);
 }
 
 TEST(TerminalDialogs, AnswersAreReadOneLineAtATime)

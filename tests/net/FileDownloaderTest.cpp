@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 using namespace std::chrono_literals;
 using namespace Qt::Literals::StringLiterals;
@@ -86,7 +88,7 @@ protected:
 
     TestHttpServer server;
     QNetworkAccessManager manager;
-    zp::FileDownloader downloader { 5s };
+    zp::FileDownloader downloader { 5s, nullptr, { 10ms, 10ms } };
     QTemporaryDir folder;
     QString target;
 };
@@ -291,6 +293,75 @@ TEST_F(FileDownloaderTest, TargetNeverHoldsAPartialFile)
     EXPECT_GE(observer.reports.size(), 10);
     EXPECT_FALSE(observer.sawTarget);
     EXPECT_EQ(contents(target), TestHttpServer::pattern(10 * 1000));
+}
+
+// A server that fails the first requests of a picture and then serves it.
+struct RetryCase {
+    const char* name;
+    Response failure;
+    int failures;
+    bool expected;
+    int requests;
+};
+
+class RetryTest : public FileDownloaderTest, public ::testing::WithParamInterface<RetryCase> { };
+
+TEST_P(RetryTest, PassingFaultsAreTriedTwiceMore)
+{
+    const RetryCase& c = GetParam();
+    int served = 0;
+    server.route("/p/x.jpg", [&](const TestHttpServer::Request&) {
+        return served++ < c.failures ? c.failure : Response::generated(3000);
+    });
+
+    EXPECT_EQ(download(u"/p/x.jpg"_s), c.expected);
+    EXPECT_EQ(served, c.requests);
+    EXPECT_EQ(QFile::exists(target), c.expected);
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(FileDownloader, RetryTest,
+    ::testing::Values(
+        RetryCase { "ServerErrorTwice", Response::status(503, "Busy", "x"), 2, true, 3 },
+        RetryCase { "ServerErrorThrice", Response::status(500, "Error", "x"), 3, false, 3 },
+        RetryCase { "CutOnce", cutAfter(3000, 1000), 1, true, 2 },
+        RetryCase { "NotFoundIsFinal", Response::status(404, "Not Found", "x"), 1, false, 1 }),
+    [](const ::testing::TestParamInfo<RetryCase>& info) { return info.param.name; });
+
+// A full disk, as the file size limit makes it: the write fails part-way.
+TEST_F(FileDownloaderTest, WriteThatFailsLeavesNeitherPictureNorTemporaryFile)
+{
+    server.route("/p/x.jpg", Response::generated(10'596));
+    rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    const bool result = download(u"/p/x.jpg"_s);
+
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(QFile::exists(target));
+    EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
+    EXPECT_EQ(server.requests().size(), 1);
+}
+
+TEST_F(FileDownloaderTest, LeftoversOfKilledDownloadsAreRemovedAndNothingElse)
+{
+    const QString leftover = zp::FileDownloader::temporaryPath(target);
+    for (const QString& path : { leftover, target, folder.filePath(u"notes.download"_s) }) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+
+    zp::FileDownloader::RemoveLeftovers(folder.path());
+
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(target));
+    EXPECT_TRUE(QFile::exists(folder.filePath(u"notes.download"_s)));
 }
 
 struct ReplaceCase {

@@ -351,6 +351,38 @@ TEST_F(CatalogCrawlerTest, StopDuringAStoredProductEndsTheWalk)
     EXPECT_EQ(state.NextRow, FirstRow);
 }
 
+// Going on after a failed save would only add rows that are lost as well.
+TEST_F(CatalogCrawlerTest, FailedPeriodicSaveEndsTheWalkAtEveryLevel)
+{
+    state.NewCount = 98;
+    sheet.failSaves();
+    serveListing(u"a"_s, products({ 1, 2, 3 }));
+    serveProducts({ 1, 2, 3, 4 });
+    CatalogCrawler crawler(context());
+
+    crawler.ParseCategory(listing(sub(u"a"_s) + products({ 4 })), RootUrl);
+
+    EXPECT_EQ(crawler.failure(), CatalogCrawler::Failure::SaveFailed);
+    EXPECT_EQ(crawler.savedCount(), 0);
+    EXPECT_EQ(sheet.saveCount(), 1);
+    EXPECT_EQ(writtenRows(), (QStringList { u"ZV-1"_s, u"ZV-2"_s }));
+    EXPECT_EQ(pages.requests().size(), 3); // the sub-listing and two products
+    EXPECT_FALSE(state.StopRequested.isSet());
+}
+
+TEST_F(CatalogCrawlerTest, SheetWithoutAFreeRowEndsTheWalkBeforeTheNextFetch)
+{
+    state.NextRow = CatalogSheet::MaxRow;
+    serveProducts({ 1, 2 });
+    CatalogCrawler crawler(context());
+
+    crawler.ParseCategory(listing(products({ 1, 2 })), RootUrl);
+
+    EXPECT_EQ(crawler.failure(), CatalogCrawler::Failure::SheetFull);
+    EXPECT_EQ(sheet.text(CatalogSheet::MaxRow, 1), u"ZV-1"_s);
+    EXPECT_EQ(pages.requests().size(), 1);
+}
+
 TEST_F(CatalogCrawlerTest, ListingReachedAgainIsNotWalkedTwice)
 {
     const QString self

@@ -72,6 +72,8 @@ public:
         ++m_saveCount;
         if (m_onSave)
             m_onSave();
+        if (m_savesFail)
+            return Failure { QStringLiteral("disk full") };
         return {};
     }
 
@@ -86,6 +88,7 @@ public:
     void refuseWritesIn(int column) { m_refusedWriteColumns.insert(column); }
     void refuseLinksIn(int column) { m_refusedLinkColumns.insert(column); }
     void setOnSave(std::function<void()> hook) { m_onSave = std::move(hook); }
+    void failSaves() { m_savesFail = true; }
 
     // Inspection.
     bool hasCell(int row, int column) const { return m_cells.contains({ row, column }); }
@@ -138,6 +141,7 @@ private:
     QList<Cell> m_writeOrder;
     mutable QList<QPair<QString, QString>> m_storedQueries;
     int m_saveCount = 0;
+    bool m_savesFail = false;
     std::function<void()> m_onSave;
 };
 

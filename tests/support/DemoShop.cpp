@@ -39,7 +39,8 @@ QStringList DemoShop::arguments(const Options& options)
 bool DemoShop::start(const Options& options)
 {
     m_process.setProgram(u"python3"_s);
-    m_process.setArguments(arguments(options) + QStringList { u"--port"_s, u"0"_s });
+    m_process.setArguments(
+        arguments(options) + QStringList { u"--port"_s, QString::number(options.port) });
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 #ifdef Q_OS_LINUX
     // A test binary that crashes must not leave its shop holding the port.

@@ -18,6 +18,7 @@ public:
         int latencyMs = 0;
         int newProducts = 0;
         QStringList extra; // further command-line options
+        int port = 0; // 0: a free one
     };
 
     ~DemoShop();

@@ -50,6 +50,9 @@ public:
     // Every box shown so far, oldest first.
     const std::vector<ShownMessage>& shown() const { return m_shown; }
 
+    // Forgets the boxes shown so far.
+    void clearShown() { m_shown.clear(); }
+
     // Answers queued but not used yet.
     qsizetype pendingAnswers() const { return static_cast<qsizetype>(m_answers.size()); }
 
@@ -60,8 +63,8 @@ public:
         m_shown.push_back({ style, text });
         if (m_onShow)
             m_onShow(m_shown.back());
-        const bool yesNo
-            = style == MessageStyle::StopQuestion || style == MessageStyle::RetryPrompt;
+        const bool yesNo = style == MessageStyle::StopQuestion || style == MessageStyle::RetryPrompt
+            || style == MessageStyle::Question;
         const MessageAnswer cancel = yesNo ? MessageAnswer::No : MessageAnswer::Ok;
         if (m_answers.empty()) {
             ADD_FAILURE() << "unexpected message box (no answer queued): " << text.toStdString();

@@ -15,6 +15,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zip.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -136,7 +137,7 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
     }
     EXPECT_EQ(layout->cellText(3, 1), u"no r"_s);
     EXPECT_EQ(layout->cellText(3, 2), u"7"_s);
-    EXPECT_EQ(layout->findNextRow(), 2);
+    EXPECT_EQ(layout->findNextRow(), 4); // row 2 is a gap, row 3 holds cells
 
     // Writing into the row without references keeps its cells in place.
     ASSERT_TRUE(layout->writeCell(3, 3, u"new"_s));
@@ -149,6 +150,50 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
     EXPECT_EQ(reopened->cellText(3, 3), u"new"_s);
     EXPECT_EQ(reopened->cellText(1, 3), u"ABC"_s);
 }
+
+struct NextRowCase {
+    const char* name;
+    std::string rows; // after the header row
+    int nextRow;
+};
+
+class NextRowTest : public WorkbookFileTest, public ::testing::WithParamInterface<NextRowCase> { };
+
+// Whatever a row holds, readable or not and whoever wrote it, the next
+// product goes below it.
+TEST_P(NextRowTest, ComesAfterTheLastRowHoldingAnything)
+{
+    const std::string header
+        = "<row r=\"1\"><c r=\"C1\" t=\"inlineStr\"><is><t>Lis\xC3\xA4tarvikkeet"
+          "</t></is></c></row>";
+    writePackage(path(), workbookParts(sheetWithRows(header + GetParam().rows)));
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
+    ASSERT_TRUE(layout->checkLayout());
+    EXPECT_EQ(layout->findNextRow(), GetParam().nextRow);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sheets, NextRowTest,
+    ::testing::Values(NextRowCase { "headerOnly", "", 2 },
+        NextRowCase { "gapInColumnA",
+            "<row r=\"2\"><c r=\"A2\" t=\"s\"><v>0</v></c></row>"
+            "<row r=\"3\"><c r=\"B3\" t=\"s\"><v>0</v></c></row>",
+            4 },
+        NextRowCase { "formulaWithoutCachedValue",
+            "<row r=\"2\"><c r=\"A2\"><v>1</v></c></row><row r=\"3\"><c "
+            "r=\"A3\"><f>A2+1</f></c></row>",
+            4 },
+        NextRowCase {
+            "sharedStringOutOfRange", "<row r=\"2\"><c r=\"A2\" t=\"s\"><v>999</v></c></row>", 3 },
+        NextRowCase { "otherProgramRightOfTheTable",
+            "<row r=\"2\"><c r=\"A2\"><v>1</v></c></row><row r=\"9\"><c r=\"AZ9\" "
+            "t=\"inlineStr\"><is><t>note</t></is></c></row>",
+            10 },
+        NextRowCase { "onlyFormattedCellsBelow",
+            "<row r=\"2\"><c r=\"A2\"><v>1</v></c></row><row r=\"3\" ht=\"30\" "
+            "customHeight=\"1\"><c r=\"A3\" s=\"0\"/></row>",
+            3 }),
+    [](const ::testing::TestParamInfo<NextRowCase>& info) { return std::string(info.param.name); });
 
 struct HostileCase {
     const char* name;
@@ -434,6 +479,81 @@ TEST_F(WorkbookFileTest, FailedSaveKeepsTheFileAndCanBeRetried)
     auto reopened = WorkbookLayout::open(path());
     ASSERT_TRUE(reopened);
     EXPECT_EQ(reopened->cellText(2, 1), u"ZV-9"_s);
+}
+
+// A part libzip cannot copy makes every save fail: found at opening.
+TEST_F(WorkbookFileTest, EncryptedPartIsFoundBeforeAnythingIsWritten)
+{
+    ASSERT_TRUE(WorkbookLayout::create(m_dir.path()));
+    {
+        int code = 0;
+        zip_t* archive = zip_open(QFile::encodeName(path()).constData(), 0, &code);
+        ASSERT_TRUE(archive);
+        static const char secret[] = "<secret/>";
+        zip_source_t* source = zip_source_buffer(archive, secret, sizeof secret - 1, 0);
+        const zip_int64_t index = zip_file_add(archive, "docProps/custom.xml", source, 0);
+        ASSERT_GE(index, 0);
+        ASSERT_EQ(
+            zip_file_set_encryption(archive, zip_uint64_t(index), ZIP_EM_TRAD_PKWARE, "password"),
+            0);
+        ASSERT_EQ(zip_close(archive), 0);
+    }
+    const QByteArray before = test::ExternalTools::readFile(path());
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
+    QString detail;
+
+    EXPECT_EQ(layout->trySave(&detail), XlsxPackage::SaveTrial::PartNotCopyable);
+    EXPECT_EQ(detail, u"docProps/custom.xml"_s);
+    EXPECT_EQ(test::ExternalTools::readFile(path()), before);
+}
+
+TEST_F(WorkbookFileTest, TrialSaveLeavesTheFolderAsItWas)
+{
+    auto layout = WorkbookLayout::create(m_dir.path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
+    QString detail;
+    EXPECT_EQ(layout->trySave(&detail), XlsxPackage::SaveTrial::Savable) << detail.toStdString();
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+        QStringList { WorkbookLayout::FileName });
+
+    ASSERT_TRUE(QDir().mkdir(XlsxPackage::temporaryPath(path())));
+    EXPECT_EQ(layout->trySave(&detail), XlsxPackage::SaveTrial::NotWritable);
+}
+
+// The link stays a link; its target gets the rows.
+TEST_F(WorkbookFileTest, SymlinkedWorkbookIsSavedAtItsTarget)
+{
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(WorkbookLayout::create(elsewhere.path()));
+    const QString target = QDir(elsewhere.path()).filePath(WorkbookLayout::FileName);
+    ASSERT_TRUE(QFile::link(target, path()));
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
+    ASSERT_TRUE(layout->writeCell(2, 1, u"ZV-1"_s));
+
+    ASSERT_TRUE(layout->save());
+    ASSERT_TRUE(layout->save());
+
+    EXPECT_TRUE(QFileInfo(path()).isSymLink());
+    auto atTarget = WorkbookLayout::open(target);
+    ASSERT_TRUE(atTarget) << atTarget.error().toStdString();
+    EXPECT_EQ(atTarget->cellText(2, 1), u"ZV-1"_s);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+        QStringList { WorkbookLayout::FileName });
+}
+
+TEST_F(WorkbookFileTest, SheetFilledToItsLastRowHasNoNextRow)
+{
+    const std::string header
+        = "<row r=\"1\"><c r=\"C1\" t=\"inlineStr\"><is><t>Lis\xC3\xA4tarvikkeet"
+          "</t></is></c></row>";
+    writePackage(path(),
+        workbookParts(
+            sheetWithRows(header + "<row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row>")));
+    auto layout = WorkbookLayout::open(path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
+    EXPECT_GT(layout->findNextRow(), CatalogSheet::MaxRow);
 }
 
 } // namespace

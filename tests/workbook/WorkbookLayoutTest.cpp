@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -86,19 +87,57 @@ TEST_F(WorkbookLayoutTest, CheckFailsOnAnyOtherC1AndLeavesFileUnchanged)
     EXPECT_EQ(WorkbookLayout::WrongFormatMessage, u"Неверный формат файла \"Zavrinello.xls\"."_s);
 }
 
-TEST_F(WorkbookLayoutTest, NextRowFollowsColumnAAcrossSaves)
+TEST_F(WorkbookLayoutTest, NextRowNeverFallsOnAStoredRowAcrossSaves)
 {
     auto layout = createLayout();
     ASSERT_TRUE(layout);
     for (int row = 2; row <= 40; ++row)
         ASSERT_TRUE(layout->writeCell(row, 1, u"ZV-%1"_s.arg(row)));
     layout->writeCell(45, 2, u"description without an order number"_s);
-    EXPECT_EQ(layout->findNextRow(), 41);
+    EXPECT_EQ(layout->findNextRow(), 46);
     ASSERT_TRUE(layout->save());
     auto reopened = reopen(*layout);
     ASSERT_TRUE(reopened);
-    EXPECT_EQ(reopened->findNextRow(), 41);
+    EXPECT_EQ(reopened->findNextRow(), 46);
     EXPECT_EQ(reopened->cellText(45, 2), u"description without an order number"_s);
+}
+
+// A product page without an order number gets its address as the text of
+// column A: a link on an empty text cell is dropped when LibreOffice saves
+// the workbook, and later runs would then write the product again.
+TEST_F(WorkbookLayoutTest, ProductWithoutOrderNumberStaysKnownThroughOtherPrograms)
+{
+    const QString url = u"http://127.0.0.1/product/no-number"_s;
+    auto layout = createLayout();
+    ASSERT_TRUE(layout);
+    ASSERT_TRUE(layout->writeCell(2, 1, url));
+    ASSERT_TRUE(layout->linkCell(2, 1, url));
+    ASSERT_TRUE(layout->writeCell(2, 2, u"description"_s));
+    ASSERT_TRUE(layout->save());
+    auto reopened = reopen(*layout);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->isStored(url, u"no-number"_s));
+    EXPECT_EQ(reopened->findNextRow(), 3);
+
+    QString error;
+    const std::optional<QJsonObject> probe = test::ExternalTools::probe(workbookPath(), &error);
+    ASSERT_TRUE(probe) << error.toStdString();
+    EXPECT_EQ(
+        probe->value(u"first"_s).toObject().value(u"links"_s).toObject().value(u"A2"_s).toString(),
+        url);
+
+    if (test::ExternalTools::libreOffice().isEmpty())
+        GTEST_SKIP() << "LibreOffice is not installed";
+    QTemporaryDir out;
+    const QString saved
+        = test::ExternalTools::convert(workbookPath(), u"xlsx"_s, u"xlsx"_s, out.path());
+    ASSERT_FALSE(saved.isEmpty());
+    auto byLibreOffice = WorkbookLayout::open(saved);
+    ASSERT_TRUE(byLibreOffice) << byLibreOffice.error().toStdString();
+    EXPECT_EQ(byLibreOffice->linkAddress(2, 1), url);
+    EXPECT_EQ(byLibreOffice->cellText(2, 1), url);
+    EXPECT_TRUE(byLibreOffice->isStored(url, u"no-number"_s));
+    EXPECT_EQ(byLibreOffice->findNextRow(), 3);
 }
 
 TEST_F(WorkbookLayoutTest, PropertyNamesMatchOnlyWholePropertyHeaders)

@@ -319,7 +319,7 @@ def render_listing(listing):
     return page(listing.name, "".join(body))
 
 
-def render_product(product, image_base):
+def render_product(product, image_base, with_order_number=True):
     if product.picture:
         picture = f"<img src=\"{image_base}{product.picture}\" alt=\"{product.name}\">"
     else:
@@ -331,8 +331,9 @@ def render_product(product, image_base):
         f"<h1>{product.name}</h1>\n",
         f"<div class=\"picture\">{picture}</div>\n",
         "<table class=\"product\">\n"
-        f"<tr>\n\t<th>Tilausnumero</th>\n\t<td>{product.order_number}</td>\n</tr>\n"
-        f"<tr>\n\t<th>Hinta</th>\n\t<td>{product.price}</td>\n</tr>\n"
+        + (f"<tr>\n\t<th>Tilausnumero</th>\n\t<td>{product.order_number}</td>\n</tr>\n"
+         if with_order_number else "")
+        + f"<tr>\n\t<th>Hinta</th>\n\t<td>{product.price}</td>\n</tr>\n"
         f"<tr>\n\t<th>Kuvaus</th>\n\t<td valign=\"top\">{product.description}</td>\n</tr>\n"
         "</table>\n",
         "<h2>Tekniset tiedot</h2>\n<table class=\"productproperties\">\n", rows, "</table>\n",
@@ -389,7 +390,7 @@ class ShopServer(ThreadingHTTPServer):
     daemon_threads = True
 
     def __init__(self, catalogue, port=0, image_base=None, latency_ms=0, fail_paths=(),
-                 fail_times=0, verbose=False):
+                 fail_times=0, verbose=False, hidden_order_numbers=()):
         super().__init__(("127.0.0.1", port), ShopHandler)
         self.port = self.server_address[1]
         self.catalogue = catalogue
@@ -404,7 +405,9 @@ class ShopServer(ThreadingHTTPServer):
         for path, listing in catalogue.listings.items():
             self.pages[path] = render_listing(listing).encode()
         for path, product in catalogue.products.items():
-            self.pages[path] = render_product(product, self.image_base).encode()
+            self.pages[path] = render_product(
+                product, self.image_base,
+                product.order_number not in hidden_order_numbers).encode()
         self.pictures = {p.picture: p.order_number
                          for p in catalogue.products.values() if p.picture}
 
@@ -496,6 +499,9 @@ def parse_args(argv):
     parser.add_argument("--fail-times", type=int, default=0, metavar="N",
                         help="with --fail-path: fail only the first N requests of each "
                              "such path (default 0: always)")
+    parser.add_argument("--hide-order-number", action="append", default=[], metavar="NUMBER",
+                        help="the page of this product shows no order number, as after a "
+                             "change of the shop's template (repeatable)")
     parser.add_argument("--print-manifest", action="store_true",
                         help="print the catalogue as JSON and exit")
     parser.add_argument("--ready-file", metavar="PATH",
@@ -530,7 +536,8 @@ def main(argv=None):
     signal.signal(signal.SIGINT, lambda *_: stop.set())
     try:
         server = ShopServer(catalogue, args.port, args.image_base, args.latency_ms,
-                            args.fail_path, args.fail_times, args.verbose)
+                            args.fail_path, args.fail_times, args.verbose,
+                            frozenset(args.hide_order_number))
     except OSError as error:
         print(f"demo_shop: cannot listen on port {args.port}: {error}", file=sys.stderr)
         return 1
