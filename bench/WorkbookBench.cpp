@@ -138,11 +138,11 @@ int measure(const QString& file, int runs)
         saves.push_back(saved - appended);
         totals.push_back(saved);
         // What a run spends before its crawl to make sure the file can be saved.
-        QString detail;
         QElapsedTimer trialTimer;
         trialTimer.start();
-        if (sheet->trySave(&detail) != zp::XlsxPackage::SaveTrial::Savable) {
-            std::fprintf(stderr, "trial save failed: %s\n", qPrintable(detail));
+        if (const auto trial = sheet->trySave();
+            trial.outcome != zp::XlsxPackage::SaveTrial::Outcome::Savable) {
+            std::fprintf(stderr, "trial save failed: %s\n", qPrintable(trial.detail));
             return 1;
         }
         trials.push_back(trialTimer.nsecsElapsed() / 1e6);

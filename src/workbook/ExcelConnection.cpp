@@ -55,13 +55,14 @@ WorkbookStatus ExcelConnection::unusableFile(const QString& path)
 
 WorkbookOpening ExcelConnection::checkSavable()
 {
-    QString detail;
-    switch (m_book->trySave(&detail)) {
-    case XlsxPackage::SaveTrial::Savable:
+    const XlsxPackage::SaveTrial trial = m_book->trySave();
+    switch (trial.outcome) {
+    case XlsxPackage::SaveTrial::Outcome::Savable:
         break;
-    case XlsxPackage::SaveTrial::PartNotCopyable:
-        return { WorkbookStatus::PartNotCopyable, std::exchange(m_path, QString()), 0, detail };
-    case XlsxPackage::SaveTrial::NotWritable: {
+    case XlsxPackage::SaveTrial::Outcome::PartNotCopyable:
+        return { WorkbookStatus::PartNotCopyable, std::exchange(m_path, QString()), 0,
+            trial.detail };
+    case XlsxPackage::SaveTrial::Outcome::NotWritable: {
         const QString folder = QFileInfo(XlsxPackage::fileToReplace(m_path)).absolutePath();
         return { WorkbookStatus::FolderNotWritable, std::exchange(m_path, QString()), 0, folder };
     }

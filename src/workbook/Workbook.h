@@ -40,7 +40,7 @@ public:
 
     // Whether save() can succeed (see XlsxPackage::trySave); the workbook's
     // own changes are not part of the trial.
-    XlsxPackage::SaveTrial trySave(QString* detail) { return m_package->trySave(detail); }
+    XlsxPackage::SaveTrial trySave() { return m_package->trySave(); }
 
     QString filePath() const { return m_package->path(); }
 

@@ -186,9 +186,9 @@ bool WorkbookLayout::isStored(const QString& productUrl, const QString& lastSegm
         || (!lastSegment.isEmpty() && m_storedTexts.contains(lastSegment.toCaseFolded()));
 }
 
-XlsxPackage::SaveTrial WorkbookLayout::trySave(QString* detail)
+XlsxPackage::SaveTrial WorkbookLayout::trySave()
 {
-    return m_workbook->trySave(detail);
+    return m_workbook->trySave();
 }
 
 QString WorkbookLayout::storedPicture(const QString& productUrl) const

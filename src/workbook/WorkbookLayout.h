@@ -78,7 +78,7 @@ public:
 
     // Whether save() can succeed, without touching the file (see
     // XlsxPackage::trySave).
-    XlsxPackage::SaveTrial trySave(QString* detail);
+    XlsxPackage::SaveTrial trySave();
 
     // CatalogSheet. linkCell() takes an absolute URL, or a path relative to
     // the workbook's folder ("Images/abc.jpg"; an absolute local path inside

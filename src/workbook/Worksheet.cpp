@@ -316,13 +316,4 @@ Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString
     return result;
 }
 
-int Worksheet::firstEmptyRowInColumnA(int fromRow) const
-{
-    int row = std::max(fromRow, 1);
-    while (static_cast<std::size_t>(row) < m_columnA.size()
-        && !m_columnA[static_cast<std::size_t>(row)].isEmpty())
-        ++row;
-    return row;
-}
-
 } // namespace zp

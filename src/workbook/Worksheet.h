@@ -69,9 +69,6 @@ public:
 
     int hyperlinkCount() const { return m_links.count(); }
 
-    // The first row at or after fromRow whose cell in column 1 is empty.
-    int firstEmptyRowInColumnA(int fromRow) const;
-
     // Row 1: column -> text of every non-empty cell.
     const std::map<int, QString>& headerRow() const { return m_header; }
 

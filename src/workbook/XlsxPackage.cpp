@@ -293,24 +293,21 @@ QString XlsxPackage::uncopyablePart() const
     return {};
 }
 
-XlsxPackage::SaveTrial XlsxPackage::trySave(QString* detail)
+XlsxPackage::SaveTrial XlsxPackage::trySave()
 {
-    if (const QString part = uncopyablePart(); !part.isEmpty()) {
-        *detail = part;
-        return SaveTrial::PartNotCopyable;
-    }
+    using enum SaveTrial::Outcome;
+    if (const QString part = uncopyablePart(); !part.isEmpty())
+        return { PartNotCopyable, part };
     const Result<std::string> bytes = buildArchive();
-    if (!bytes) {
-        *detail = bytes.error();
-        return SaveTrial::PartNotCopyable;
-    }
+    if (!bytes)
+        return { PartNotCopyable, bytes.error() };
     const QString temporary = temporaryPath(fileToReplace(m_path));
     const Result<void> written
         = WriteFileDurably(temporary, QByteArrayView(bytes->data(), qsizetype(bytes->size())));
     QFile::remove(temporary);
     if (!written)
-        *detail = written.error();
-    return written ? SaveTrial::Savable : SaveTrial::NotWritable;
+        return { NotWritable, written.error() };
+    return {};
 }
 
 Result<std::string> XlsxPackage::buildArchive()

@@ -70,12 +70,16 @@ public:
     // every stored part must be copyable into a new package, and a whole
     // package must be writable beside the file (written to the temporary
     // path, flushed and removed again).
-    enum class SaveTrial {
-        Savable,
-        PartNotCopyable, // *detail: the part's name
-        NotWritable, // *detail: why the write failed
+    struct SaveTrial {
+        enum class Outcome {
+            Savable,
+            PartNotCopyable, // detail: the part's name
+            NotWritable, // detail: why the write failed
+        };
+        Outcome outcome = Outcome::Savable;
+        QString detail;
     };
-    SaveTrial trySave(QString* detail);
+    SaveTrial trySave();
 
     // The temporary file that save() writes before renaming it over path. Its
     // name does not match "Zavrinello.XLS*" searches for the workbook.

@@ -501,10 +501,10 @@ TEST_F(WorkbookFileTest, EncryptedPartIsFoundBeforeAnythingIsWritten)
     const QByteArray before = test::ExternalTools::readFile(path());
     auto layout = WorkbookLayout::open(path());
     ASSERT_TRUE(layout) << layout.error().toStdString();
-    QString detail;
+    const XlsxPackage::SaveTrial trial = layout->trySave();
 
-    EXPECT_EQ(layout->trySave(&detail), XlsxPackage::SaveTrial::PartNotCopyable);
-    EXPECT_EQ(detail, u"docProps/custom.xml"_s);
+    EXPECT_EQ(trial.outcome, XlsxPackage::SaveTrial::Outcome::PartNotCopyable);
+    EXPECT_EQ(trial.detail, u"docProps/custom.xml"_s);
     EXPECT_EQ(test::ExternalTools::readFile(path()), before);
 }
 
@@ -512,13 +512,14 @@ TEST_F(WorkbookFileTest, TrialSaveLeavesTheFolderAsItWas)
 {
     auto layout = WorkbookLayout::create(m_dir.path());
     ASSERT_TRUE(layout) << layout.error().toStdString();
-    QString detail;
-    EXPECT_EQ(layout->trySave(&detail), XlsxPackage::SaveTrial::Savable) << detail.toStdString();
+    const XlsxPackage::SaveTrial trial = layout->trySave();
+    EXPECT_EQ(trial.outcome, XlsxPackage::SaveTrial::Outcome::Savable)
+        << trial.detail.toStdString();
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
         QStringList { WorkbookLayout::FileName });
 
     ASSERT_TRUE(QDir().mkdir(XlsxPackage::temporaryPath(path())));
-    EXPECT_EQ(layout->trySave(&detail), XlsxPackage::SaveTrial::NotWritable);
+    EXPECT_EQ(layout->trySave().outcome, XlsxPackage::SaveTrial::Outcome::NotWritable);
 }
 
 // The link stays a link; its target gets the rows.
