@@ -88,7 +88,10 @@ QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int ti
     const auto gather = [&] {
         if (tooLarge)
             return;
-        received += reply->read(kMaxBodyBytes + 1 - received.size());
+        // Asks for no more than is there: QIODevice::read(n) allocates n bytes
+        // first, which for the whole remaining allowance is up to 64 MiB a call.
+        received += reply->read(
+            std::min<qint64>(reply->bytesAvailable(), kMaxBodyBytes + 1 - received.size()));
         abandonIfTooLarge(received.size());
     };
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, gather);
