@@ -13,6 +13,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QTimer>
 #include <array>
 #include <memory>
@@ -98,6 +99,15 @@ void FileDownloader::RemoveLeftovers(const QString& folder)
         = dir.entryList({ u".~*"_s + TemporarySuffix }, QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : names)
         dir.remove(name);
+
+    // Earlier versions wrote through QSaveFile, whose temporary files are
+    // named "<picture>.XXXXXX"; a killed download left them empty.
+    static const QRegularExpression saveFileTemporary(u"^.+\\.[^.]+\\.[A-Za-z0-9]{6}$"_s);
+    const QFileInfoList files = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& file : files) {
+        if (file.size() == 0 && saveFileTemporary.match(file.fileName()).hasMatch())
+            dir.remove(file.fileName());
+    }
 }
 
 bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,

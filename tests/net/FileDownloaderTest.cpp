@@ -352,14 +352,23 @@ TEST_F(FileDownloaderTest, WriteThatFailsLeavesNeitherPictureNorTemporaryFile)
 TEST_F(FileDownloaderTest, LeftoversOfKilledDownloadsAreRemovedAndNothingElse)
 {
     const QString leftover = zp::FileDownloader::temporaryPath(target);
-    for (const QString& path : { leftover, target, folder.filePath(u"notes.download"_s) }) {
+    const QString olderLeftover = folder.filePath(u"ZV-1.jpg.aB3dE9"_s);
+    const QString pictureWithSuffix = folder.filePath(u"ZV-2.jpg.aB3dE9"_s);
+    for (const QString& path :
+        { leftover, olderLeftover, target, folder.filePath(u"notes.download"_s) }) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
+    QFile withContent(pictureWithSuffix);
+    ASSERT_TRUE(withContent.open(QIODevice::WriteOnly));
+    ASSERT_EQ(withContent.write("picture"), 7);
+    withContent.close();
 
     zp::FileDownloader::RemoveLeftovers(folder.path());
 
     EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_FALSE(QFile::exists(olderLeftover));
+    EXPECT_TRUE(QFile::exists(pictureWithSuffix));
     EXPECT_TRUE(QFile::exists(target));
     EXPECT_TRUE(QFile::exists(folder.filePath(u"notes.download"_s)));
 }
