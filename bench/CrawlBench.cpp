@@ -3,11 +3,11 @@
 // HTTP, real pictures and the real workbook. Prints products per second and
 // the process CPU time of the run.
 //
-//   bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL
+//   bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL [CONNECTIONS]
 
 #include "app/RunController.h"
 #include "net/FileDownloader.h"
-#include "net/PageFetcher.h"
+#include "net/RunNetwork.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"
 #include "run/RunView.h"
@@ -64,8 +64,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL\n");
+    if (args.size() != 3 && args.size() != 4) {
+        std::fprintf(stderr, "usage: bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL [CONNECTIONS]\n");
         return 2;
     }
     QTemporaryDir folder;
@@ -73,11 +73,11 @@ int main(int argc, char* argv[])
     QuietView view;
     DefaultAnswers dialogs;
     QNetworkAccessManager network;
-    zp::PageFetcher pages(network, state.StopRequested);
-    zp::FileDownloader downloader;
+    const int connections = args.size() > 3 ? args.at(3).toInt() : 1;
+    zp::RunNetwork pages(network, state.StopRequested, connections, 60);
     zp::SystemClock clock;
-    zp::RunController controller(state, view, dialogs, pages, downloader, clock,
-        { args.at(1), args.at(2), folder.path() }, [](const QString&) {});
+    zp::RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,
+        { args.at(1), args.at(2), folder.path(), connections }, [](const QString&) {});
 
     const double cpuBefore = processCpuSeconds();
     QElapsedTimer wall;

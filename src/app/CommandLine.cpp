@@ -56,6 +56,17 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption headless(
         u"headless"_s, u"Выполнить одну загрузку без окна и выйти."_s);
     parser.addOption(headless);
+    const QCommandLineOption connections(u"connections"_s,
+        u"Сколько запросов к сайту выполнять одновременно (1-16, по умолчанию 6)."_s, u"N"_s);
+    parser.addOption(connections);
+    const QCommandLineOption retries(u"retries"_s,
+        u"Без терминала: сколько раз повторить запрос недоступной страницы, прежде чем "
+        u"ответить «нет» (по умолчанию 2, через 1 и 5 с)."_s,
+        u"N"_s);
+    parser.addOption(retries);
+    const QCommandLineOption skipFailed(u"skip-failed-products"_s,
+        u"Пропускать товар, страница которого недоступна и после повторов, вместо остановки."_s);
+    parser.addOption(skipFailed);
     // Not addHelpOption(): its --help-all lists Qt's own options, which this
     // program does not take.
     const QCommandLineOption help({ u"h"_s, u"help"_s }, u"Показать эту справку и выйти."_s);
@@ -66,7 +77,28 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     // helpText() ends with a line break; the caller adds its own.
     const QString usage = parser.helpText().trimmed();
     CommandLine result;
-    if (!parser.parse(withoutQtOptions(arguments)) || !parser.positionalArguments().isEmpty()) {
+    bool countOk = true;
+    bool retriesOk = true;
+    const QStringList ownArguments = withoutQtOptions(arguments);
+    if (parser.parse(ownArguments)) {
+        if (parser.isSet(connections)) {
+            result.connections = parser.value(connections).toInt(&countOk);
+            countOk = countOk && result.connections >= 1 && result.connections <= 16;
+        }
+        if (parser.isSet(retries)) {
+            result.retries = parser.value(retries).toInt(&retriesOk);
+            retriesOk = retriesOk && result.retries >= 0 && result.retries <= 100;
+        }
+        result.skipFailedProducts = parser.isSet(skipFailed);
+    }
+    if (!countOk || !retriesOk) {
+        result.mode = CommandLine::Mode::UsageError;
+        result.text = (countOk ? u"Неверное число повторов: "_s + parser.value(retries)
+                                  + u" (нужно от 0 до 100)"_s
+                               : u"Неверное число соединений: "_s + parser.value(connections)
+                                  + u" (нужно от 1 до 16)"_s)
+            + u"\n\n"_s + usage;
+    } else if (!parser.parse(ownArguments) || !parser.positionalArguments().isEmpty()) {
         // The program's own words for the common errors.
         QString error = parser.errorText();
         if (!parser.unknownOptionNames().isEmpty())

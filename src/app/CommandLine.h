@@ -10,6 +10,9 @@ struct CommandLine {
     enum class Mode { Window, Headless, Help, Version, UsageError };
     Mode mode = Mode::Window;
     QString text; // help or version text; for a usage error, the error and the usage
+    int connections = 6; // --connections N
+    int retries = 2; // --retries N: tries of a failed page before an unattended run answers No
+    bool skipFailedProducts = false; // --skip-failed-products
     QString folder; // --folder: where the workbook goes; empty when not given
 };
 

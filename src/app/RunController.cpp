@@ -56,6 +56,8 @@ void RunController::performRun()
     m_view.setButtonCaption(u"Стоп"_s);
     m_state.StartTime = m_clock.now();
     m_state.NewCount = 0;
+    m_downloader.setBackgroundFailureHandler(
+        [this](const QString& url, const QString& reason) { m_view.warnNotLoaded(url, reason); });
 
     const QString firstPage = UTF8ToUnicode(m_pages.ReadHTML(
         m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
@@ -170,7 +172,8 @@ RunController::CrawlEnd RunController::crawl(const QString& firstPage)
     if (!sheet)
         return {};
     const ScrapeContext context { m_state, *sheet, m_view, m_dialogs, m_pages, m_downloader,
-        m_clock, m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder };
+        m_clock, m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder,
+        m_settings.failedPages };
     CatalogCrawler crawler(context);
     crawler.ParseCategory(firstPage, m_settings.catalogBaseUrl + FirstListingPath);
     return { crawler.failure(), crawler.savedCount() };
@@ -178,6 +181,7 @@ RunController::CrawlEnd RunController::crawl(const QString& firstPage)
 
 bool RunController::finishCrawl(const CrawlEnd& end)
 {
+    m_downloader.waitForBackground();
     switch (end.failure) {
     case CatalogCrawler::Failure::SaveFailed:
         // The rows after the last good save are lost to this run; a further
@@ -225,6 +229,7 @@ void RunController::report(bool usable, qint32 stored)
 void RunController::endRun()
 {
     m_state.IsRunning = false;
+    m_downloader.setBackgroundFailureHandler(nullptr);
     m_state.StopRequested.clear();
     m_view.setButtonCaption(u"Старт"_s);
 }

@@ -19,6 +19,8 @@ struct RunSettings {
     QString catalogBaseUrl; // scheme and host of the catalogue site, no trailing slash
     QString imageBaseUrl; // picture server origin followed by "/picture"
     QString programFolder; // holds the workbook and the Images folder
+    int connections = 6; // requests at once to the catalogue (1-16); 1 reads one page at a time
+    FailedPagePolicy failedPages {}; // automatic retries and skipping of failed product pages
 };
 
 // How the last run ended.

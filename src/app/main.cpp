@@ -30,16 +30,24 @@ void describeApplication(QCoreApplication& app)
     zp::InstallQtTranslation(app);
 }
 
-zp::RunSettings programSettings(const QString& requestedFolder)
+zp::RunSettings programSettings(const zp::CommandLine& command)
 {
-    return { QString::fromUtf8(zp::CatalogBaseUrl), QString::fromUtf8(zp::ImageBaseUrl),
-        zp::ChooseWorkFolder(requestedFolder, QCoreApplication::applicationDirPath()) };
+    zp::RunSettings settings { QString::fromUtf8(zp::CatalogBaseUrl),
+        QString::fromUtf8(zp::ImageBaseUrl),
+        zp::ChooseWorkFolder(command.folder, QCoreApplication::applicationDirPath()),
+        command.connections };
+    // Nobody answers the retry question of a run without a terminal: it
+    // tries again on its own first (HeadlessRun drops that with a terminal,
+    // and the window never has it).
+    settings.failedPages.automaticRetries = command.retries;
+    settings.failedPages.skipFailedProducts = command.skipFailedProducts;
+    return settings;
 }
 
 #ifdef ZP_WITH_WINDOW
 // Qt's own arguments (-platform, -style, -session ...) are taken by the
 // application object here.
-int runWindow(int argc, char* argv[], const QString& requestedFolder)
+int runWindow(int argc, char* argv[], const zp::CommandLine& command)
 {
     QApplication app(argc, argv);
     describeApplication(app);
@@ -48,8 +56,11 @@ int runWindow(int argc, char* argv[], const QString& requestedFolder)
 
     zp::Form1 window;
     zp::MessageBoxDialogs messageBoxes(&window);
+    zp::RunSettings settings = programSettings(command);
+    // The user answers: the prompt at once, and No stops the run.
+    settings.failedPages = zp::FailedPagePolicy {};
     zp::WindowSession session(
-        window, programSettings(requestedFolder),
+        window, settings,
         [&messageBoxes](
             const QString& path) { zp::OpenInSpreadsheetApplication(path, messageBoxes); },
         &messageBoxes);
@@ -75,7 +86,7 @@ int main(int argc, char* argv[])
             zp::HoldStopSignals();
     }
     if (argc <= 1)
-        return runWindow(argc, argv, QString());
+        return runWindow(argc, argv, zp::CommandLine());
 
     // With arguments, no display is needed unless they ask for the window.
     zp::CommandLine command;
@@ -85,7 +96,7 @@ int main(int argc, char* argv[])
         command = zp::ParseCommandLine(QCoreApplication::arguments());
         switch (command.mode) {
         case zp::CommandLine::Mode::Headless:
-            return zp::RunHeadless(programSettings(command.folder), stdout);
+            return zp::RunHeadless(programSettings(command), stdout);
         case zp::CommandLine::Mode::Help:
         case zp::CommandLine::Mode::Version:
             std::fprintf(stdout, "%s\n", command.text.toLocal8Bit().constData());
@@ -97,5 +108,5 @@ int main(int argc, char* argv[])
             break;
         }
     }
-    return runWindow(argc, argv, command.folder);
+    return runWindow(argc, argv, command);
 }

@@ -14,10 +14,10 @@ WindowSession::WindowSession(Form1& window, const RunSettings& settings,
     ExcelConnection::Handover handover, Dialogs* dialogs)
     : m_window(window)
     , m_messageBoxes(&window)
-    , m_pages(m_network, window.runState().StopRequested)
-    , m_downloader(FileDownloader::kDefaultIdleTimeout, &window.runState().StopRequested)
-    , m_controller(window.runState(), window, dialogs ? *dialogs : m_messageBoxes, m_pages,
-          m_downloader, m_clock, settings, std::move(handover))
+    , m_pages(m_network, window.runState().StopRequested, settings.connections,
+          CatalogCrawler::PageTimeoutSeconds)
+    , m_controller(window.runState(), window, dialogs ? *dialogs : m_messageBoxes, m_pages.reader(),
+          m_pages.downloader(), m_clock, settings, std::move(handover))
 {
     // The window is the context object and outlives the session, so the
     // connection is taken down by hand.

@@ -3,7 +3,7 @@
 #include "app/RunController.h"
 #include "gui/MessageBoxDialogs.h"
 #include "net/FileDownloader.h"
-#include "net/PageFetcher.h"
+#include "net/RunNetwork.h"
 #include "util/Clock.h"
 
 #include <QNetworkAccessManager>
@@ -38,8 +38,7 @@ private:
     MessageBoxDialogs m_messageBoxes;
     SystemClock m_clock;
     QNetworkAccessManager m_network;
-    PageFetcher m_pages;
-    FileDownloader m_downloader;
+    RunNetwork m_pages;
     RunController m_controller;
     QMetaObject::Connection m_clicks;
     bool m_closeAfterRun = false;

@@ -4,7 +4,7 @@
 #include "headless/TerminalOutput.h"
 #include "headless/TerminalRunView.h"
 #include "net/FileDownloader.h"
-#include "net/PageFetcher.h"
+#include "net/RunNetwork.h"
 #include "run/RunState.h"
 #include "util/Clock.h"
 
@@ -49,12 +49,16 @@ int RunHeadless(const RunSettings& settings, std::FILE* out)
     TerminalDialogs dialogs(
         output, IsTerminal(stdin) ? fileno(stdin) : -1, signals.pendingSignalFd());
 
+    RunSettings runSettings = settings;
+    if (IsTerminal(stdin))
+        // The user answers: the prompt at once, and No stops the run.
+        runSettings.failedPages = FailedPagePolicy {};
     QNetworkAccessManager network;
-    PageFetcher pages(network, state.StopRequested);
-    FileDownloader downloader(FileDownloader::kDefaultIdleTimeout, &state.StopRequested);
+    RunNetwork pages(
+        network, state.StopRequested, settings.connections, CatalogCrawler::PageTimeoutSeconds);
 
-    RunController controller(
-        state, view, dialogs, pages, downloader, clock, settings, [&output](const QString& path) {
+    RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,
+        runSettings, [&output](const QString& path) {
             output.line(u"Файл: "_s + QDir::toNativeSeparators(path));
         });
     controller.Command1_Click();

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <algorithm>
+#include <cstdio>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -127,6 +128,11 @@ MessageAnswer TerminalDialogs::readAnswer()
     return answer == u"y"_s || answer == u"yes"_s || answer == u"д"_s || answer == u"да"_s
         ? MessageAnswer::Yes
         : MessageAnswer::No;
+}
+
+void TerminalRunView::warn(const QString& text)
+{
+    m_out.warning(text);
 }
 
 } // namespace zp

@@ -25,6 +25,8 @@ public:
     void setElapsedText(const QString& text) override;
     QString counterText() const override { return m_counter; }
     void setCounterText(const QString& text) override;
+    // On standard error, one line.
+    void warn(const QString& text) override;
     void warnNotLoaded(const QString& address, const QString& reason) override;
 
 private:

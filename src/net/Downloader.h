@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace zp {
 
@@ -27,6 +28,28 @@ public:
         DownloadObserver* observer, qint32 minimumSize, double progressInterval)
         = 0;
 
+    // Downloads as DownloadFile without an observer does, but may return
+    // before the download is over and let it run while the caller goes on;
+    // false when the download failed already (lastFailure says why). This
+    // one downloads at once.
+    virtual bool DownloadInBackground(
+        const QString& url, const QString& localPath, qint32 minimumSize, double progressInterval)
+    {
+        return DownloadFile(url, localPath, nullptr, minimumSize, progressInterval);
+    }
+    using FailureHandler = std::function<void(const QString& url, const QString& reason)>;
+    // Told of every background download that failed for good, as it ends;
+    // reason in the words of lastFailure().
+    virtual void setBackgroundFailureHandler(FailureHandler handler) { Q_UNUSED(handler); }
+    // True while a background download to localPath is queued or under way.
+    virtual bool isDownloading(const QString& localPath) const
+    {
+        Q_UNUSED(localPath);
+        return false;
+    }
+    // Returns when every background download is over (done or failed) or a
+    // stop abandoned them.
+    virtual void waitForBackground() { }
     // Why the last DownloadFile gave false, in a few words ("404", "меньше
     // 256 байт"); empty after success or when the downloader does not say.
     virtual QString lastFailure() const { return {}; }

@@ -27,7 +27,10 @@ namespace {
 // How much of the body the reply holds before it stops reading the socket.
 constexpr qint64 kReplyBufferBytes = 32 * FileDownloader::kChunkBytes;
 
-QNetworkRequest fileRequest(const QString& url, std::chrono::milliseconds idleTimeout)
+} // namespace
+
+QNetworkRequest FileDownloader::fileRequest(
+    const QString& url, std::chrono::milliseconds idleTimeout)
 {
     QNetworkRequest request { QUrl(url) };
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("VB OpenUrl"));
@@ -38,6 +41,8 @@ QNetworkRequest fileRequest(const QString& url, std::chrono::milliseconds idleTi
     request.setTransferTimeout(static_cast<int>(idleTimeout.count()));
     return request;
 }
+
+namespace {
 
 bool isErrorStatus(const QNetworkReply& reply)
 {
@@ -145,7 +150,7 @@ FileDownloader::Attempt FileDownloader::tryDownload(const QString& url, const QS
     // when it goes out of scope uncommitted.
     AtomicFileWriter file(localPath, temporaryPath(localPath));
     std::array<char, kChunkBytes> chunk {};
-    bool failed = false;
+    LocalFault fault = LocalFault::None;
     bool stopped = false;
     bool runStop = false;
     QElapsedTimer clock;
@@ -164,19 +169,18 @@ FileDownloader::Attempt FileDownloader::tryDownload(const QString& url, const QS
         }
         if (!file.isOpen()) {
             if (isErrorStatus(*reply) || !file.open()) {
-                failed = true;
+                fault = LocalFault::WriteFailed;
                 break;
             }
             clock.start();
         }
         const qint64 count = reply->read(chunk.data(), kChunkBytes);
         if (file.written() + count > kMaxFileBytes) {
-            m_lastFailure = u"больше %1 МБ"_s.arg(kMaxFileBytes / (1024 * 1024));
-            failed = true;
+            fault = LocalFault::TooLarge;
             break;
         }
         if (count < 0 || !file.write(QByteArrayView(chunk.data(), count))) {
-            failed = true;
+            fault = LocalFault::WriteFailed;
             break;
         }
 
@@ -204,36 +208,31 @@ FileDownloader::Attempt FileDownloader::tryDownload(const QString& url, const QS
         return Attempt::Done;
     if (runStop)
         return Attempt::Failed;
-    return judge(*reply, file, failed, minimumSize);
+    const Verdict verdict = finishTransfer(*reply, fault, file, minimumSize);
+    m_lastFailure = verdict.failure;
+    return verdict.attempt;
 }
 
-FileDownloader::Attempt FileDownloader::judge(
-    const QNetworkReply& reply, AtomicFileWriter& file, bool writeFailed, qint32 minimumSize)
+FileDownloader::Verdict FileDownloader::finishTransfer(
+    const QNetworkReply& reply, LocalFault fault, AtomicFileWriter& file, qint32 minimumSize)
 {
-    // Judged before the reply's own error, which an abort above sets.
+    // Judged before the reply's own error, which aborting it sets.
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 400) {
-        m_lastFailure = DescribeReplyFailure(reply);
-        return status >= 500 ? Attempt::PassingFault : Attempt::Failed;
-    }
-    if (writeFailed) {
-        if (m_lastFailure.isEmpty())
-            m_lastFailure = u"не удалось записать файл"_s;
-        return Attempt::Failed;
-    }
-    if (reply.error() != QNetworkReply::NoError) {
-        m_lastFailure = DescribeReplyFailure(reply);
-        return isPassingFault(reply.error()) ? Attempt::PassingFault : Attempt::Failed;
-    }
-    if (file.written() < minimumSize) {
-        m_lastFailure = u"меньше %1 байт"_s.arg(minimumSize);
-        return Attempt::Failed;
-    }
-    if ((!file.isOpen() && !file.open()) || !file.commit()) {
-        m_lastFailure = u"не удалось записать файл"_s;
-        return Attempt::Failed;
-    }
-    return Attempt::Done;
+    if (status >= 400)
+        return { status >= 500 ? Attempt::PassingFault : Attempt::Failed,
+            DescribeReplyFailure(reply) };
+    if (fault == LocalFault::TooLarge)
+        return { Attempt::Failed, u"больше %1 МБ"_s.arg(kMaxFileBytes / (1024 * 1024)) };
+    if (fault == LocalFault::WriteFailed)
+        return { Attempt::Failed, u"не удалось записать файл"_s };
+    if (reply.error() != QNetworkReply::NoError)
+        return { isPassingFault(reply.error()) ? Attempt::PassingFault : Attempt::Failed,
+            DescribeReplyFailure(reply) };
+    if (file.written() < minimumSize)
+        return { Attempt::Failed, u"меньше %1 байт"_s.arg(minimumSize) };
+    if ((!file.isOpen() && !file.open()) || !file.commit())
+        return { Attempt::Failed, u"не удалось записать файл"_s };
+    return { Attempt::Done, {} };
 }
 
 } // namespace zp

@@ -6,7 +6,9 @@
 #include <QNetworkAccessManager>
 #include <chrono>
 
+class QNetworkAccessManager;
 class QNetworkReply;
+class QNetworkRequest;
 
 namespace zp {
 
@@ -83,12 +85,22 @@ public:
     // Removes the temporary files of downloads that were killed in folder.
     static void RemoveLeftovers(const QString& folder);
 
-private:
     enum class Attempt { Done, PassingFault, Failed };
+    // What went wrong on this side of a transfer.
+    enum class LocalFault { None, WriteFailed, TooLarge };
+    struct Verdict {
+        Attempt attempt;
+        QString failure; // a few words, as lastFailure() gives them; empty when Done
+    };
+    // How a transfer that was not stopped ended, once its reply is finished
+    // or aborted: commits file when it is whole and long enough.
+    static Verdict finishTransfer(
+        const QNetworkReply& reply, LocalFault fault, AtomicFileWriter& file, qint32 minimumSize);
+    static QNetworkRequest fileRequest(const QString& url, std::chrono::milliseconds idleTimeout);
+
+private:
     Attempt tryDownload(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval);
-    Attempt judge(
-        const QNetworkReply& reply, AtomicFileWriter& file, bool writeFailed, qint32 minimumSize);
     bool runStopped() const;
 
     QNetworkAccessManager m_manager;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/PageReader.h"
+#include "net/PageRequest.h"
 
 class QNetworkAccessManager;
 
@@ -23,9 +24,11 @@ class StopFlag;
 //  - with an empty result as soon as a response read "OK" but its body could
 //    not be had whole (connection lost mid-body, body over kMaxBodyBytes);
 //  - with an empty result when timeoutSeconds have passed on the monotonic
-//    clock. Any reason phrase other than "OK" (404 "Not Found", "ok"), a
-//    refused connection, an unknown host or a server that never answers all
-//    end here: the caller hears of the failure only at the deadline;
+//    clock, counted from when the request is sent. A server that never
+//    answers, or answers with a reason phrase other than "OK" ("ok", a
+//    redirect that is not followed), ends here;
+//  - with an empty result, at once, on a definitive failure: an HTTP status
+//    of 400 or above, a refused connection or an unknown host;
 //  - with an empty result, at once, when the stop flag is raised. A flag
 //    already set at entry still lets the request go out and gives events one
 //    pass; the body is returned only if it was complete by then. Such a
@@ -40,7 +43,7 @@ class PageFetcher final : public PageReader {
 public:
     // A larger body is a failed fetch; it is abandoned as soon as its size is
     // announced or reached.
-    static constexpr qint64 kMaxBodyBytes = 64LL * 1024 * 1024;
+    static constexpr qint64 kMaxBodyBytes = PageRequest::kMaxBodyBytes;
 
     PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop);
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace zp {
 
@@ -16,6 +17,15 @@ public:
     // status, network failure, stop request) an empty array.
     virtual QByteArray ReadHTML(const QString& url, const QString& body, int timeoutSeconds) = 0;
 
+    // Whether the reader fetches expected pages ahead; when not, the caller
+    // need not work out which pages it will ask for.
+    virtual bool readsAhead() const { return false; }
+    // The pages the caller will ask for next, in the order it will ask; they
+    // come before the pages expected earlier. A reader may fetch them ahead;
+    // this one does not.
+    virtual void expect(const QStringList& urls) { Q_UNUSED(urls); }
+    // Drops every expectation, abandoning what was fetched ahead.
+    virtual void forgetExpected() { }
     // Why the last ReadHTML gave nothing, in a few words ("404", "нет ответа
     // за 60 с"); empty when it gave a page or the reader does not say.
     virtual QString lastFailure() const { return {}; }

@@ -15,6 +15,9 @@ public:
     virtual void setElapsedText(const QString& text) = 0; // Label1, "hh:nn:ss"
     virtual QString counterText() const = 0; // Label2, the row counter
     virtual void setCounterText(const QString& text) = 0;
+    // A line for whoever reads the run's warnings (standard error of a run
+    // without a window); the window has none.
+    virtual void warn(const QString& text) { Q_UNUSED(text); }
 
     // A page or picture at address that could not be had, and why ("404").
     // A run without a window says so on standard error; the window shows

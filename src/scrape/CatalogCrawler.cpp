@@ -8,7 +8,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
+#include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -28,6 +31,25 @@ void CatalogCrawler::ParseCategory(const QString& pageText, const QString& pageU
     if (!pageUrl.isEmpty())
         m_walkedListings.insert(pageUrl);
     walkListing(listingLinks(pageText), 0);
+    m_context.pages.forgetExpected();
+}
+
+QStringList CatalogCrawler::pagesAhead(const ListingLinks& links, int depth) const
+{
+    QStringList urls;
+    for (const QString& link : links.subListings) {
+        const QString url = m_context.catalogBaseUrl + link;
+        if (depth < MaxListingDepth && IsSameOrigin(url, m_context.catalogBaseUrl)
+            && !m_walkedListings.contains(url))
+            urls.append(url);
+    }
+    for (const QString& link : links.products) {
+        const QString url = m_context.catalogBaseUrl + link;
+        if (IsSameOrigin(url, m_context.catalogBaseUrl)
+            && !m_context.sheet.isStored(url, GetFileNameFromURL(link)))
+            urls.append(url);
+    }
+    return urls;
 }
 
 // Only the links are kept while the sub-listings are walked, not the page:
@@ -59,6 +81,8 @@ CatalogCrawler::ListingLinks CatalogCrawler::listingLinks(const QString& pageTex
 void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
 {
     const StopFlag& stop = m_context.state.StopRequested;
+    if (m_context.pages.readsAhead())
+        m_context.pages.expect(pagesAhead(links, depth));
     for (const QString& link : links.subListings) {
         const QString url = m_context.catalogBaseUrl + link;
         if (!IsSameOrigin(url, m_context.catalogBaseUrl) || m_walkedListings.contains(url))
@@ -95,7 +119,10 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
             m_failure = Failure::SheetFull;
             return;
         }
-        const QString productPage = fetchPage(url);
+        bool skipped = false;
+        const QString productPage = fetchPage(url, &skipped);
+        if (skipped)
+            continue;
         if (productPage.isEmpty())
             return;
         if (!m_extractor.ParseProduct(productPage, url)) {
@@ -121,7 +148,10 @@ bool CatalogCrawler::fetchMissingPicture(const QString& productUrl)
                          .filePath(ProductExtractor::ImagesFolder + u'/' + fileName))
                .isFile())
         return true;
-    const QString productPage = fetchPage(productUrl);
+    bool skipped = false;
+    const QString productPage = fetchPage(productUrl, &skipped);
+    if (skipped)
+        return true;
     if (productPage.isEmpty())
         return false;
     m_extractor.FetchMissingPicture(productPage, fileName);
@@ -133,10 +163,11 @@ bool CatalogCrawler::mustEnd() const
     return m_context.state.StopRequested.isSet() || m_failure != Failure::None;
 }
 
-QString CatalogCrawler::fetchPage(const QString& url)
+QString CatalogCrawler::fetchPage(const QString& url, bool* skipped)
 {
     StopFlag& stop = m_context.state.StopRequested;
-    for (;;) {
+    const FailedPagePolicy& policy = m_context.failedPages;
+    for (int retry = 0;; ++retry) {
         const QString page
             = UTF8ToUnicode(m_context.pages.ReadHTML(url, QString(), PageTimeoutSeconds));
         if (stop.isSet())
@@ -144,12 +175,37 @@ QString CatalogCrawler::fetchPage(const QString& url)
         if (!page.isEmpty())
             return page;
         m_context.view.warnNotLoaded(url, m_context.pages.lastFailure());
+        if (retry < policy.automaticRetries) {
+            if (!waitBeforeRetry(retry))
+                return {};
+            continue;
+        }
         if (m_context.dialogs.show(MessageStyle::RetryPrompt, RetryPromptText)
-            != MessageAnswer::Yes) {
-            stop.set();
+            == MessageAnswer::Yes)
+            continue;
+        if (skipped && policy.skipFailedProducts) {
+            m_context.view.warn(SkippedProductPrefix + url);
+            *skipped = true;
             return {};
         }
+        stop.set();
+        return {};
     }
+}
+
+bool CatalogCrawler::waitBeforeRetry(int retry)
+{
+    const QList<std::chrono::milliseconds>& delays = m_context.failedPages.backOff;
+    const StopFlag& stop = m_context.state.StopRequested;
+    if (!delays.isEmpty()) {
+        QEventLoop loop;
+        QTimer::singleShot(
+            delays.at(std::min<qsizetype>(retry, delays.size() - 1)), &loop, &QEventLoop::quit);
+        QObject::connect(&stop, &StopFlag::raised, &loop, &QEventLoop::quit);
+        if (!stop.isSet())
+            loop.exec();
+    }
+    return !stop.isSet();
 }
 
 void CatalogCrawler::skipStoredProduct(const QString& segment)

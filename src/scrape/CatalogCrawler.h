@@ -34,9 +34,17 @@ namespace zp {
 // StopRequested is tested right after every fetch; when set, the walk ends at
 // every level without looking at the page. An empty page brings up the retry
 // prompt, again for as long as the user answers Yes; No sets StopRequested and
-// the walk ends. After a product has been written, the next product page is
+// the walk ends. The context's FailedPagePolicy may try a page again on its
+// own before the prompt (an unattended run) and pass over a product page that
+// still fails after a No, with a warning, instead of ending the walk. After a
+// product has been written, the next product page is
 // requested before the flag is tested; the page reader answers at once when
 // the flag is set.
+//
+// Look-ahead: when a listing page has been read, its sub-listings and its
+// products that are not stored are announced to the page reader
+// (PageReader::expect), which may fetch them ahead; the walk itself asks for
+// its pages in the same order as without, one at a time.
 //
 // Cycles and depth: the crawler remembers every listing address it has walked
 // during one top-level ParseCategory call and never walks one twice (a page
@@ -82,6 +90,8 @@ public:
     static inline const QString RetryPromptText = QStringLiteral("Нет доступа к сайту.")
         + QChar(u'\r') + QStringLiteral("Попробовать еще раз?");
     static inline const QString StoredStatusPrefix = QStringLiteral("Уже загружен ");
+    static inline const QString SkippedProductPrefix
+        = QStringLiteral("Товар пропущен, страница недоступна: ");
     static inline const QString DepthCutMessage
         = QStringLiteral("Каталог глубже %1 уровней: более глубокие разделы пропущены.")
               .arg(MaxListingDepth);
@@ -94,10 +104,19 @@ private:
 
     static ListingLinks listingLinks(const QString& pageText);
     void walkListing(const ListingLinks& links, int depth);
+    // The pages the walk of links will ask for, in the order it will ask as
+    // far as this page tells: its sub-listings not walked yet, then its
+    // products not stored. The page reader may fetch them ahead.
+    QStringList pagesAhead(const ListingLinks& links, int depth) const;
     void reportDepthCut();
     // The decoded page at url; empty when the walk must end (StopRequested set
     // during the fetch, or the user declined a retry, which sets it).
-    QString fetchPage(const QString& url);
+    // A product page may be skipped instead (skipFailedProducts): empty
+    // with *skipped set.
+    QString fetchPage(const QString& url, bool* skipped = nullptr);
+    // Waits the back-off before automatic retry number `retry`; false when a
+    // stop came first.
+    bool waitBeforeRetry(int retry);
     void skipStoredProduct(const QString& segment);
     // A stored product whose picture is missing from Images/ (a download
     // that failed in an earlier run) gets its page fetched again for the

@@ -127,11 +127,11 @@ void ProductExtractor::downloadPicture(
 {
     const QString localPath
         = QDir(m_context.programFolder).filePath(ImagesFolder + u'/' + fileName);
-    if (QFileInfo(localPath).isFile())
+    if (QFileInfo(localPath).isFile() || m_context.downloader.isDownloading(localPath))
         return;
     m_context.view.setStatusText(categoryPath + fileName + u"..."_s);
-    if (!m_context.downloader.DownloadFile(
-            address, localPath, nullptr, PictureMinimumSize, PictureProgressInterval))
+    if (!m_context.downloader.DownloadInBackground(
+            address, localPath, PictureMinimumSize, PictureProgressInterval))
         m_context.view.warnNotLoaded(address, m_context.downloader.lastFailure());
 }
 
@@ -252,6 +252,9 @@ bool ProductExtractor::finishRow()
     if (state.NewCount % SaveEveryProducts == 0) {
         // The doubled dash and "xls" are the status line the users know; kept as it is.
         m_context.view.setStatusText(u" - "_s + u" - сохранение xls..."_s);
+        // A saved row must not point at a picture still on its way: a later
+        // run takes the product as stored.
+        m_context.downloader.waitForBackground();
         if (!m_context.sheet.save())
             return false;
         m_savedCount = state.NewCount;

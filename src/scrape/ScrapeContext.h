@@ -8,7 +8,9 @@
 #include "util/Clock.h"
 #include "workbook/CatalogSheet.h"
 
+#include <QList>
 #include <QString>
+#include <chrono>
 
 namespace zp {
 
@@ -16,6 +18,19 @@ namespace zp {
 // handed in by the run controller for one run. The context only refers to
 // the services; the caller owns them and keeps them alive for as long as a
 // ProductExtractor or CatalogCrawler built from the context is in use.
+// What the crawl does with a page that cannot be had, before and after the
+// retry prompt. The defaults are those of a run someone watches: the prompt
+// at once, and No stops the run.
+struct FailedPagePolicy {
+    // Tries before the prompt, each after the next delay of backOff (the
+    // last one repeating).
+    int automaticRetries = 0;
+    QList<std::chrono::milliseconds> backOff { std::chrono::seconds(1), std::chrono::seconds(5) };
+    // A product page still failing after a No is passed over (a warning
+    // names it) and the walk goes on; listing pages still stop the run.
+    bool skipFailedProducts = false;
+};
+
 struct ScrapeContext {
     RunState& state; // NextRow, NewCount, StartTime, StopRequested
     CatalogSheet& sheet; // the worksheet rows are written to
@@ -33,6 +48,7 @@ struct ScrapeContext {
     // The folder that holds the workbook; pictures go to its Images folder,
     // which the caller creates before the crawl.
     QString programFolder;
+    FailedPagePolicy failedPages {};
 };
 
 } // namespace zp

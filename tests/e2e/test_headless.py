@@ -10,6 +10,7 @@ default 18765), so no two of these runs may overlap.
 import hashlib
 import json
 import os
+import pty
 import queue
 import re
 import shutil
@@ -21,6 +22,7 @@ import tempfile
 import threading
 import time
 import unittest
+import zipfile
 
 import openpyxl
 
@@ -102,12 +104,13 @@ class Run:
     """One `--headless` run of the demo program in a folder, standard input
     not a terminal; stdout is read line by line as it comes."""
 
-    def __init__(self, folder, *arguments, prefix=(), environment=None):
+    def __init__(self, folder, *arguments, prefix=(), environment=None,
+                 stdin=subprocess.DEVNULL):
         environment = {k: v for k, v in (environment or os.environ).items()
                        if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
         self.process = subprocess.Popen(
             [*prefix, os.path.join(folder, os.path.basename(PROGRAM)), *arguments],
-            cwd=folder, env=environment, stdin=subprocess.DEVNULL,
+            cwd=folder, env=environment, stdin=stdin,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.lines = []
         self.raw = []
@@ -382,6 +385,75 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertEqual(warned, sorted(f"Не удалось загрузить http://127.0.0.1:{PORT}/picture{p}: 500"
                                         for p in pictures))
 
+    def test_connections_leave_the_same_workbook_and_pictures(self):
+        """Reading ahead changes only the waiting: one connection and the
+        default give the same sheet parts, byte for byte, and the same Images/."""
+        self.start_shop("--products", 130, "--seed", 11, "--latency-ms", 5)
+        results = []
+        for arguments in (["--connections", "1"], [], ["--connections", "16"]):
+            folder = tempfile.mkdtemp(prefix="zp-connections-")
+            self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+            shutil.copy2(PROGRAM, folder)
+            run = Run(folder, "--headless", *arguments)
+            self.assertEqual(run.finish(RUN_SECONDS), 0, run.lines + [run.stderr_text])
+            with zipfile.ZipFile(os.path.join(folder, WORKBOOK)) as book:
+                parts = {name: book.read(name) for name in book.namelist()
+                         if name.startswith("xl/") and name.endswith(".xml")}
+            images = os.path.join(folder, "Images")
+            pictures = {name: file_hash(os.path.join(images, name))
+                        for name in os.listdir(images)}
+            results.append((parts, pictures))
+        self.assertIn("xl/worksheets/sheet1.xml", results[0][0])
+        self.assertGreater(len(results[0][1]), 100)
+        for parts, pictures in results[1:]:
+            self.assertEqual(sorted(parts), sorted(results[0][0]))
+            for name, data in parts.items():
+                self.assertEqual(data, results[0][0][name], name)
+            self.assertEqual(pictures, results[0][1])
+
+    def failing_product_shop(self, *options):
+        probe = Shop("--products", 20, "--seed", 9)
+        try:
+            products = probe.manifest()["products"]
+        finally:
+            probe.stop()
+        failing = products[5]
+        return self.start_shop("--products", 20, "--seed", 9, "--fail-path", failing["path"],
+                               *options), failing
+
+    def test_unattended_run_tries_a_failed_page_again_before_the_question(self):
+        shop, _ = self.failing_product_shop("--fail-times", 2)
+        run, status = self.run_to_end()
+        self.assertEqual(status, 0, run.lines)
+        self.assertFalse([l for l in run.lines if l.startswith("Попробовать еще раз?")])
+        self.assertEqual(sorted(workbook_order_numbers(self.workbook())), shop.order_numbers())
+
+    def test_skip_failed_products_goes_on_to_the_end(self):
+        shop, failing = self.failing_product_shop()
+        run = Run(self.folder, "--headless", "--retries", "0", "--skip-failed-products")
+        status = run.finish(RUN_SECONDS)
+        self.assertEqual(status, 0, run.lines)
+        self.assertIn("Товар пропущен, страница недоступна: ", run.stderr_text)
+        self.assertIn(failing["path"], run.stderr_text)
+        expected = [n for n in shop.order_numbers() if n != failing["order_number"]]
+        self.assertEqual(sorted(workbook_order_numbers(self.workbook())), expected)
+
+    def test_skip_failed_products_leaves_a_no_on_a_terminal_to_stop_the_run(self):
+        self.failing_product_shop()
+        answers, terminal = pty.openpty()
+        self.addCleanup(os.close, answers)
+        try:
+            run = Run(self.folder, "--headless", "--skip-failed-products", stdin=terminal)
+        finally:
+            os.close(terminal)
+        os.write(answers, b"n\n")
+        status = run.finish(RUN_SECONDS)
+        self.assertEqual(len([l for l in run.lines if l.startswith("Попробовать еще раз?")]), 1,
+                         run.lines)
+        self.assertNotIn("Товар пропущен", run.stderr_text)
+        self.assertEqual(len(workbook_order_numbers(self.workbook())), 5)
+        self.assertNotEqual(status, 0)
+
     def test_no_shop_reports_no_access_and_fails(self):
         # A refused connection waits out the page time-out (a minute).
         self.assertTrue(port_is_free(), f"something listens on port {PORT}")
@@ -532,6 +604,9 @@ class CommandLineTest(unittest.TestCase):
                                  (["--help-all"], "help-all"),
                                  (["Zavrinello.xlsx"], "Zavrinello.xlsx"),
                                  (["--headless", "extra"], "extra"),
+                                 (["--headless", "--connections", "0"], "0"),
+                                 (["--headless", "--connections", "17"], "17"),
+                                 (["--connections", "many"], "many"),
                                  (["-style", "Fusion", "--frobnicate"], "frobnicate")]:
             with self.subTest(arguments=arguments):
                 result = self.run_program(*arguments)

@@ -37,7 +37,8 @@ QString reportText(int newProducts)
 const ShownMessage StopQuestion { MessageStyle::StopQuestion, u"Остановить парсерсер?"_s };
 const ShownMessage StoppedNotice { MessageStyle::Failure, u"Парсер остановлен."_s };
 
-// Watches the window while a run goes on: a timer of 1 ms fires in every
+// Watches the window while a run goes on (with one connection, so that the
+// run waits for every page): a timer of 1 ms fires in every
 // event loop the run waits in (page fetches, downloads, its yields), keeps
 // each new caption and counter value, and runs a test's action once, the
 // first time the counter shows a given value; that is how a user's click or
@@ -110,7 +111,9 @@ protected:
 
     // A shop slow enough (a few ms per request) that the run waits in its
     // event loops, where the watch and the simulated user act.
-    void startShop(int products = 12)
+    // connections 1: the run waits for every page, so the watch sees every
+    // counter value.
+    void startShop(int products = 12, int connections = RunNetwork::kDefaultConnections)
     {
         DemoShop::Options options;
         options.products = products;
@@ -120,7 +123,8 @@ protected:
         ASSERT_TRUE(m_shop.start(options));
         m_session = std::make_unique<WindowSession>(
             *m_window,
-            RunSettings { m_shop.catalogBaseUrl(), m_shop.imageBaseUrl(), m_folder.path() },
+            RunSettings {
+                m_shop.catalogBaseUrl(), m_shop.imageBaseUrl(), m_folder.path(), connections },
             [this](const QString& path) { m_handedOver << path; }, &m_dialogs);
     }
 
@@ -168,7 +172,7 @@ protected:
 
 TEST_F(WindowSessionTest, ClickWhileIdlePerformsAWholeRunAndShowsItsProgress)
 {
-    startShop();
+    startShop(12, 1);
     WindowWatch watch(*m_window);
     QString captionAtReport;
     m_dialogs.setOnShow([&](const ShownMessage&) { captionAtReport = command1()->text(); });
@@ -240,7 +244,7 @@ class StopQuestionTest : public WindowSessionTest,
 
 TEST_P(StopQuestionTest, SecondClickDuringTheRunOnlyAsksWhetherToStop)
 {
-    startShop();
+    startShop(12, 1);
     WindowWatch watch(*m_window);
     watch.whenCounterShows(u"4"_s, [this] { clickCommand1(); });
     const bool stop = GetParam().answer == MessageAnswer::Yes;
@@ -287,7 +291,7 @@ TEST_F(WindowSessionTest, ClosingWhileIdleClosesAtOnce)
 
 TEST_F(WindowSessionTest, ClosingDuringTheRunStopsItSavesAndThenCloses)
 {
-    startShop();
+    startShop(12, 1);
     WindowWatch watch(*m_window);
     bool closedAtOnce = true;
     bool closedAtOnceAgain = true;
@@ -321,7 +325,7 @@ TEST_F(WindowSessionTest, ClosingDuringTheRunStopsItSavesAndThenCloses)
 
 TEST_F(WindowSessionTest, ClosingWhileTheStopQuestionIsUpStopsWhateverTheAnswer)
 {
-    startShop();
+    startShop(12, 1);
     WindowWatch watch(*m_window);
     watch.whenCounterShows(u"3"_s, [this] { clickCommand1(); });
     m_dialogs.setOnShow([this](const ShownMessage& shown) {
@@ -363,7 +367,7 @@ TEST_F(WindowSessionTest, ClosingWhileTheReportIsUpClosesAfterTheRunWithEveryRow
 // open through the next run.
 TEST_F(WindowSessionTest, ClosingDuringALaterRunStillWaitsForThatRun)
 {
-    startShop();
+    startShop(12, 1);
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
         m_window->show();

@@ -148,8 +148,8 @@ TEST_F(PageFetcherTest, BodyArgumentIsSentWithTheGet)
     EXPECT_EQ(server.requests().at(0).body, "q=1");
 }
 
-// Every case here fails only at the deadline: the fetcher looks at nothing but
-// the reason phrase, and only "OK" ends the wait early.
+// Every case here fails only at the deadline: neither "OK" nor a definitive
+// failure came.
 struct WaitedOutCase {
     const char* name;
     Response response;
@@ -186,13 +186,34 @@ Response neverAnswering()
 
 INSTANTIATE_TEST_SUITE_P(PageFetcher, WaitedOutTest,
     ::testing::Values(
-        WaitedOutCase { "NotFound", Response::status(404, "Not Found", "<html>gone</html>") },
-        WaitedOutCase { "ServerError", Response::status(500, "Internal Server Error", "oops") },
         WaitedOutCase { "LowerCaseOk", Response::status(200, "ok", "<html>page</html>") },
         WaitedOutCase { "OkWithMore", Response::status(200, "OK then", "<html>page</html>") },
         WaitedOutCase { "NeverAnswers", neverAnswering() },
-        WaitedOutCase { "ConnectionRefused", {}, WaitedOutCase::Refused },
         WaitedOutCase { "MalformedAddress", {}, WaitedOutCase::Malformed }),
+    [](const ::testing::TestParamInfo<WaitedOutCase>& info) { return info.param.name; });
+
+// A definitive answer ends the wait at once, long before the deadline.
+class DefinitiveFailureTest : public PageFetcherTest,
+                              public ::testing::WithParamInterface<WaitedOutCase> { };
+
+TEST_P(DefinitiveFailureTest, EmptyAtOnce)
+{
+    const WaitedOutCase& c = GetParam();
+    server.route("/page", c.response);
+    const QString url = c.address == WaitedOutCase::Refused
+        ? u"http://127.0.0.1:%1/page"_s.arg(closedPort())
+        : server.url(u"/page"_s);
+
+    EXPECT_TRUE(fetch(url, kLongTimeout).isEmpty());
+    EXPECT_LT(elapsedMs, kWellBeforeLongTimeoutMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageFetcher, DefinitiveFailureTest,
+    ::testing::Values(
+        WaitedOutCase { "NotFound", Response::status(404, "Not Found", "<html>gone</html>") },
+        WaitedOutCase { "Gone", Response::status(410, "OK", "<html>gone</html>") },
+        WaitedOutCase { "ServerError", Response::status(500, "Internal Server Error", "oops") },
+        WaitedOutCase { "ConnectionRefused", {}, WaitedOutCase::Refused }),
     [](const ::testing::TestParamInfo<WaitedOutCase>& info) { return info.param.name; });
 
 TEST_F(PageFetcherTest, StopSetAtEntryStillSendsTheRequestButReturnsEmpty)
@@ -225,7 +246,7 @@ TEST_P(StopDuringWaitTest, StopEndsTheWaitEmpty)
 
 INSTANTIATE_TEST_SUITE_P(PageFetcher, StopDuringWaitTest,
     ::testing::Values(StopCase { "ServerSilent", neverAnswering() },
-        StopCase { "NotFoundWaitedOut", Response::status(404, "Not Found") }),
+        StopCase { "LowerCaseOkWaitedOut", Response::status(200, "ok") }),
     [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 // An "OK" answer whose body cannot be had whole is a failure at once; there

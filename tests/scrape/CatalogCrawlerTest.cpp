@@ -79,9 +79,13 @@ protected:
 
     void crawl(const QString& body, const QString& pageUrl = RootUrl)
     {
-        CatalogCrawler crawler(context());
+        ScrapeContext scrape = context();
+        scrape.failedPages = failedPages;
+        CatalogCrawler crawler(scrape);
         crawler.ParseCategory(listing(body), pageUrl);
     }
+
+    FailedPagePolicy failedPages;
 
     // Order numbers of the rows written by the crawl, in row order.
     QStringList writtenRows() const
@@ -264,6 +268,64 @@ TEST_F(CatalogCrawlerTest, RetryAnsweredYesFetchesTheSamePageAgain)
     EXPECT_FALSE(state.StopRequested.isSet());
 }
 
+// An unattended run tries a failed page again on its own before the prompt.
+TEST_F(CatalogCrawlerTest, AutomaticRetriesComeBeforeThePrompt)
+{
+    failedPages.automaticRetries = 2;
+    failedPages.backOff = { std::chrono::milliseconds(1) };
+    pages.setAnswers(url(productLink(1)),
+        { QByteArray(), QByteArray(), (page::head() + page::orderNumber(u"ZV-1"_s)).toUtf8() });
+
+    crawl(products({ 1 }));
+
+    EXPECT_TRUE(dialogs.shown().empty());
+    EXPECT_EQ(pages.requestedUrls(), urls({ productLink(1), productLink(1), productLink(1) }));
+    EXPECT_EQ(writtenRows(), QStringList { u"ZV-1"_s });
+}
+
+struct SkipCase {
+    const char* name;
+    bool skipFailedProducts;
+    bool unreachableIsListing;
+    QStringList rows; // written
+    bool stopped;
+
+    friend void PrintTo(const SkipCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class SkipFailedTest : public CatalogCrawlerTest,
+                       public ::testing::WithParamInterface<SkipCase> { };
+
+// After the retries the prompt is answered No: a product page is passed over
+// only when skipping is asked for, a listing page always stops the walk.
+TEST_P(SkipFailedTest, NoAfterTheRetries)
+{
+    const SkipCase& c = GetParam();
+    failedPages.automaticRetries = 1;
+    failedPages.backOff = { std::chrono::milliseconds(1) };
+    failedPages.skipFailedProducts = c.skipFailedProducts;
+    serveProducts({ 1, 3 });
+    serveListing(u"S2"_s, products({ 3 }));
+    dialogs.answer(MessageAnswer::No);
+
+    crawl(c.unreachableIsListing ? sub(u"Down"_s) + sub(u"S2"_s) + products({ 1 })
+                                 : products({ 1, 2, 3 }));
+
+    EXPECT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(writtenRows(), c.rows);
+    EXPECT_EQ(state.StopRequested.isSet(), c.stopped);
+    const QStringList warnings = c.stopped
+        ? QStringList()
+        : QStringList { CatalogCrawler::SkippedProductPrefix + url(productLink(2)) };
+    EXPECT_EQ(view.warnings, warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, SkipFailedTest,
+    ::testing::Values(SkipCase { "ProductSkipped", true, false, { u"ZV-1"_s, u"ZV-3"_s }, false },
+        SkipCase { "ProductStopsWithoutSkipping", false, false, { u"ZV-1"_s }, true },
+        SkipCase { "ListingStopsAlways", true, true, {}, true }),
+    [](const ::testing::TestParamInfo<SkipCase>& info) { return std::string(info.param.name); });
+
 struct DeclinedCase {
     const char* name;
     bool unreachableIsListing;
@@ -428,6 +490,34 @@ TEST_F(CatalogCrawlerTest, SubListingsDeeperThanTheBoundArePassedOverWithOneMess
     }
     EXPECT_EQ(pages.requestedUrls(), expected);
     EXPECT_EQ(state.NewCount, CatalogCrawler::MaxListingDepth);
+}
+
+// A reader that fetches ahead hears of every listing's pages in crawl order:
+// sub-listings not walked yet, then the products that are not stored; the
+// walk itself asks for the same pages as a reader that does not.
+TEST_F(CatalogCrawlerTest, PagesAheadAreAnnouncedInCrawlOrderWithoutStoredProducts)
+{
+    pages.setReadsAhead(true);
+    serveListing(u"A"_s, products({ 1, 2, 3 }));
+    serveListing(u"B"_s, products({ 4, 5 }));
+    serveProducts({ 1, 2, 3, 4, 5, 6, 7 });
+    markStored(2);
+    markStored(6);
+
+    crawl(sub(u"A"_s) + sub(u"B"_s) + products({ 6, 7 }));
+
+    const QList<QStringList> expected {
+        urls({ listingLink(u"A"_s), listingLink(u"B"_s), productLink(7) }),
+        urls({ productLink(1), productLink(3) }),
+        urls({ productLink(4), productLink(5) }),
+        { u"-forget-"_s },
+    };
+    EXPECT_EQ(pages.expectations(), expected);
+    EXPECT_EQ(pages.requestedUrls(),
+        urls({ listingLink(u"A"_s), productLink(1), productLink(3), listingLink(u"B"_s),
+            productLink(4), productLink(5), productLink(7) }));
+    EXPECT_EQ(
+        writtenRows(), (QStringList { u"ZV-1"_s, u"ZV-3"_s, u"ZV-4"_s, u"ZV-5"_s, u"ZV-7"_s }));
 }
 
 } // namespace

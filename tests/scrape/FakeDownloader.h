@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+#include <algorithm>
 #include <utility>
 
 namespace zp::test {
@@ -31,6 +32,39 @@ public:
         qint32 minimumSize, double progressInterval) override
     {
         m_calls.append({ url, localPath, observer, minimumSize, progressInterval });
+        return writeFile(localPath, minimumSize);
+    }
+
+    // In the background, downloads only queue; waitForBackground() makes them.
+    void setBackground(bool background) { m_background = background; }
+    bool DownloadInBackground(const QString& url, const QString& localPath, qint32 minimumSize,
+        double progressInterval) override
+    {
+        if (!m_background)
+            return Downloader::DownloadInBackground(url, localPath, minimumSize, progressInterval);
+        m_calls.append({ url, localPath, nullptr, minimumSize, progressInterval });
+        m_pending.append(m_calls.size() - 1);
+        return true;
+    }
+    bool isDownloading(const QString& localPath) const override
+    {
+        return std::any_of(m_pending.begin(), m_pending.end(),
+            [&](qsizetype i) { return m_calls[i].localPath == localPath; });
+    }
+    void waitForBackground() override
+    {
+        ++m_waits;
+        for (qsizetype i : std::exchange(m_pending, {})) {
+            writeFile(m_calls[i].localPath, m_calls[i].minimumSize);
+        }
+    }
+    int waits() const { return m_waits; }
+
+    const QList<Call>& calls() const { return m_calls; }
+
+private:
+    bool writeFile(const QString& localPath, qint32 minimumSize)
+    {
         if (m_body.size() < minimumSize)
             return false;
         QFile file(localPath);
@@ -39,11 +73,11 @@ public:
         return file.write(m_body) == m_body.size();
     }
 
-    const QList<Call>& calls() const { return m_calls; }
-
-private:
     QByteArray m_body;
     QList<Call> m_calls;
+    QList<qsizetype> m_pending;
+    bool m_background = false;
+    int m_waits = 0;
 };
 
 } // namespace zp::test

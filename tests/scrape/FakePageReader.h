@@ -47,6 +47,13 @@ public:
         return it->size() > 1 ? it->takeFirst() : it->first();
     }
 
+    void setReadsAhead(bool readsAhead) { m_readsAhead = readsAhead; }
+    bool readsAhead() const override { return m_readsAhead; }
+    void expect(const QStringList& urls) override { m_expectations.append(urls); }
+    void forgetExpected() override { m_expectations.append(QStringList { u"-forget-"_qs }); }
+
+    // Every expect() call's list, and "-forget-" for every forgetExpected().
+    const QList<QStringList>& expectations() const { return m_expectations; }
     const QList<Request>& requests() const { return m_requests; }
     QStringList requestedUrls() const
     {
@@ -59,6 +66,8 @@ public:
 private:
     QHash<QString, QList<QByteArray>> m_answers;
     QList<Request> m_requests;
+    QList<QStringList> m_expectations;
+    bool m_readsAhead = false;
     const StopFlag* m_stop = nullptr;
     std::function<void(const QString&)> m_onFetch;
 };

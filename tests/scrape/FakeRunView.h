@@ -19,6 +19,7 @@ public:
     QString counterText() const override { return m_counter; }
     void setCounterText(const QString& text) override { m_counter = text; }
 
+    void warn(const QString& text) override { warnings.append(text); }
     const QStringList& statusTexts() const { return m_statusTexts; }
     QString statusText() const
     {
@@ -26,6 +27,8 @@ public:
     }
     QString elapsedText() const { return m_elapsed; }
     int elapsedUpdates() const { return m_elapsedUpdates; }
+
+    QStringList warnings;
 
 private:
     QString m_button;

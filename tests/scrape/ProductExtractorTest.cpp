@@ -501,6 +501,26 @@ INSTANTIATE_TEST_SUITE_P(Products, SavePointTest,
         SaveCase { "HundredAndFirst", 100, 0 }, SaveCase { "TwoHundredth", 199, 1 }),
     [](const ::testing::TestParamInfo<SaveCase>& info) { return std::string(info.param.name); });
 
+// Pictures may still be on their way while rows are written, but a save
+// comes only after every picture of the rows it saves is over.
+TEST_F(ProductExtractorTest, SaveWaitsForThePicturesOnTheirWay)
+{
+    downloader.setBackground(true);
+    state.NewCount = 98;
+    bool pictureOnDiskAtSave = false;
+    sheet.setOnSave([&] { pictureOnDiskAtSave = QFileInfo::exists(imagesPath(u"ZV-1.jpg"_s)); });
+
+    parse(fullPage()); // the 99th: nothing saved, the picture still on its way
+    EXPECT_FALSE(QFileInfo::exists(imagesPath(u"ZV-1.jpg"_s)));
+    EXPECT_EQ(downloader.waits(), 0);
+    parse(fullPage()); // the 100th, with the same picture: not asked for twice
+
+    EXPECT_EQ(sheet.saveCount(), 1);
+    EXPECT_EQ(downloader.waits(), 1);
+    EXPECT_TRUE(pictureOnDiskAtSave);
+    EXPECT_EQ(downloader.calls().size(), 1);
+}
+
 TEST_F(ProductExtractorTest, YieldsOnceAfterTheRowIsWrittenAndBeforeTheCountersMove)
 {
     int runs = 0;

@@ -1,0 +1,129 @@
+#include "net/PagePrefetcher.h"
+
+#include "util/StopFlag.h"
+
+#include <algorithm>
+
+namespace zp {
+
+PagePrefetcher::PagePrefetcher(
+    PageSource& source, const StopFlag& stop, int connections, int timeoutSeconds)
+    : m_source(source)
+    , m_stop(stop)
+    , m_connections(std::max(connections, 1))
+    , m_timeoutSeconds(timeoutSeconds)
+{
+    QObject::connect(&m_stop, &StopFlag::raised, &m_receiver, [this] { forgetExpected(); });
+}
+
+PagePrefetcher::~PagePrefetcher()
+{
+    QObject::disconnect(&m_stop, nullptr, &m_receiver, nullptr);
+    forgetExpected();
+}
+
+QByteArray PagePrefetcher::ReadHTML(const QString& url, const QString& body, int timeoutSeconds)
+{
+    m_lastFailure.clear();
+    if (m_stop.isSet()) {
+        forgetExpected();
+        return {};
+    }
+    const auto found = body.isEmpty() ? std::find_if(m_expected.begin(), m_expected.end(),
+                           [&url](const Entry& entry) { return entry.url == url; })
+                                      : m_expected.end();
+    if (found != m_expected.end()) {
+        std::for_each(m_expected.begin(), found, &PagePrefetcher::release);
+        m_expected.erase(m_expected.begin(), found);
+    } else {
+        m_expected.push_front(Entry { url, body, timeoutSeconds, nullptr });
+    }
+    schedule();
+    waitForFront();
+    if (m_stop.isSet()) {
+        forgetExpected();
+        return {};
+    }
+    Entry front = std::move(m_expected.front());
+    m_expected.pop_front();
+    const QByteArray page = front.page->takeBody();
+    m_lastFailure = page.isEmpty() ? front.page->failure() : QString();
+    release(front);
+    schedule();
+    return page;
+}
+
+void PagePrefetcher::waitForFront()
+{
+    const Entry& front = m_expected.front();
+    if (front.page && front.page->isDone())
+        return;
+    QEventLoop loop;
+    QObject::connect(&m_stop, &StopFlag::raised, &loop, &QEventLoop::quit);
+    m_waiting = &loop;
+    loop.exec();
+    m_waiting = nullptr;
+}
+
+void PagePrefetcher::expect(const QStringList& urls)
+{
+    if (m_stop.isSet())
+        return;
+    for (auto url = urls.crbegin(); url != urls.crend(); ++url)
+        m_expected.push_front(Entry { *url, QString(), m_timeoutSeconds, nullptr });
+    while (m_expected.size() > static_cast<size_t>(kMaxExpected)) {
+        release(m_expected.back());
+        m_expected.pop_back();
+    }
+    schedule();
+}
+
+void PagePrefetcher::forgetExpected()
+{
+    std::for_each(m_expected.begin(), m_expected.end(), &PagePrefetcher::release);
+    m_expected.clear();
+    if (m_waiting)
+        m_waiting->quit();
+}
+
+void PagePrefetcher::release(Entry& entry)
+{
+    if (!entry.page)
+        return;
+    entry.page->abandon();
+    // Not deleted here: it may be the sender of the signal being handled.
+    entry.page.release()->deleteLater();
+}
+
+int PagePrefetcher::underWay() const
+{
+    const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
+    return static_cast<int>(std::count_if(m_expected.begin(), m_expected.begin() + window,
+        [](const Entry& entry) { return entry.page && !entry.page->isDone(); }));
+}
+
+void PagePrefetcher::schedule()
+{
+    const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
+    std::for_each(m_expected.begin() + window, m_expected.end(), &PagePrefetcher::release);
+    int free = m_connections - underWay();
+    for (size_t i = 0; i < window && free > 0; ++i) {
+        Entry& entry = m_expected[i];
+        if (entry.page)
+            continue;
+        entry.page = m_source.start(entry.url, entry.body, entry.timeoutSeconds);
+        QObject::connect(
+            entry.page.get(), &PendingPage::finished, &m_receiver, [this] { onPageFinished(); });
+        --free;
+    }
+}
+
+void PagePrefetcher::onPageFinished()
+{
+    schedule();
+    if (m_waiting && !m_expected.empty() && m_expected.front().page
+        && m_expected.front().page->isDone())
+        m_waiting->quit();
+}
+
+} // namespace zp

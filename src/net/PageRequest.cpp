@@ -1,0 +1,173 @@
+#include "net/PageRequest.h"
+
+#include "net/ReplyFailure.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+namespace {
+
+// How much of the body the reply holds before it stops reading the socket;
+// the body is gathered from it here, so a fast endless answer is cut at
+// kMaxBodyBytes instead of filling memory first.
+constexpr qint64 kReplyBufferBytes = 1024 * 1024;
+
+QNetworkRequest pageRequest(const QString& url, int timeoutSeconds)
+{
+    QNetworkRequest request { QUrl(url) };
+    // Over HTTP/2 there is no reason phrase, and success is told by it.
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // Only the shop's own scheme, host and port: a redirect elsewhere fails.
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+    // Bounds the life of a detached request.
+    request.setTransferTimeout(static_cast<int>(std::clamp<qint64>(
+        qint64 { timeoutSeconds } * 1000, 1000, std::numeric_limits<int>::max())));
+    return request;
+}
+
+int timerInterval(const QDeadlineTimer& deadline)
+{
+    return static_cast<int>(
+        std::clamp<qint64>(deadline.remainingTime(), 0, std::numeric_limits<int>::max()));
+}
+
+// An answer that waiting cannot turn into "OK".
+bool isDefinitiveFailure(const QNetworkReply& reply)
+{
+    if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400)
+        return true;
+    return reply.error() == QNetworkReply::ConnectionRefusedError
+        || reply.error() == QNetworkReply::HostNotFoundError;
+}
+
+} // namespace
+
+PageRequest::PageRequest(
+    QNetworkAccessManager& manager, const QString& url, const QString& body, int timeoutSeconds)
+    : m_deadline(std::chrono::seconds(std::max(timeoutSeconds, 0)), Qt::PreciseTimer)
+    , m_timeoutSeconds(timeoutSeconds)
+{
+    const QNetworkRequest request = pageRequest(url, timeoutSeconds);
+    m_reply.reset(body.isEmpty() ? manager.get(request)
+                                 : manager.sendCustomRequest(request, "GET", body.toUtf8()));
+
+    m_reply->setReadBufferSize(kReplyBufferBytes);
+    connect(m_reply.get(), &QNetworkReply::metaDataChanged, this, [this] {
+        abandonIfTooLarge(m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+    });
+    connect(m_reply.get(), &QNetworkReply::downloadProgress, this,
+        [this](qint64 received, qint64 total) { abandonIfTooLarge(std::max(received, total)); });
+    // Counts what a compressed body becomes, which the progress does not.
+    connect(m_reply.get(), &QNetworkReply::readyRead, this, &PageRequest::gather);
+    connect(m_reply.get(), &QNetworkReply::finished, this, &PageRequest::onFinished);
+
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (m_deadline.hasExpired())
+            finish(Outcome::TimedOut);
+        else
+            m_timer.start(timerInterval(m_deadline));
+    });
+    m_timer.start(timerInterval(m_deadline));
+}
+
+PageRequest::~PageRequest()
+{
+    if (m_reply) {
+        m_reply->disconnect(this);
+        if (!m_reply->isFinished())
+            m_reply->abort();
+    }
+}
+
+QByteArray PageRequest::takeBody()
+{
+    return std::exchange(m_body, QByteArray());
+}
+
+void PageRequest::abandon()
+{
+    m_timer.stop();
+    if (m_reply) {
+        m_reply->disconnect(this);
+        if (!m_reply->isFinished())
+            m_reply->abort();
+    }
+}
+
+void PageRequest::detach()
+{
+    m_timer.stop();
+    if (!m_reply || m_reply->isFinished()) {
+        deleteLater();
+        return;
+    }
+    m_reply->disconnect(this);
+    QNetworkReply* reply = m_reply.get();
+    connect(
+        reply, &QNetworkReply::readyRead, this, [reply] { reply->skip(reply->bytesAvailable()); });
+    connect(reply, &QNetworkReply::finished, this, &QObject::deleteLater);
+}
+
+void PageRequest::abandonIfTooLarge(qint64 size)
+{
+    if (size > kMaxBodyBytes && !m_tooLarge) {
+        m_tooLarge = true;
+        m_reply->abort();
+    }
+}
+
+void PageRequest::gather()
+{
+    if (m_tooLarge)
+        return;
+    // Asks for no more than is there: QIODevice::read(n) allocates n bytes
+    // first, which for the whole remaining allowance is up to 64 MiB a call.
+    m_received += m_reply->read(
+        std::min<qint64>(m_reply->bytesAvailable(), kMaxBodyBytes + 1 - m_received.size()));
+    abandonIfTooLarge(m_received.size());
+}
+
+void PageRequest::onFinished()
+{
+    if (m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() == "OK") {
+        gather();
+        const bool whole = m_reply->error() == QNetworkReply::NoError && !m_tooLarge;
+        if (whole)
+            m_body = std::exchange(m_received, QByteArray());
+        else
+            m_failure = m_tooLarge ? u"больше %1 МБ"_s.arg(kMaxBodyBytes / (1024 * 1024))
+                                   : DescribeReplyFailure(*m_reply);
+        finish(whole ? Outcome::Body : Outcome::Failed);
+        return;
+    }
+    m_failure = DescribeReplyFailure(*m_reply);
+    if (isDefinitiveFailure(*m_reply))
+        finish(Outcome::Failed);
+    // Anything else is waited out.
+}
+
+void PageRequest::finish(Outcome outcome)
+{
+    if (m_outcome != Outcome::Waiting)
+        return;
+    m_outcome = outcome;
+    m_timer.stop();
+    if (outcome == Outcome::TimedOut && m_failure.isEmpty())
+        m_failure = u"нет ответа за %1 с"_s.arg(m_timeoutSeconds);
+    if (outcome == Outcome::TimedOut && !m_reply->isFinished())
+        m_reply->abort();
+    Q_EMIT finished();
+}
+
+} // namespace zp

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "net/PendingPage.h"
+
+#include <QDeadlineTimer>
+#include <QTimer>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace zp {
+
+// One GET for a catalogue page, under way on its own: the rules of
+// PageFetcher::ReadHTML without the wait. finished() is emitted once, when the
+// outcome is known:
+//  - Body: the final response's reason phrase read exactly "OK" and its body
+//    arrived whole (at most kMaxBodyBytes);
+//  - Failed: a definitive answer that no waiting can change, told at once: a
+//    status of 400 or above, a refused connection, an unknown host, or an "OK"
+//    whose body could not be had whole;
+//  - TimedOut: timeoutSeconds passed since the request was sent without one
+//    of the above (silence, or an answer that is not "OK").
+// Redirects are followed only within the same scheme, host and port; the
+// body is gathered as it comes, so an endless answer is cut at kMaxBodyBytes.
+// Destroying or abandoning the request aborts it.
+class PageRequest final : public PendingPage {
+public:
+    enum class Outcome { Waiting, Body, Failed, TimedOut };
+
+    static constexpr qint64 kMaxBodyBytes = 64LL * 1024 * 1024;
+
+    PageRequest(QNetworkAccessManager& manager, const QString& url, const QString& body,
+        int timeoutSeconds);
+    ~PageRequest() override;
+
+    Outcome outcome() const { return m_outcome; }
+    bool isDone() const override { return m_outcome != Outcome::Waiting; }
+    QByteArray takeBody() override;
+    QString failure() const override { return m_failure; }
+    void abandon() override;
+    // Leaves the transfer to end on its own (bounded by its time-out) and
+    // the object to delete itself then; for a request sent while a stop was
+    // already asked for, whose answer nobody reads.
+    void detach();
+
+private:
+    void onFinished();
+    void abandonIfTooLarge(qint64 size);
+    void gather();
+    void finish(Outcome outcome);
+
+    std::unique_ptr<QNetworkReply> m_reply;
+    QDeadlineTimer m_deadline;
+    QTimer m_timer;
+    Outcome m_outcome = Outcome::Waiting;
+    QByteArray m_body;
+    QByteArray m_received;
+    QString m_failure;
+    int m_timeoutSeconds = 0;
+    bool m_tooLarge = false;
+};
+
+} // namespace zp

@@ -1,0 +1,231 @@
+#include "net/PagePrefetcher.h"
+
+#include "util/StopFlag.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QTimer>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+namespace {
+
+class FakePageSource;
+
+// A request of FakePageSource: answers on the next pass of the event loop
+// unless its source holds answers back.
+class FakePendingPage final : public PendingPage {
+public:
+    FakePendingPage(FakePageSource& source, QByteArray body)
+        : m_source(source)
+        , m_body(std::move(body))
+    {
+    }
+    ~FakePendingPage() override;
+
+    bool isDone() const override { return m_done; }
+    QByteArray takeBody() override;
+    void abandon() override;
+    void answer()
+    {
+        if (m_done || m_abandoned)
+            return;
+        m_done = true;
+        Q_EMIT finished();
+    }
+
+private:
+    FakePageSource& m_source;
+    QByteArray m_body;
+    bool m_done = false;
+    bool m_abandoned = false;
+    bool m_counted = true; // still counts as held by the prefetcher
+    friend class FakePageSource;
+};
+
+// Serves pages from a table (url -> bodies used one per request, the last
+// repeating; an empty body is a failed page) and counts what the
+// prefetcher holds: requests under way and pages answered but not taken.
+class FakePageSource final : public PageSource {
+public:
+    void setAnswers(const QString& url, QList<QByteArray> bodies) { m_answers[url] = bodies; }
+    void holdAnswers(bool hold) { m_hold = hold; }
+    void answerAll()
+    {
+        for (FakePendingPage* page : std::as_const(m_live))
+            page->answer();
+    }
+
+    std::unique_ptr<PendingPage> start(const QString& url, const QString&, int) override
+    {
+        requested.append(url);
+        QList<QByteArray>& bodies = m_answers[url];
+        const QByteArray body = bodies.isEmpty()
+            ? QByteArray()
+            : (bodies.size() > 1 ? bodies.takeFirst() : bodies.first());
+        auto page = std::make_unique<FakePendingPage>(*this, body);
+        m_live.append(page.get());
+        ++held;
+        maxHeld = std::max(maxHeld, held);
+        maxUnderWay = std::max(maxUnderWay, underWay());
+        if (!m_hold)
+            QTimer::singleShot(0, page.get(), [p = page.get()] { p->answer(); });
+        return page;
+    }
+
+    int underWay() const
+    {
+        return static_cast<int>(std::count_if(m_live.begin(), m_live.end(),
+            [](const FakePendingPage* p) { return !p->m_done && !p->m_abandoned; }));
+    }
+    void uncount(FakePendingPage& page)
+    {
+        if (std::exchange(page.m_counted, false))
+            --held;
+    }
+    void forget(FakePendingPage* page) { m_live.removeOne(page); }
+
+    QStringList requested;
+    int held = 0;
+    int maxHeld = 0;
+    int maxUnderWay = 0;
+    int abandoned = 0;
+
+private:
+    QHash<QString, QList<QByteArray>> m_answers;
+    QList<FakePendingPage*> m_live;
+    bool m_hold = false;
+};
+
+FakePendingPage::~FakePendingPage()
+{
+    m_source.uncount(*this);
+    m_source.forget(this);
+}
+
+QByteArray FakePendingPage::takeBody()
+{
+    m_source.uncount(*this);
+    return std::exchange(m_body, QByteArray());
+}
+
+void FakePendingPage::abandon()
+{
+    if (!m_done && !m_abandoned)
+        ++m_source.abandoned;
+    m_abandoned = true;
+    m_source.uncount(*this);
+}
+
+QString page(int i)
+{
+    return u"http://shop.example/p%1"_s.arg(i);
+}
+
+class PagePrefetcherTest : public ::testing::TestWithParam<int> {
+protected:
+    QByteArray read(const QString& url) { return prefetcher.ReadHTML(url, QString(), 60); }
+    void serve(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            source.setAnswers(page(i), { "body " + QByteArray::number(i) });
+    }
+
+    StopFlag stop;
+    FakePageSource source;
+    PagePrefetcher prefetcher { source, stop, GetParam(), 60 };
+};
+
+TEST_P(PagePrefetcherTest, PagesComeInOrderWithinTheBounds)
+{
+    const int connections = GetParam();
+    serve(40);
+    QStringList urls;
+    for (int i = 0; i < 40; ++i)
+        urls.append(page(i));
+    prefetcher.expect(urls);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(read(page(i)), "body " + QByteArray::number(i));
+    EXPECT_TRUE(source.requested == urls) << source.requested.join(u' ').toStdString();
+    EXPECT_LE(source.maxUnderWay, connections);
+    EXPECT_LE(source.maxHeld, 2 * connections);
+    EXPECT_EQ(source.held, 0);
+    if (connections > 1) {
+        EXPECT_GT(source.maxUnderWay, 1); // pages really overlap
+    }
+}
+
+TEST_P(PagePrefetcherTest, PagesAnnouncedLaterComeFirst)
+{
+    serve(6);
+    prefetcher.expect({ page(0), page(4), page(5) });
+    EXPECT_EQ(read(page(0)), "body 0");
+    prefetcher.expect({ page(1), page(2), page(3) });
+    for (int i = 1; i < 6; ++i)
+        EXPECT_EQ(read(page(i)), "body " + QByteArray::number(i));
+    // Pages pushed out of the window may be requested twice, never skipped.
+    EXPECT_TRUE(source.requested.startsWith(page(0)));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(source.requested.contains(page(i)));
+}
+
+TEST_P(PagePrefetcherTest, FailedPageAheadIsReportedWhenAskedForAndRequestedAgain)
+{
+    serve(4);
+    source.setAnswers(page(1), { QByteArray(), "body 1" });
+    prefetcher.expect({ page(0), page(1), page(2), page(3) });
+    EXPECT_EQ(read(page(0)), "body 0");
+    EXPECT_TRUE(read(page(1)).isEmpty());
+    EXPECT_EQ(read(page(1)), "body 1"); // the retry asks again
+    EXPECT_EQ(read(page(2)), "body 2");
+    EXPECT_EQ(source.requested.count(page(1)), 2);
+}
+
+TEST_P(PagePrefetcherTest, UnexpectedPageLeavesTheExpectationsAlone)
+{
+    serve(4);
+    source.setAnswers(u"http://shop.example/other"_s, { "other" });
+    prefetcher.expect({ page(0), page(1) });
+    EXPECT_EQ(read(u"http://shop.example/other"_s), "other");
+    EXPECT_EQ(read(page(0)), "body 0");
+    EXPECT_EQ(read(page(1)), "body 1");
+    EXPECT_EQ(source.requested.count(page(0)), 1);
+}
+
+TEST_P(PagePrefetcherTest, PassedOverPagesAreAbandoned)
+{
+    serve(8);
+    source.holdAnswers(true);
+    prefetcher.expect({ page(0), page(1), page(2), page(3) });
+    source.holdAnswers(false);
+    QTimer::singleShot(0, [this] { source.answerAll(); });
+    EXPECT_EQ(read(page(3)), "body 3");
+    EXPECT_EQ(source.held, 0);
+}
+
+TEST_P(PagePrefetcherTest, StopAbandonsEverythingUnderWay)
+{
+    serve(20);
+    source.holdAnswers(true);
+    QStringList urls;
+    for (int i = 0; i < 20; ++i)
+        urls.append(page(i));
+    prefetcher.expect(urls);
+    QTimer::singleShot(10, &stop, [this] { stop.set(); });
+    EXPECT_TRUE(read(page(0)).isEmpty());
+    EXPECT_EQ(source.underWay(), 0);
+    EXPECT_EQ(source.held, 0);
+    EXPECT_EQ(source.abandoned, std::min(GetParam(), 20));
+    // Asked again while the stop stands: nothing is requested.
+    const qsizetype before = source.requested.size();
+    EXPECT_TRUE(read(page(1)).isEmpty());
+    EXPECT_EQ(source.requested.size(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Connections, PagePrefetcherTest, ::testing::Values(1, 2, 6, 16));
+
+} // namespace
+} // namespace zp
