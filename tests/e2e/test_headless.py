@@ -411,6 +411,25 @@ class HeadlessRunTest(unittest.TestCase):
                 self.assertEqual(data, results[0][0][name], name)
             self.assertEqual(pictures, results[0][1])
 
+    def test_kill_right_after_a_save_keeps_the_pictures_of_the_saved_rows(self):
+        """Pictures download in the background, but a save waits for those of
+        the rows it saves: a kill straight after it loses none of them."""
+        shop = self.start_shop("--products", 130, "--seed", 13, "--picture-latency-ms", 400)
+        run = Run(self.folder, "--headless", "--connections", "8")
+        after_save = run.wait_for_line(
+            lambda l: bool(PRODUCT_LINE.match(l)) and int(PRODUCT_LINE.match(l).group(1)) > 100)
+        run.signal(signal.SIGKILL)
+        run.finish()
+        self.assertIsNotNone(after_save, run.lines)
+        saved = workbook_order_numbers(self.workbook())
+        self.assertEqual(len(saved), 100)
+        pictures = {p["order_number"]: os.path.basename(p["picture_path"])
+                    for p in shop.manifest()["products"] if p["picture_path"]}
+        images = os.path.join(self.folder, "Images")
+        missing = [n for n in saved if n in pictures
+                   and not os.path.isfile(os.path.join(images, pictures[n]))]
+        self.assertEqual(missing, [])
+
     def failing_product_shop(self, *options):
         probe = Shop("--products", 20, "--seed", 9)
         try:

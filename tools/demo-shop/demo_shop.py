@@ -390,12 +390,14 @@ class ShopServer(ThreadingHTTPServer):
     daemon_threads = True
 
     def __init__(self, catalogue, port=0, image_base=None, latency_ms=0, fail_paths=(),
-                 fail_times=0, verbose=False, hidden_order_numbers=()):
+                 fail_times=0, verbose=False, hidden_order_numbers=(), picture_latency_ms=None):
         super().__init__(("127.0.0.1", port), ShopHandler)
         self.port = self.server_address[1]
         self.catalogue = catalogue
         self.image_base = image_base or f"http://127.0.0.1:{self.port}{PICTURE_ROUTE}"
         self.latency = latency_ms / 1000.0
+        self.picture_latency = self.latency if picture_latency_ms is None \
+            else picture_latency_ms / 1000.0
         self.fail_paths = tuple(fail_paths)
         self.fail_times = fail_times
         self.verbose = verbose
@@ -448,9 +450,10 @@ class ShopHandler(BaseHTTPRequestHandler):
 
     def answer(self, with_body):
         shop = self.server
-        if shop.latency > 0:
-            time.sleep(shop.latency)
         path = urllib.parse.urlsplit(self.path).path
+        latency = shop.picture_latency if path.startswith(PICTURE_ROUTE) else shop.latency
+        if latency > 0:
+            time.sleep(latency)
         if shop.should_fail(path):
             self.send(500, "text/plain; charset=utf-8", "Palvelinvirhe\n".encode(), with_body)
             return
@@ -491,6 +494,8 @@ def parse_args(argv):
     parser.add_argument("--no-picture-share", type=float, default=0.1, metavar="F",
                         help="share of products without a picture, 0..1 (default 0.1)")
     parser.add_argument("--latency-ms", type=int, default=0, help="delay before every answer")
+    parser.add_argument("--picture-latency-ms", type=int, default=None, metavar="MS",
+                        help="delay before every picture (default: --latency-ms)")
     parser.add_argument("--image-base", default=None, metavar="URL",
                         help="picture address prefix written into product pages "
                              "(default http://127.0.0.1:PORT/picture)")
@@ -537,7 +542,7 @@ def main(argv=None):
     try:
         server = ShopServer(catalogue, args.port, args.image_base, args.latency_ms,
                             args.fail_path, args.fail_times, args.verbose,
-                            frozenset(args.hide_order_number))
+                            frozenset(args.hide_order_number), args.picture_latency_ms)
     except OSError as error:
         print(f"demo_shop: cannot listen on port {args.port}: {error}", file=sys.stderr)
         return 1
