@@ -59,9 +59,8 @@ void RunController::performRun()
     m_downloader.setBackgroundFailureHandler(
         [this](const QString& url, const QString& reason) { m_view.warnNotLoaded(url, reason); });
 
-    const QString firstPage = UTF8ToUnicode(m_pages.ReadHTML(
-        m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
-    if (firstPage.isEmpty()) {
+    const std::optional<ListingLinks> firstLinks = readFirstListing();
+    if (!firstLinks) {
         if (!m_state.StopRequested.isSet())
             m_view.warnNotLoaded(
                 m_settings.catalogBaseUrl + FirstListingPath, m_pages.lastFailure());
@@ -75,7 +74,7 @@ void RunController::performRun()
     m_excel.ConnectExcel();
     m_view.setStatusText(u"Открытие файла Excel ..."_s);
     if (openWorkbook() && prepareImagesFolder()) {
-        const CrawlEnd end = crawl(firstPage);
+        const CrawlEnd end = crawl(*firstLinks);
         const bool saved = finishCrawl(end);
         m_view.setStatusText(QString());
         QCoreApplication::processEvents();
@@ -166,7 +165,17 @@ bool RunController::prepareImagesFolder()
     return false;
 }
 
-RunController::CrawlEnd RunController::crawl(const QString& firstPage)
+// Only its links are kept, not the page, which may be large.
+std::optional<ListingLinks> RunController::readFirstListing()
+{
+    const QString page = UTF8ToUnicode(m_pages.ReadHTML(
+        m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
+    if (page.isEmpty())
+        return std::nullopt;
+    return ListingLinks::read(page);
+}
+
+RunController::CrawlEnd RunController::crawl(const ListingLinks& firstLinks)
 {
     CatalogSheet* sheet = m_excel.sheet();
     if (!sheet)
@@ -175,7 +184,7 @@ RunController::CrawlEnd RunController::crawl(const QString& firstPage)
         m_clock, m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder,
         m_settings.failedPages };
     CatalogCrawler crawler(context);
-    crawler.ParseCategory(firstPage, m_settings.catalogBaseUrl + FirstListingPath);
+    crawler.ParseCategory(firstLinks, m_settings.catalogBaseUrl + FirstListingPath);
     return { crawler.failure(), crawler.savedCount() };
 }
 

@@ -4,6 +4,7 @@
 #include "workbook/ExcelConnection.h"
 
 #include <QString>
+#include <optional>
 
 namespace zp {
 
@@ -65,7 +66,8 @@ private:
     // Makes sure Images is a writable folder and clears what killed
     // downloads left in it; false, with a message, when it cannot be used.
     bool prepareImagesFolder();
-    CrawlEnd crawl(const QString& firstPage);
+    std::optional<ListingLinks> readFirstListing();
+    CrawlEnd crawl(const ListingLinks& firstLinks);
     // Tells the user why a crawl ended early and saves; false when the rows
     // of the run are not all in the file.
     bool finishCrawl(const CrawlEnd& end);

@@ -36,7 +36,7 @@ class StopFlag;
 // source and the stop flag must outlive the prefetcher.
 class PagePrefetcher final : public PageReader {
 public:
-    static constexpr int kMaxExpected = 4096;
+    static constexpr int kMaxExpected = kMaxExpectedPages;
 
     PagePrefetcher(PageSource& source, const StopFlag& stop, int connections, int timeoutSeconds);
     ~PagePrefetcher() override;

@@ -10,6 +10,10 @@ namespace zp {
 // crawler tests serve pages from a table.
 class PageReader {
 public:
+    // A reader keeps at most this many expected addresses; more need not be
+    // announced at once.
+    static constexpr int kMaxExpectedPages = 4096;
+
     virtual ~PageReader() = default;
 
     // The complete body of the page when the server answered with the reason

@@ -25,25 +25,33 @@ CatalogCrawler::CatalogCrawler(const ScrapeContext& context)
 
 void CatalogCrawler::ParseCategory(const QString& pageText, const QString& pageUrl)
 {
+    ParseCategory(ListingLinks::read(pageText), pageUrl);
+}
+
+void CatalogCrawler::ParseCategory(const ListingLinks& links, const QString& pageUrl)
+{
     m_walkedListings.clear();
-    m_depthCutReported = false;
+    m_reportedCuts.clear();
+    m_heldLinkBytes = 0;
     m_failure = Failure::None;
     if (!pageUrl.isEmpty())
         m_walkedListings.insert(pageUrl);
-    walkListing(listingLinks(pageText), 0);
+    walkListing(links, 0);
     m_context.pages.forgetExpected();
 }
 
 QStringList CatalogCrawler::pagesAhead(const ListingLinks& links, int depth) const
 {
     QStringList urls;
-    for (const QString& link : links.subListings) {
-        const QString url = m_context.catalogBaseUrl + link;
+    const auto full = [&urls] { return urls.size() >= PageReader::kMaxExpectedPages; };
+    for (qsizetype i = 0; i < links.subListings.size() && !full(); ++i) {
+        const QString url = m_context.catalogBaseUrl + links.subListings.at(i);
         if (depth < MaxListingDepth && IsSameOrigin(url, m_context.catalogBaseUrl)
             && !m_walkedListings.contains(url))
             urls.append(url);
     }
-    for (const QString& link : links.products) {
+    for (qsizetype i = 0; i < links.products.size() && !full(); ++i) {
+        const QString link = links.products.at(i);
         const QString url = m_context.catalogBaseUrl + link;
         if (IsSameOrigin(url, m_context.catalogBaseUrl)
             && !m_context.sheet.isStored(url, GetFileNameFromURL(link)))
@@ -52,43 +60,17 @@ QStringList CatalogCrawler::pagesAhead(const ListingLinks& links, int depth) con
     return urls;
 }
 
-// Only the links are kept while the sub-listings are walked, not the page:
-// a deep tree of large pages holds one page at a time.
-CatalogCrawler::ListingLinks CatalogCrawler::listingLinks(const QString& pageText)
-{
-    ListingLinks links;
-    qint32 pos = 1;
-    qint32 endPos = 0;
-    qint32 startPos = 0;
-    // Product links count only when no sub-listing link lies behind them.
-    for (;;) {
-        QString link = ExtractBetween(pageText, SubListingMarker, u"\""_s, pos, endPos, startPos);
-        if (link.isEmpty())
-            break;
-        pos = endPos;
-        links.subListings.append(std::move(link));
-    }
-    for (;;) {
-        QString link = ExtractBetween(pageText, ProductLinkMarker, u"\""_s, pos, endPos, startPos);
-        pos = endPos;
-        if (link.isEmpty())
-            break;
-        links.products.append(std::move(link));
-    }
-    return links;
-}
-
 void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
 {
     const StopFlag& stop = m_context.state.StopRequested;
     if (m_context.pages.readsAhead())
         m_context.pages.expect(pagesAhead(links, depth));
-    for (const QString& link : links.subListings) {
-        const QString url = m_context.catalogBaseUrl + link;
+    for (qsizetype i = 0; i < links.subListings.size(); ++i) {
+        const QString url = m_context.catalogBaseUrl + links.subListings.at(i);
         if (!IsSameOrigin(url, m_context.catalogBaseUrl) || m_walkedListings.contains(url))
             continue;
         if (depth >= MaxListingDepth) {
-            reportDepthCut();
+            reportCut(DepthCutMessage);
             continue;
         }
         m_walkedListings.insert(url);
@@ -97,14 +79,22 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
             const QString subPage = fetchPage(url);
             if (subPage.isEmpty())
                 return;
-            below = listingLinks(subPage);
+            below = ListingLinks::read(subPage);
         } // the page's text is gone before its sub-listings are fetched
+        const qint64 held = below.heldBytes();
+        if (m_heldLinkBytes + held > MaxHeldLinkBytes) {
+            reportCut(ListingCutMessage);
+            continue;
+        }
+        m_heldLinkBytes += held;
         walkListing(below, depth + 1);
+        m_heldLinkBytes -= held;
         if (mustEnd())
             return;
     }
 
-    for (const QString& link : links.products) {
+    for (qsizetype i = 0; i < links.products.size(); ++i) {
+        const QString link = links.products.at(i);
         const QString url = m_context.catalogBaseUrl + link;
         if (!IsSameOrigin(url, m_context.catalogBaseUrl))
             continue;
@@ -132,12 +122,12 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
     }
 }
 
-void CatalogCrawler::reportDepthCut()
+void CatalogCrawler::reportCut(const QString& message)
 {
-    if (m_depthCutReported)
+    if (m_reportedCuts.contains(message))
         return;
-    m_depthCutReported = true;
-    m_context.dialogs.show(MessageStyle::Failure, DepthCutMessage);
+    m_reportedCuts.insert(message);
+    m_context.dialogs.show(MessageStyle::Failure, message);
 }
 
 bool CatalogCrawler::fetchMissingPicture(const QString& productUrl)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scrape/ListingLinks.h"
 #include "scrape/ProductExtractor.h"
 #include "scrape/ScrapeContext.h"
 
@@ -53,7 +54,10 @@ namespace zp {
 // levels below the first page are passed over as well, and the user is told
 // once per walk (DepthCutMessage); the catalogue's real tree is a handful of
 // levels deep, so the bound only guards against a shop that generates
-// endless listing addresses.
+// endless listing addresses. For the same reason the links kept for the
+// listings above the one being walked may take at most MaxHeldLinkBytes: a
+// sub-listing whose links would pass that is passed over too, and the user is
+// told once per walk (ListingCutMessage).
 //
 // Errors: nothing here raises. The sheet's failures are handled per field by
 // the ProductExtractor and never end the walk; isStored cannot fail. Two
@@ -76,6 +80,9 @@ public:
     // the first page is recognised as walked. Each call starts with an empty
     // record of walked listings.
     void ParseCategory(const QString& pageText, const QString& pageUrl = QString());
+    // The same for a page whose links were read already (the page itself
+    // need not be kept).
+    void ParseCategory(const ListingLinks& links, const QString& pageUrl = QString());
 
     Failure failure() const { return m_failure; }
     // How many of the new products were in the file at the last save of the
@@ -95,20 +102,18 @@ public:
     static inline const QString DepthCutMessage
         = QStringLiteral("Каталог глубже %1 уровней: более глубокие разделы пропущены.")
               .arg(MaxListingDepth);
+    static constexpr qint64 MaxHeldLinkBytes = 32LL * 1024 * 1024;
+    static inline const QString ListingCutMessage
+        = QStringLiteral("Разделы каталога слишком велики: часть разделов пропущена.");
 
 private:
-    struct ListingLinks {
-        QStringList subListings;
-        QStringList products; // those behind the last sub-listing link
-    };
-
-    static ListingLinks listingLinks(const QString& pageText);
     void walkListing(const ListingLinks& links, int depth);
     // The pages the walk of links will ask for, in the order it will ask as
     // far as this page tells: its sub-listings not walked yet, then its
     // products not stored. The page reader may fetch them ahead.
     QStringList pagesAhead(const ListingLinks& links, int depth) const;
-    void reportDepthCut();
+    // Shows message once per walk.
+    void reportCut(const QString& message);
     // The decoded page at url; empty when the walk must end (StopRequested set
     // during the fetch, or the user declined a retry, which sets it).
     // A product page may be skipped instead (skipFailedProducts): empty
@@ -129,7 +134,8 @@ private:
     ScrapeContext m_context;
     ProductExtractor m_extractor;
     QSet<QString> m_walkedListings;
-    bool m_depthCutReported = false;
+    QSet<QString> m_reportedCuts;
+    qint64 m_heldLinkBytes = 0; // of the listings above the one being walked
     Failure m_failure = Failure::None;
 };
 

@@ -520,5 +520,44 @@ TEST_F(CatalogCrawlerTest, PagesAheadAreAnnouncedInCrawlOrderWithoutStoredProduc
         writtenRows(), (QStringList { u"ZV-1"_s, u"ZV-3"_s, u"ZV-4"_s, u"ZV-5"_s, u"ZV-7"_s }));
 }
 
+// The links kept for the listings above the one being walked are bounded: a
+// listing whose links would pass the bound is passed over, with one message.
+TEST_F(CatalogCrawlerTest, ListingsWithTooManyLinksArePassedOverWithOneMessage)
+{
+    const QString hugeLink = QString(CatalogCrawler::MaxHeldLinkBytes + 1, u'x');
+    serveListing(u"A"_s, sub(hugeLink) + products({ 1 }));
+    serveListing(u"B"_s, products({ 2 }));
+    serveListing(u"C"_s, sub(hugeLink + u'y') + products({ 3 }));
+    serveProducts({ 1, 2, 3 });
+    dialogs.answer(MessageAnswer::Ok);
+
+    crawl(sub(u"A"_s) + sub(u"B"_s) + sub(u"C"_s));
+
+    EXPECT_EQ(dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::Failure,
+            u"Разделы каталога слишком велики: часть разделов пропущена."_s } }));
+    EXPECT_EQ(pages.requestedUrls(),
+        urls({ listingLink(u"A"_s), listingLink(u"B"_s), productLink(2), listingLink(u"C"_s) }));
+    EXPECT_EQ(writtenRows(), QStringList { u"ZV-2"_s });
+}
+
+// A listing longer than the reader keeps is announced only as far as it keeps.
+TEST_F(CatalogCrawlerTest, PagesAheadStopAtWhatTheReaderKeeps)
+{
+    pages.setReadsAhead(true);
+    QList<page::Link> many;
+    for (int id = 1; id <= PageReader::kMaxExpectedPages + 10; ++id)
+        many.append(product(id));
+    dialogs.answer(MessageAnswer::No); // the first product page is not there
+
+    crawl(page::productTable(many));
+
+    ASSERT_FALSE(pages.expectations().isEmpty());
+    const QStringList& announced = pages.expectations().front();
+    ASSERT_EQ(announced.size(), PageReader::kMaxExpectedPages);
+    EXPECT_EQ(announced.front(), url(productLink(1)));
+    EXPECT_EQ(announced.back(), url(productLink(PageReader::kMaxExpectedPages)));
+}
+
 } // namespace
 } // namespace zp::test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+namespace zp {
+
+// Links in page order, held as UTF-8 end to end in one array: a listing's
+// links stay in memory while everything below it is walked, and a page
+// crammed with tiny links would cost several times its size as a list of
+// strings.
+class LinkList {
+public:
+    void append(QStringView link);
+    qsizetype size() const { return m_ends.size(); }
+    QString at(qsizetype index) const;
+    // What the list holds in memory, roughly.
+    qint64 heldBytes() const { return m_text.capacity() + m_ends.capacity() * qint64 { 4 }; }
+    void squeeze();
+
+private:
+    QByteArray m_text;
+    QList<qint32> m_ends;
+};
+
+// The links of one listing page that the walk follows: its sub-listings,
+// and the products behind the last sub-listing link.
+struct ListingLinks {
+    LinkList subListings;
+    LinkList products;
+
+    // Cuts them out of the decoded page text by their markers.
+    static ListingLinks read(const QString& pageText);
+    qint64 heldBytes() const { return subListings.heldBytes() + products.heldBytes(); }
+};
+
+} // namespace zp
