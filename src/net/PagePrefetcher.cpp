@@ -109,17 +109,46 @@ void PagePrefetcher::schedule()
     int free = m_connections - underWay();
     for (size_t i = 0; i < window && free > 0; ++i) {
         Entry& entry = m_expected[i];
-        if (entry.page)
+        if (entry.page || (entry.onlyWhenAsked && i > 0))
             continue;
         entry.page = m_source.start(entry.url, entry.body, entry.timeoutSeconds);
-        QObject::connect(
-            entry.page.get(), &PendingPage::finished, &m_receiver, [this] { onPageFinished(); });
+        watch(*entry.page);
         --free;
     }
 }
 
+void PagePrefetcher::watch(PendingPage& page)
+{
+    QObject::connect(&page, &PendingPage::finished, &m_receiver, [this] { onPageFinished(); });
+    QObject::connect(&page, &PendingPage::grew, &m_receiver, [this] { keepWithinBytes(); });
+}
+
+void PagePrefetcher::keepWithinBytes()
+{
+    // Only the window holds requests.
+    const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
+    const auto heldAhead = [this, window] {
+        qint64 bytes = 0;
+        for (size_t i = 1; i < window; ++i)
+            bytes += m_expected[i].page ? m_expected[i].page->heldBytes() : 0;
+        return bytes;
+    };
+    bool dropped = false;
+    for (size_t i = window; i > 1 && heldAhead() > kMaxAheadBytes; --i) {
+        Entry& entry = m_expected[i - 1];
+        if (!entry.page || entry.page->heldBytes() == 0)
+            continue;
+        release(entry);
+        entry.onlyWhenAsked = true;
+        dropped = true;
+    }
+    if (dropped)
+        schedule();
+}
+
 void PagePrefetcher::onPageFinished()
 {
+    keepWithinBytes();
     schedule();
     if (m_waiting && !m_expected.empty() && m_expected.front().page
         && m_expected.front().page->isDone())

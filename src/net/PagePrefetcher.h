@@ -23,7 +23,10 @@ class StopFlag;
 // body (2 × connections); an expected page pushed behind that window by
 // pages expected later loses what it held and is requested again when it
 // comes near. At most kMaxExpected addresses are kept; the farthest ones
-// beyond that are forgotten and read when asked for. Never more than
+// beyond that are forgotten and read when asked for. The pages ahead of the
+// one asked for hold at most kMaxAheadBytes between them: past that the
+// farthest one that holds anything is abandoned and read only when it is
+// asked for (large pages are not read ahead). Never more than
 // `connections` requests are under way, the one the caller waits for
 // included.
 //
@@ -37,6 +40,7 @@ class StopFlag;
 class PagePrefetcher final : public PageReader {
 public:
     static constexpr int kMaxExpected = kMaxExpectedPages;
+    static constexpr qint64 kMaxAheadBytes = 32LL * 1024 * 1024;
 
     PagePrefetcher(PageSource& source, const StopFlag& stop, int connections, int timeoutSeconds);
     ~PagePrefetcher() override;
@@ -55,12 +59,18 @@ private:
         QString body; // sent with the request
         int timeoutSeconds = 0;
         std::unique_ptr<PendingPage> page; // null: not requested yet
+        bool onlyWhenAsked = false; // too large to be read ahead
     };
 
     void schedule();
     // Waits until the first expected page is done or a stop is asked for.
     void waitForFront();
     void onPageFinished();
+    // Abandons pages ahead, farthest first, until they hold at most
+    // kMaxAheadBytes.
+    void keepWithinBytes();
+    // Connects a new request's signals.
+    void watch(PendingPage& page);
     int underWay() const;
     static void release(Entry& entry);
 

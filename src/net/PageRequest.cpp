@@ -136,6 +136,8 @@ void PageRequest::gather()
     m_received += m_reply->read(
         std::min<qint64>(m_reply->bytesAvailable(), kMaxBodyBytes + 1 - m_received.size()));
     abandonIfTooLarge(m_received.size());
+    if (!m_tooLarge)
+        Q_EMIT grew();
 }
 
 void PageRequest::onFinished()

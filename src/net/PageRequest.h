@@ -39,6 +39,7 @@ public:
     QByteArray takeBody() override;
     QString failure() const override { return m_failure; }
     void abandon() override;
+    qint64 heldBytes() const override { return m_received.size() + m_body.size(); }
     // Leaves the transfer to end on its own (bounded by its time-out) and
     // the object to delete itself then; for a request sent while a stop was
     // already asked for, whose answer nobody reads.

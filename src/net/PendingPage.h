@@ -23,9 +23,13 @@ public:
     virtual QString failure() const { return {}; }
     // Aborts the transfer at once; finished() is not emitted any more.
     virtual void abandon() = 0;
+    // The bytes of the page held so far, received or done.
+    virtual qint64 heldBytes() const { return 0; }
 
 Q_SIGNALS:
     void finished();
+    // More of the page arrived (heldBytes() grew).
+    void grew();
 };
 
 // Starts page requests; each request runs on its own until it finishes or

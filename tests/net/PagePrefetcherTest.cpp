@@ -29,13 +29,8 @@ public:
     bool isDone() const override { return m_done; }
     QByteArray takeBody() override;
     void abandon() override;
-    void answer()
-    {
-        if (m_done || m_abandoned)
-            return;
-        m_done = true;
-        Q_EMIT finished();
-    }
+    qint64 heldBytes() const override { return m_done && !m_abandoned ? m_body.size() : 0; }
+    void answer();
 
 private:
     FakePageSource& m_source;
@@ -76,6 +71,14 @@ public:
         return page;
     }
 
+    qint64 heldBytes() const
+    {
+        qint64 bytes = 0;
+        for (const FakePendingPage* page : m_live)
+            bytes += page->m_counted ? page->heldBytes() : 0;
+        return bytes;
+    }
+
     int underWay() const
     {
         return static_cast<int>(std::count_if(m_live.begin(), m_live.end(),
@@ -93,12 +96,22 @@ public:
     int maxHeld = 0;
     int maxUnderWay = 0;
     int abandoned = 0;
+    qint64 maxHeldBytes = 0; // once the prefetcher has seen each answer
 
 private:
     QHash<QString, QList<QByteArray>> m_answers;
     QList<FakePendingPage*> m_live;
     bool m_hold = false;
 };
+
+void FakePendingPage::answer()
+{
+    if (m_done || m_abandoned)
+        return;
+    m_done = true;
+    Q_EMIT finished();
+    m_source.maxHeldBytes = std::max(m_source.maxHeldBytes, m_source.heldBytes());
+}
 
 FakePendingPage::~FakePendingPage()
 {
@@ -204,6 +217,29 @@ TEST_P(PagePrefetcherTest, PassedOverPagesAreAbandoned)
     QTimer::singleShot(0, [this] { source.answerAll(); });
     EXPECT_EQ(read(page(3)), "body 3");
     EXPECT_EQ(source.held, 0);
+}
+
+TEST_P(PagePrefetcherTest, LargePagesAheadAreDroppedAndReadWhenAskedFor)
+{
+    const QByteArray large(20 * 1024 * 1024, 'x');
+    serve(8);
+    for (int i = 1; i <= 5; ++i)
+        source.setAnswers(page(i), { large + QByteArray::number(i) });
+    QStringList urls;
+    for (int i = 0; i < 8; ++i)
+        urls.append(page(i));
+    prefetcher.expect(urls);
+    for (int i = 0; i < 8; ++i) {
+        const QByteArray body = read(page(i));
+        EXPECT_TRUE(body.endsWith(QByteArray::number(i))) << i;
+        EXPECT_EQ(body.size() > large.size(), i >= 1 && i <= 5) << i;
+    }
+    // Besides the page asked for, the pages ahead stay within the bound.
+    EXPECT_LE(source.maxHeldBytes, PagePrefetcher::kMaxAheadBytes + large.size() + 1);
+    EXPECT_EQ(source.held, 0);
+    if (GetParam() > 2) {
+        EXPECT_GT(source.requested.size(), 8); // some were dropped and read again
+    }
 }
 
 TEST_P(PagePrefetcherTest, StopAbandonsEverythingUnderWay)
