@@ -1,9 +1,11 @@
 // Crawl throughput: one whole run of the run controller against a catalogue
 // served on loopback (scripts/bench-crawl starts the demo shop), with real
 // HTTP, real pictures and the real workbook. Prints products per second and
-// the process CPU time of the run.
+// the process CPU time of the run, and how many pictures were saved.
 //
 //   bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL [CONNECTIONS]
+//
+// Without CONNECTIONS the run uses the program's default.
 
 #include "app/RunController.h"
 #include "net/FileDownloader.h"
@@ -11,9 +13,11 @@
 #include "run/Dialogs.h"
 #include "run/RunState.h"
 #include "run/RunView.h"
+#include "scrape/ProductExtractor.h"
 #include "util/Clock.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
@@ -73,7 +77,7 @@ int main(int argc, char* argv[])
     QuietView view;
     DefaultAnswers dialogs;
     QNetworkAccessManager network;
-    const int connections = args.size() > 3 ? args.at(3).toInt() : 1;
+    const int connections = args.size() > 3 ? args.at(3).toInt() : zp::RunSettings {}.connections;
     zp::RunNetwork pages(network, state.StopRequested, connections, 60);
     zp::SystemClock clock;
     zp::RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,
@@ -90,7 +94,13 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "run did not complete: %s\n", dialogs.last.toLocal8Bit().constData());
         return 1;
     }
-    std::printf("products %d  wall %.2f s  %.1f products/s  process CPU %.2f s (%.1f%% of wall)\n",
-        state.NewCount, seconds, state.NewCount / seconds, cpu, 100.0 * cpu / seconds);
+    const qsizetype pictures
+        = QDir(QDir(folder.path()).filePath(zp::ProductExtractor::ImagesFolder))
+              .entryList(QDir::Files)
+              .size();
+    std::printf("products %d  pictures %lld  connections %d  wall %.2f s  %.1f products/s  "
+                "process CPU %.2f s (%.1f%% of wall)\n",
+        state.NewCount, static_cast<long long>(pictures), connections, seconds,
+        state.NewCount / seconds, cpu, 100.0 * cpu / seconds);
     return 0;
 }
