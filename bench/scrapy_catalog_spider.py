@@ -12,9 +12,11 @@ obey robots.txt unless told to, and its HTTP cache is off by default.
     /usr/bin/python3 bench/scrapy_catalog_spider.py CATALOG_BASE_URL IMAGE_BASE_URL
 
 Prints one line: products, listing pages, pictures, requests, wall seconds
-from the spider's opening to its closing, products/s.
+from the spider's opening to its closing, products/s, and the CPU time of the
+whole process.
 """
 
+import resource
 import sys
 import time
 
@@ -110,6 +112,11 @@ class CatalogSpider(scrapy.Spider):
         self.counts["failed"] += 1
 
 
+def process_cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
 def main(argv):
     if len(argv) != 3:
         sys.stderr.write("usage: scrapy_catalog_spider.py CATALOG_BASE_URL IMAGE_BASE_URL\n")
@@ -130,7 +137,8 @@ def main(argv):
     requests = crawler.stats.get_value("downloader/request_count", 0)
     print(f"products {counts['products']}  listings {counts['listings']}  "
           f"pictures {counts['pictures']}  failed {counts['failed']}  requests {requests}  "
-          f"wall {seconds:.2f} s  {counts['products'] / seconds:.1f} products/s")
+          f"wall {seconds:.2f} s  {counts['products'] / seconds:.1f} products/s  "
+          f"process CPU {process_cpu_seconds():.2f} s")
     return 0 if counts["failed"] == 0 and counts["products"] > 0 else 1
 
 
