@@ -97,16 +97,25 @@ void PagePrefetcher::release(Entry& entry)
 
 int PagePrefetcher::underWay() const
 {
-    const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
-    return static_cast<int>(std::count_if(m_expected.begin(), m_expected.begin() + window,
+    return static_cast<int>(std::count_if(m_expected.begin(), m_expected.end(),
         [](const Entry& entry) { return entry.page && !entry.page->isDone(); }));
 }
 
 void PagePrefetcher::schedule()
 {
+    // Pages pushed behind the window by later expectations keep what they
+    // hold (within kMaxAheadBytes); only the window starts new requests.
     const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
-    std::for_each(m_expected.begin() + window, m_expected.end(), &PagePrefetcher::release);
     int free = m_connections - underWay();
+    // The page the caller waits for never waits for pages behind the window.
+    for (size_t i = m_expected.size();
+         !m_expected.empty() && !m_expected.front().page && free == 0 && i > window; --i) {
+        Entry& entry = m_expected[i - 1];
+        if (entry.page && !entry.page->isDone()) {
+            release(entry);
+            ++free;
+        }
+    }
     for (size_t i = 0; i < window && free > 0; ++i) {
         Entry& entry = m_expected[i];
         if (entry.page || (entry.onlyWhenAsked && i > 0))
@@ -125,16 +134,14 @@ void PagePrefetcher::watch(PendingPage& page)
 
 void PagePrefetcher::keepWithinBytes()
 {
-    // Only the window holds requests.
-    const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
-    const auto heldAhead = [this, window] {
+    const auto heldAhead = [this] {
         qint64 bytes = 0;
-        for (size_t i = 1; i < window; ++i)
+        for (size_t i = 1; i < m_expected.size(); ++i)
             bytes += m_expected[i].page ? m_expected[i].page->heldBytes() : 0;
         return bytes;
     };
     bool dropped = false;
-    for (size_t i = window; i > 1 && heldAhead() > kMaxAheadBytes; --i) {
+    for (size_t i = m_expected.size(); i > 1 && heldAhead() > kMaxAheadBytes; --i) {
         Entry& entry = m_expected[i - 1];
         if (!entry.page || entry.page->heldBytes() == 0)
             continue;

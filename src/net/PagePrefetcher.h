@@ -19,10 +19,10 @@ class StopFlag;
 // page that failed ahead is reported only when it is asked for, and asking
 // again requests it anew.
 //
-// Bounds: only the first windowPages() expected pages hold a request or a
-// body (2 × connections); an expected page pushed behind that window by
-// pages expected later loses what it held and is requested again when it
-// comes near. At most kMaxExpected addresses are kept; the farthest ones
+// Bounds: only the first windowPages() expected pages (2 × connections)
+// start requests; a page pushed behind that window by pages expected later
+// keeps what it has or is fetching, unless the page asked for needs its
+// connection. At most kMaxExpected addresses are kept; the farthest ones
 // beyond that are forgotten and read when asked for. The pages ahead of the
 // one asked for hold at most kMaxAheadBytes between them: past that the
 // farthest one that holds anything is abandoned and read only when it is

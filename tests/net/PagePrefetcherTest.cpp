@@ -185,6 +185,18 @@ TEST_P(PagePrefetcherTest, PagesAnnouncedLaterComeFirst)
         EXPECT_TRUE(source.requested.contains(page(i)));
 }
 
+TEST_P(PagePrefetcherTest, PagePushedBehindTheWindowKeepsItsBody)
+{
+    serve(10);
+    prefetcher.expect({ page(0), page(9) });
+    EXPECT_EQ(read(page(0)), "body 0");
+    QCoreApplication::processEvents(); // page 9 arrives
+    prefetcher.expect({ page(1), page(2), page(3), page(4), page(5), page(6), page(7), page(8) });
+    for (int i = 1; i < 10; ++i)
+        EXPECT_EQ(read(page(i)), "body " + QByteArray::number(i));
+    EXPECT_EQ(source.requested.count(page(9)), 1);
+}
+
 TEST_P(PagePrefetcherTest, FailedPageAheadIsReportedWhenAskedForAndRequestedAgain)
 {
     serve(4);
