@@ -4,6 +4,7 @@
 #include "util/HtmlParser.h"
 #include "util/PathUtils.h"
 #include "util/SameOrigin.h"
+#include "workbook/CellText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,14 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
+
+namespace {
+
+// A cell keeps CellText::MaxLength characters; copying more of a field than
+// that (and one more, which the cut looks at) would only cost memory.
+constexpr qint32 CellReach = CellText::MaxLength + 1;
+
+} // namespace
 
 // The locals of one ParseProduct call. Positions are 1-based; 0 counts as 1.
 struct ProductExtractor::Walk {
@@ -173,8 +182,8 @@ void ProductExtractor::writeDescription(Walk& walk)
 {
     qint32 endPos = 0;
     qint32 startPos = 0;
-    const QString description
-        = ExtractBetween(walk.page, DescriptionMarker, u"</td>"_s, walk.pos, endPos, startPos);
+    const QString description = ExtractBetween(
+        walk.page, DescriptionMarker, u"</td>"_s, walk.pos, endPos, startPos, CellReach);
     m_context.sheet.writeCell(walk.row, RowLayout::DescriptionColumn, description);
 }
 
@@ -217,7 +226,7 @@ QString ProductExtractor::propertyValue(
     const qint32 valueEnd = valueEnds.next(valueStart + 4);
     if (valueEnd == 0)
         return {};
-    return walk.page.mid(valueStart + 3, valueEnd - valueStart - 4);
+    return walk.page.mid(valueStart + 3, std::min(valueEnd - valueStart - 4, CellReach));
 }
 
 void ProductExtractor::writeAccessories(Walk& walk)

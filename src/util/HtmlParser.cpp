@@ -1,5 +1,6 @@
 #include "util/HtmlParser.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -36,7 +37,7 @@ qint32 ForwardSearch::next(qint32 fromPos)
 }
 
 QString ExtractBetween(const QString& text, const QString& startMarker, const QString& endMarker,
-    qint32 fromPos, qint32& endPos, qint32& startPos)
+    qint32 fromPos, qint32& endPos, qint32& startPos, qint32 maxLength)
 {
     endPos = 0;
     startPos = FindFrom(text, startMarker, fromPos);
@@ -48,7 +49,7 @@ QString ExtractBetween(const QString& text, const QString& startMarker, const QS
     endPos = FindFrom(text, endMarker, qint32(pieceStart));
     if (endPos == 0)
         return {};
-    return text.mid(pieceStart - 1, endPos - pieceStart);
+    return text.mid(pieceStart - 1, std::min<qint64>(endPos - pieceStart, maxLength));
 }
 
 } // namespace zp

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <limits>
 
 namespace zp {
 
@@ -13,9 +14,11 @@ namespace zp {
 // endPos the position of the end marker (0 when not found). A missing marker
 // gives the empty string; an empty piece between two found markers gives the
 // empty string with endPos > 0. Callers walk a text by feeding endPos back as
-// the next fromPos.
+// the next fromPos. maxLength cuts the piece (not the walk) for callers that
+// keep only its beginning.
 QString ExtractBetween(const QString& text, const QString& startMarker, const QString& endMarker,
-    qint32 fromPos, qint32& endPos, qint32& startPos);
+    qint32 fromPos, qint32& endPos, qint32& startPos,
+    qint32 maxLength = std::numeric_limits<qint32>::max());
 
 // Plain forward search: the 1-based position of the first occurrence of
 // marker at or after fromPos (0 counts as 1), or 0 when there is none.

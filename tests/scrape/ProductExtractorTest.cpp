@@ -3,6 +3,7 @@
 #include "PageParts.h"
 #include "ScrapeFixture.h"
 #include "util/Utf8.h"
+#include "workbook/CellText.h"
 
 #include <QDir>
 #include <QFile>
@@ -290,6 +291,21 @@ TEST_F(ProductExtractorTest, TextsAreWrittenExactlyAsFound)
     EXPECT_EQ(sheet.text(FirstRow, 2), description);
     ASSERT_EQ(sheet.propertyLookups(), QStringList { u" Jännite "_s });
     EXPECT_EQ(sheet.text(FirstRow, sheet.columnOf(u" Jännite "_s)), u" 18&nbsp;V\n"_s);
+}
+
+// Only the beginning of a long field is copied off the page; what the cell
+// keeps of it is the same as of the whole field.
+TEST_F(ProductExtractorTest, LongFieldsKeepWhatTheirCellsKeep)
+{
+    // A surrogate pair straddles the cell's limit.
+    const QString longText = QString(CellText::MaxLength - 1, u'a') + u"\U0001F600"_s + u"tail"_s;
+    parse(page::head() + page::orderNumber(u"ZV-1"_s) + page::description(longText)
+        + page::propertiesTable(page::property(u"Jännite"_s, longText)) + page::tail());
+
+    EXPECT_EQ(CellText::limited(sheet.text(FirstRow, 2)), CellText::limited(longText));
+    EXPECT_EQ(CellText::limited(sheet.text(FirstRow, sheet.columnOf(u"Jännite"_s))),
+        CellText::limited(longText));
+    EXPECT_LE(sheet.text(FirstRow, 2).size(), CellText::MaxLength + 1);
 }
 
 TEST_F(ProductExtractorTest, WithoutPropertiesTableNeitherPropertiesNorAccessoriesAreWritten)
