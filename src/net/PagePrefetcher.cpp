@@ -38,6 +38,7 @@ QByteArray PagePrefetcher::ReadHTML(const QString& url, const QString& body, int
     } else {
         m_expected.push_front(Entry { url, body, timeoutSeconds, nullptr });
     }
+    m_asked = true;
     schedule();
     waitForFront();
     if (m_stop.isSet()) {
@@ -46,6 +47,7 @@ QByteArray PagePrefetcher::ReadHTML(const QString& url, const QString& body, int
     }
     Entry front = std::move(m_expected.front());
     m_expected.pop_front();
+    m_asked = false;
     const QByteArray page = front.page->takeBody();
     m_lastFailure = page.isEmpty() ? front.page->failure() : QString();
     release(front);
@@ -82,6 +84,7 @@ void PagePrefetcher::forgetExpected()
 {
     std::for_each(m_expected.begin(), m_expected.end(), &PagePrefetcher::release);
     m_expected.clear();
+    m_asked = false;
     if (m_waiting)
         m_waiting->quit();
 }
@@ -118,7 +121,7 @@ void PagePrefetcher::schedule()
     }
     for (size_t i = 0; i < window && free > 0; ++i) {
         Entry& entry = m_expected[i];
-        if (entry.page || (entry.onlyWhenAsked && i > 0))
+        if (entry.page || (entry.onlyWhenAsked && !(i == 0 && m_asked)))
             continue;
         entry.page = m_source.start(entry.url, entry.body, entry.timeoutSeconds);
         watch(*entry.page);
@@ -134,14 +137,16 @@ void PagePrefetcher::watch(PendingPage& page)
 
 void PagePrefetcher::keepWithinBytes()
 {
-    const auto heldAhead = [this] {
+    // The page the caller waits for is bounded by its own cap alone.
+    const size_t first = m_asked ? 1 : 0;
+    const auto heldAhead = [this, first] {
         qint64 bytes = 0;
-        for (size_t i = 1; i < m_expected.size(); ++i)
+        for (size_t i = first; i < m_expected.size(); ++i)
             bytes += m_expected[i].page ? m_expected[i].page->heldBytes() : 0;
         return bytes;
     };
     bool dropped = false;
-    for (size_t i = m_expected.size(); i > 1 && heldAhead() > kMaxAheadBytes; --i) {
+    for (size_t i = m_expected.size(); i > first && heldAhead() > kMaxAheadBytes; --i) {
         Entry& entry = m_expected[i - 1];
         if (!entry.page || entry.page->heldBytes() == 0)
             continue;

@@ -24,7 +24,8 @@ class StopFlag;
 // keeps what it has or is fetching, unless the page asked for needs its
 // connection. At most kMaxExpected addresses are kept; the farthest ones
 // beyond that are forgotten and read when asked for. The pages ahead of the
-// one asked for hold at most kMaxAheadBytes between them: past that the
+// one asked for (all pages, between two questions) hold at most
+// kMaxAheadBytes between them: past that the
 // farthest one that holds anything is abandoned and read only when it is
 // asked for (large pages are not read ahead). Never more than
 // `connections` requests are under way, the one the caller waits for
@@ -80,6 +81,7 @@ private:
     const int m_timeoutSeconds;
     std::deque<Entry> m_expected; // in the order the caller will ask
     QEventLoop* m_waiting = nullptr; // the caller's wait for the front entry
+    bool m_asked = false; // the front entry is the page the caller asked for
     QString m_lastFailure;
     QObject m_receiver; // the receiving end of the pages' and the stop's signals
 };
