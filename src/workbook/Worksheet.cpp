@@ -2,6 +2,7 @@
 
 #include "workbook/CellAddress.h"
 #include "workbook/CellText.h"
+#include "workbook/SharedStrings.h"
 #include "workbook/StyleSheet.h"
 #include "workbook/WorksheetXml.h"
 #include "workbook/XmlTree.h"
@@ -18,6 +19,7 @@ using WorksheetXml::cellKey;
 Worksheet::Worksheet(const SharedStrings& strings, StyleSheet& styles)
     : m_strings(strings)
     , m_styles(styles)
+    , m_columnA(strings)
 {
 }
 
@@ -43,8 +45,9 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
 Result<void> Worksheet::scan()
 {
     const std::string& text = *m_xml;
-    WorksheetScanner scanner(m_strings,
-        [this](int row, int column, const QString& cell) { noteText(row, column, cell); });
+    WorksheetScanner scanner([this](int row, int column, const WorksheetScanner::Cell& cell) {
+        noteScanned(row, column, cell);
+    });
     if (!scanner.feed(text.data(), text.size(), true))
         return Failure { scanner.errorText() };
     if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin)
@@ -118,13 +121,23 @@ const Worksheet::RowSpan* Worksheet::findSpan(int row) const
     return it != m_rows.end() && it->row == row ? &*it : nullptr;
 }
 
+// Column 1 keeps a shared string as its index: the text of one string shown
+// by every row would otherwise be copied into every row.
+void Worksheet::noteScanned(int row, int column, const WorksheetScanner::Cell& cell)
+{
+    const int shared = cell.type == "s" ? WorksheetXml::parseInt(cell.value, -1) : -1;
+    if (column == 1 && row != 1 && shared >= 0 && shared < m_strings.count()) {
+        m_columnA.setShared(row, shared);
+        return;
+    }
+    noteText(
+        row, column, WorksheetXml::resolveText(cell.type, cell.value, cell.inlineText, m_strings));
+}
+
 void Worksheet::noteText(int row, int column, const QString& text)
 {
-    if (column == 1) {
-        if (m_columnA.size() <= static_cast<std::size_t>(row))
-            m_columnA.resize(static_cast<std::size_t>(row) + 1 + m_columnA.size() / 2);
-        m_columnA[static_cast<std::size_t>(row)] = text;
-    }
+    if (column == 1)
+        m_columnA.setText(row, text);
     if (row == 1) {
         if (text.isEmpty())
             m_header.erase(column);
@@ -211,9 +224,7 @@ QString Worksheet::cellText(int row, int column) const
         return cell == live->second.cells.end() ? QString() : cell->second.text;
     }
     if (column == 1)
-        return static_cast<std::size_t>(row) < m_columnA.size()
-            ? m_columnA[static_cast<std::size_t>(row)]
-            : QString();
+        return m_columnA.text(row);
     if (row == 1) {
         const auto it = m_header.find(column);
         return it == m_header.end() ? QString() : it->second;

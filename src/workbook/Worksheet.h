@@ -1,6 +1,7 @@
 #pragma once
 
 #include "util/Result.h"
+#include "workbook/ColumnTexts.h"
 #include "workbook/SheetHyperlinks.h"
 #include "workbook/WorksheetScanner.h"
 
@@ -113,11 +114,13 @@ private:
     QString textOf(const pugi::xml_node& cell) const;
     int columnStyle(int column) const;
     std::string cellXml(int row, int column, const QString& text, int style) const;
+    void noteScanned(int row, int column, const WorksheetScanner::Cell& cell);
     void noteText(int row, int column, const QString& text);
     void readColumns();
     std::string printSkeleton(std::string& placeholder);
     void appendLiveRow(std::string& out, int row, const LiveRow& live) const;
-    std::vector<RowSpan> appendRows(std::string& out) const;
+    std::vector<RowSpan> appendRows(
+        std::string& out, const std::string& liveText, const std::vector<RowSpan>& liveSpans) const;
 
     const SharedStrings& m_strings;
     StyleSheet& m_styles;
@@ -136,7 +139,7 @@ private:
     };
     std::vector<ColumnStyle> m_columnStyles;
 
-    std::vector<QString> m_columnA; // row -> text in column 1
+    ColumnTexts m_columnA; // row -> text in column 1
     std::map<int, QString> m_header; // column -> text in row 1
     int m_lastRow = 0;
     int m_lastFilledRow = 0;

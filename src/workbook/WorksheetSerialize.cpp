@@ -60,40 +60,56 @@ void Worksheet::appendLiveRow(std::string& out, int row, const LiveRow& live) co
 }
 
 // Appends every row in order: rows not written since the last save byte for
-// byte, written ones anew. Returns where each row now lies in out.
-std::vector<Worksheet::RowSpan> Worksheet::appendRows(std::string& out) const
+// byte, written ones (printed beforehand into liveText, at liveSpans) anew.
+// Returns where each row now lies in out.
+std::vector<Worksheet::RowSpan> Worksheet::appendRows(
+    std::string& out, const std::string& liveText, const std::vector<RowSpan>& liveSpans) const
 {
     std::vector<RowSpan> spans;
-    spans.reserve(m_rows.size() + m_liveRows.size());
+    spans.reserve(m_rows.size() + liveSpans.size());
     auto original = m_rows.begin();
-    auto live = m_liveRows.begin();
-    while (original != m_rows.end() || live != m_liveRows.end()) {
-        if (live == m_liveRows.end() || (original != m_rows.end() && original->row < live->first)) {
-            spans.push_back(RowSpan { original->row, out.size(), original->length });
+    auto live = liveSpans.begin();
+    while (original != m_rows.end() || live != liveSpans.end()) {
+        if (live == liveSpans.end() || (original != m_rows.end() && original->row < live->row)) {
+            spans.push_back(RowSpan { out.size(), original->length, original->row });
             out.append(*m_xml, original->offset, original->length);
             ++original;
         } else {
-            if (original != m_rows.end() && original->row == live->first)
+            if (original != m_rows.end() && original->row == live->row)
                 ++original;
-            const std::size_t begin = out.size();
-            appendLiveRow(out, live->first, live->second);
-            spans.push_back(RowSpan { live->first, begin, out.size() - begin });
+            spans.push_back(RowSpan { out.size(), live->length, live->row });
+            out.append(liveText, live->offset, live->length);
             ++live;
         }
     }
     return spans;
 }
 
+// The new XML is reserved at its final size: growing it by doubling would
+// hold up to twice the sheet besides the sheet as last saved.
 std::shared_ptr<const std::string> Worksheet::serialize()
 {
     std::string placeholder;
     const std::string printed = printSkeleton(placeholder);
     const std::size_t at = printed.find(placeholder);
 
+    std::string liveText;
+    std::vector<RowSpan> liveSpans;
+    liveSpans.reserve(m_liveRows.size());
+    for (const auto& [row, live] : m_liveRows) {
+        const std::size_t begin = liveText.size();
+        appendLiveRow(liveText, row, live);
+        liveSpans.push_back(
+            RowSpan { begin, static_cast<std::uint32_t>(liveText.size() - begin), row });
+    }
+    std::size_t rowBytes = liveText.size();
+    for (const RowSpan& span : m_rows)
+        rowBytes += span.length;
+
     auto out = std::make_shared<std::string>();
-    out->reserve(printed.size() + m_xml->size() + m_liveRows.size() * 512);
+    out->reserve(printed.size() - placeholder.size() + rowBytes);
     out->append(printed, 0, at);
-    std::vector<RowSpan> spans = appendRows(*out);
+    std::vector<RowSpan> spans = appendRows(*out, liveText, liveSpans);
     out->append(printed, at + placeholder.size(), std::string::npos);
 
     m_pendingRows = std::move(spans);
