@@ -1,5 +1,6 @@
 #include "workbook/TextArena.h"
 
+#include <QStringDecoder>
 #include <cstring>
 
 namespace zp {
@@ -29,8 +30,12 @@ std::string TextArena::encode(QStringView text)
 
 QString TextArena::decode(std::string_view bytes)
 {
-    if (bytes.empty() || bytes.front() != Utf16Mark)
-        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (bytes.empty() || bytes.front() != Utf16Mark) {
+        // QString::fromUtf8 would drop a byte-order mark at the start.
+        QStringDecoder utf8(QStringDecoder::Utf8,
+            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        return utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    }
     bytes.remove_prefix(1);
     QString text(static_cast<qsizetype>(bytes.size() / sizeof(char16_t)), Qt::Uninitialized);
     std::memcpy(

@@ -121,7 +121,9 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
             "<c r=\"F1\" t=\"b\"><v>1</v></c><c r=\"G1\" t=\"e\"><v>#N/A</v></c>"
             "<c r=\"H1\" t=\"str\"><f>A1</f><v>formula</v></c><c r=\"I1\" "
             "t=\"s\"><v>99</v></c></row>"
-            "<row r=\"3\"><c t=\"inlineStr\"><is><t>no r</t></is></c><c><v>7</v></c></row>"),
+            "<row r=\"3\"><c t=\"inlineStr\"><is><t>no r</t></is></c><c><v>7</v></c></row>"
+            "<row r=\"4\"><c r=\"A4\" t=\"s\"><v>2</v></c></row>"
+            "<row r=\"5\"><c r=\"A5\" t=\"s\"><v>99</v></c></row>"),
         "xl/worksheets/data.xml");
     // A decoy under the name a guess would take.
     parts["xl/worksheets/sheet1.xml"]
@@ -137,7 +139,11 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
     }
     EXPECT_EQ(layout->cellText(3, 1), u"no r"_s);
     EXPECT_EQ(layout->cellText(3, 2), u"7"_s);
-    EXPECT_EQ(layout->findNextRow(), 4); // row 2 is a gap, row 3 holds cells
+    // Column 1 keeps shared strings by index; one out of range shows nothing.
+    EXPECT_EQ(layout->cellText(4, 1), u"ABC"_s);
+    EXPECT_TRUE(layout->isStored(QString(), u"abc"_s));
+    EXPECT_EQ(layout->cellText(5, 1), QString());
+    EXPECT_EQ(layout->findNextRow(), 6); // row 2 is a gap, row 5 holds a value
 
     // Writing into the row without references keeps its cells in place.
     ASSERT_TRUE(layout->writeCell(3, 3, u"new"_s));

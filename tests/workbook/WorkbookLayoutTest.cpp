@@ -197,6 +197,9 @@ TEST_F(WorkbookLayoutTest, StoredProductNeedsWholeTextOrSameLink)
     // Only a link, the order number missing from the page.
     layout->linkCell(4, 1, u"https://shop.example/p/no-number"_s);
     layout->writeCell(4, 1, QString());
+    layout->writeCell(5, 1, u"A-123"_s); // a prefix of row 2's number
+    layout->writeCell(6, 1, u"ПРОВОД-Ä1"_s);
+    layout->writeCell(7, 1, u"x"_s + QChar(0xD800)); // written as U+FFFD
 
     struct Case {
         QString url;
@@ -213,6 +216,15 @@ TEST_F(WorkbookLayoutTest, StoredProductNeedsWholeTextOrSameLink)
         { u"https://shop.example/p/tilausnumero"_s, u"Tilausnumero"_s,
             false }, // the header is no product
         { QString(), QString(), false },
+        { QString(), u"a-123"_s, true },
+        { QString(), u"A-12"_s, false },
+        { QString(), u"A-12345"_s, false },
+        { QString(), u"провод-ä1"_s, true },
+        { QString(), u"провод-а1"_s, false }, // Cyrillic а
+        { QString(), u"x"_s + QChar(QChar::ReplacementCharacter), true },
+        // Links and texts are looked up apart.
+        { QString(), u"https://shop.example/p/A-1234"_s, false },
+        { u"ZV-77"_s, QString(), false },
     };
     for (const Case& c : cases) {
         EXPECT_EQ(layout->isStored(c.url, c.segment), c.stored)
