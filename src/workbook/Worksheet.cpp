@@ -29,7 +29,8 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
     std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles)
 {
     std::unique_ptr<Worksheet> sheet(new Worksheet(strings, styles));
-    sheet->m_xml = std::move(xml);
+    sheet->m_texts.push_back(std::move(xml));
+    sheet->m_textStarts.push_back(0);
     if (const Result<void> scanned = sheet->scan(); !scanned)
         return Failure { u"worksheet: "_s + scanned.error() };
     if (!sheet->m_links.loadRelationships(relsXml))
@@ -44,7 +45,7 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
 // everything but the rows as a tree.
 Result<void> Worksheet::scan()
 {
-    const std::string& text = *m_xml;
+    const std::string& text = *m_texts.front();
     WorksheetScanner scanner([this](int row, int column, const WorksheetScanner::Cell& cell) {
         noteScanned(row, column, cell);
     });
@@ -64,7 +65,7 @@ Result<void> Worksheet::scan()
 
 bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
 {
-    const std::string& text = *m_xml;
+    const std::string& text = *m_texts.front();
     const std::size_t nameEnd = text.find_first_of(" \t\r\n/>", begin + 1);
     std::string skeleton;
     skeleton.reserve(text.size() - (end - begin) + 32);
@@ -165,8 +166,9 @@ QString Worksheet::textOf(const pugi::xml_node& cell) const
 void Worksheet::parseRow(const RowSpan& span, LiveRow& into) const
 {
     pugi::xml_document fragment;
+    const std::string_view bytes = rowBytes(span);
     if (!fragment.load_buffer(
-            m_xml->data() + span.offset, span.length, XmlTree::ParseOptions | pugi::parse_fragment))
+            bytes.data(), bytes.size(), XmlTree::ParseOptions | pugi::parse_fragment))
         return; // the scan accepted these bytes, so this does not happen
     const pugi::xml_node row = fragment.first_child();
     for (pugi::xml_attribute attribute = row.first_attribute(); attribute;

@@ -164,8 +164,9 @@ Result<void> XlsxPackage::readChunks(
         return Failure { u"missing part "_s + partName };
     }
     if (entry->data) {
-        if (!sink(entry->data->data(), entry->data->size())) {
-            return Failure { u"bad part "_s + partName };
+        for (const std::string_view piece : entry->data->pieces) {
+            if (!sink(piece.data(), piece.size()))
+                return Failure { u"bad part "_s + partName };
         }
         return {};
     }
@@ -208,7 +209,7 @@ Result<std::string> XlsxPackage::read(std::string_view name) const
             && (st.valid & ZIP_STAT_SIZE) && st.size <= MaxPartSize)
             data.reserve(static_cast<std::size_t>(st.size));
     } else if (entry) {
-        return *entry->data;
+        data.reserve(entry->data->size());
     }
     const Result<void> done = readChunks(name, [&data](const char* chunk, std::size_t size) {
         data.append(chunk, size);
@@ -219,12 +220,26 @@ Result<std::string> XlsxPackage::read(std::string_view name) const
     return data;
 }
 
+std::size_t XlsxPackage::PartText::size() const
+{
+    std::size_t total = 0;
+    for (const std::string_view piece : pieces)
+        total += piece.size();
+    return total;
+}
+
 void XlsxPackage::write(std::string_view name, std::string data)
 {
     write(name, std::make_shared<const std::string>(std::move(data)));
 }
 
 void XlsxPackage::write(std::string_view name, std::shared_ptr<const std::string> data)
+{
+    const std::string_view piece = *data;
+    write(name, std::make_shared<const PartText>(PartText { { std::move(data) }, { piece } }));
+}
+
+void XlsxPackage::write(std::string_view name, std::shared_ptr<const PartText> data)
 {
     if (!name.empty() && name.front() == '/')
         name.remove_prefix(1);
@@ -249,7 +264,15 @@ Result<void> XlsxPackage::addEntry(zip* out, const Entry& entry) const
     zip_uint32_t level = 0;
     if (entry.data) {
         // Sizes are known up front, so libzip writes no Zip64 extra field.
-        source.reset(zip_source_buffer(out, entry.data->data(), entry.data->size(), 0));
+        std::vector<zip_buffer_fragment_t> fragments;
+        fragments.reserve(entry.data->pieces.size());
+        for (const std::string_view piece : entry.data->pieces) {
+            if (!piece.empty())
+                fragments.push_back(zip_buffer_fragment_t {
+                    reinterpret_cast<zip_uint8_t*>(const_cast<char*>(piece.data())),
+                    piece.size() });
+        }
+        source.reset(zip_source_buffer_fragment(out, fragments.data(), fragments.size(), 0));
         // The big worksheet is written on every save; a light level keeps
         // saving fast at little cost in size.
         level = entry.data->size() > 1024 * 1024 ? 1 : 6;

@@ -53,8 +53,18 @@ public:
     Result<void> readChunks(
         std::string_view name, const std::function<bool(const char*, std::size_t)>& sink) const;
 
+    // A part's contents as pieces of text held by others, written one after
+    // another: a large part is saved without being copied into one string.
+    // owners keep the pieces alive while the package holds them.
+    struct PartText {
+        std::vector<std::shared_ptr<const std::string>> owners;
+        std::vector<std::string_view> pieces;
+        std::size_t size() const;
+    };
+
     // Replaces the part's contents, or adds the part at the end. The data is
     // shared, not copied; it must not change until the next save() returns.
+    void write(std::string_view name, std::shared_ptr<const PartText> text);
     void write(std::string_view name, std::shared_ptr<const std::string> data);
     void write(std::string_view name, std::string data);
 
@@ -93,7 +103,7 @@ private:
     struct Entry {
         std::string name;
         std::int64_t sourceIndex = -1; // index in m_zip, -1 when only in memory
-        std::shared_ptr<const std::string> data; // replaced contents
+        std::shared_ptr<const PartText> data; // replaced contents
     };
 
     struct ZipDiscard {
