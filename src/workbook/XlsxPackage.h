@@ -12,6 +12,7 @@
 #include <vector>
 
 struct zip;
+struct zip_source;
 
 namespace zp {
 
@@ -109,6 +110,11 @@ private:
     struct ZipDiscard {
         void operator()(zip* archive) const;
     };
+    struct ZipSourceFree {
+        void operator()(zip_source* source) const;
+    };
+    // A finished archive in memory.
+    using Archive = std::unique_ptr<zip_source, ZipSourceFree>;
 
     explicit XlsxPackage(QString path);
     const Entry* find(std::string_view name) const;
@@ -116,7 +122,7 @@ private:
     // compression method); empty when there is none.
     QString uncopyablePart() const;
     Result<void> addEntry(zip* out, const Entry& entry) const;
-    Result<std::string> buildArchive();
+    Result<Archive> buildArchive();
     Result<void> reopen();
 
     QString m_path;
