@@ -66,6 +66,8 @@ Result<void> Worksheet::scan()
 bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
 {
     const std::string& text = *m_texts.front();
+    if (text.size() - (end - begin) > XmlTree::MaxBytes)
+        return false;
     const std::size_t nameEnd = text.find_first_of(" \t\r\n/>", begin + 1);
     std::string skeleton;
     skeleton.reserve(text.size() - (end - begin) + 32);

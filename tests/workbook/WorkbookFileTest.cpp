@@ -278,6 +278,13 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
             } },
         HostileCase {
             "entityExpansion", [](const QString& p) { writePackage(p, workbookParts(laughs)); } },
+        HostileCase { "sheetOutsideItsRowsOverTheTreeByteCap",
+            [](const QString& p) {
+                std::string sheet = sheetWithRows("<row r=\"1\"/>");
+                sheet.insert(sheet.rfind("</worksheet>"),
+                    "<extLst><!--" + std::string(XmlTree::MaxBytes, 'x') + "--></extLst>");
+                writePackage(p, workbookParts(sheet));
+            } },
         HostileCase { "missingWorkbookPart",
             [](const QString& p) {
                 Parts parts = workbookParts(sheetWithRows(""));
