@@ -49,7 +49,9 @@ Result<void> Worksheet::scan()
     WorksheetScanner scanner([this](int row, int column, const WorksheetScanner::Cell& cell) {
         noteScanned(row, column, cell);
     });
-    if (!scanner.feed(text.data(), text.size(), true))
+    const bool scanned = scanner.feed(text.data(), text.size(), true);
+    m_headerStrings.clear();
+    if (!scanned)
         return Failure { scanner.errorText() };
     if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin)
         return Failure { u"no sheetData"_s };
@@ -129,8 +131,17 @@ const Worksheet::RowSpan* Worksheet::findSpan(int row) const
 void Worksheet::noteScanned(int row, int column, const WorksheetScanner::Cell& cell)
 {
     const int shared = cell.type == "s" ? WorksheetXml::parseInt(cell.value, -1) : -1;
-    if (column == 1 && row != 1 && shared >= 0 && shared < m_strings.count()) {
+    const bool known = shared >= 0 && shared < m_strings.count();
+    if (column == 1 && row != 1 && known) {
         m_columnA.setShared(row, shared);
+        return;
+    }
+    // Header cells showing one string share one copy of its text.
+    if (row == 1 && known) {
+        const auto [it, added] = m_headerStrings.try_emplace(shared);
+        if (added)
+            it->second = m_strings.text(shared);
+        noteText(row, column, it->second);
         return;
     }
     noteText(

@@ -13,6 +13,7 @@
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zp {
@@ -151,6 +152,7 @@ private:
 
     ColumnTexts m_columnA; // row -> text in column 1
     std::map<int, QString> m_header; // column -> text in row 1
+    std::unordered_map<int, QString> m_headerStrings; // while scanning: shared string -> text
     int m_lastRow = 0;
     int m_lastFilledRow = 0;
     int m_lastColumn = 0;

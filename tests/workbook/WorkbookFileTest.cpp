@@ -120,7 +120,7 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
             "r=\"E1\"><v>12.5</v></c>"
             "<c r=\"F1\" t=\"b\"><v>1</v></c><c r=\"G1\" t=\"e\"><v>#N/A</v></c>"
             "<c r=\"H1\" t=\"str\"><f>A1</f><v>formula</v></c><c r=\"I1\" "
-            "t=\"s\"><v>99</v></c></row>"
+            "t=\"s\"><v>99</v></c><c r=\"J1\" t=\"s\"><v>1</v></c></row>"
             "<row r=\"3\"><c t=\"inlineStr\"><is><t>no r</t></is></c><c><v>7</v></c></row>"
             "<row r=\"4\"><c r=\"A4\" t=\"s\"><v>2</v></c></row>"
             "<row r=\"5\"><c r=\"A5\" t=\"s\"><v>99</v></c></row>"),
@@ -137,6 +137,8 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
     for (int column = 1; column <= 9; ++column) {
         EXPECT_EQ(layout->cellText(1, column), expected[column - 1]) << column;
     }
+    // One string in many header cells is held once, not once a cell.
+    EXPECT_TRUE(layout->cellText(1, 10).isSharedWith(layout->cellText(1, 2)));
     EXPECT_EQ(layout->cellText(3, 1), u"no r"_s);
     EXPECT_EQ(layout->cellText(3, 2), u"7"_s);
     // Column 1 keeps shared strings by index; one out of range shows nothing.
