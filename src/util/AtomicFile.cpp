@@ -2,6 +2,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -20,16 +23,26 @@ namespace zp {
 
 namespace {
 
+constexpr qint64 ChunkSize = 1024 * 1024;
+
 #ifdef Q_OS_WIN
 
-Result<void> writeAndFlush(const QString& temporaryPath, QByteArrayView data)
+Result<void> writeAndFlush(const QString& temporaryPath, const ChunkReader& read)
 {
     QFile file(temporaryPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return Failure { u"cannot create "_s + temporaryPath + u": "_s + file.errorString() };
-    const bool ok = file.write(data.data(), data.size()) == data.size() && file.flush()
-        && _commit(file.handle()) == 0;
-    if (!ok)
+    std::vector<char> buffer(ChunkSize);
+    for (;;) {
+        const qint64 n = read(buffer.data(), ChunkSize);
+        if (n < 0)
+            return Failure { u"cannot write "_s + temporaryPath + u": the data cannot be had"_s };
+        if (n == 0)
+            break;
+        if (file.write(buffer.data(), n) != n)
+            return Failure { u"cannot write "_s + temporaryPath + u": "_s + file.errorString() };
+    }
+    if (!file.flush() || _commit(file.handle()) != 0)
         return Failure { u"cannot write "_s + temporaryPath + u": "_s + file.errorString() };
     return {};
 }
@@ -80,7 +93,25 @@ QString errnoText()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-Result<void> writeAndFlush(const QString& temporaryPath, const QString& path, QByteArrayView data)
+// Writes every chunk read hands out; errno tells why when false.
+bool writeChunks(int fd, const ChunkReader& read)
+{
+    std::vector<char> buffer(ChunkSize);
+    for (;;) {
+        const qint64 n = read(buffer.data(), ChunkSize);
+        if (n < 0) {
+            errno = EIO;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        if (!writeAll(fd, QByteArrayView(buffer.data(), n)))
+            return false;
+    }
+}
+
+Result<void> writeAndFlush(
+    const QString& temporaryPath, const QString& path, const ChunkReader& read)
 {
     mode_t mode = 0644;
     if (struct stat st; ::stat(QFile::encodeName(path).constData(), &st) == 0)
@@ -89,7 +120,7 @@ Result<void> writeAndFlush(const QString& temporaryPath, const QString& path, QB
         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         return Failure { u"cannot create "_s + temporaryPath + u": "_s + errnoText() };
-    const bool written = writeAll(fd, data) && ::fsync(fd) == 0;
+    const bool written = writeChunks(fd, read) && ::fsync(fd) == 0;
     const QString writeError = written ? QString() : errnoText();
     const bool closed = ::close(fd) == 0;
     if (!written || !closed)
@@ -119,15 +150,32 @@ bool syncFolder(const QString& folder)
 
 #endif
 
+// Hands out data in one piece.
+ChunkReader readerOf(QByteArrayView data)
+{
+    return [data, done = qsizetype { 0 }](char* buffer, qint64 capacity) mutable -> qint64 {
+        const qsizetype n = std::min<qsizetype>(data.size() - done, capacity);
+        std::memcpy(buffer, data.data() + done, static_cast<std::size_t>(n));
+        done += n;
+        return n;
+    };
+}
+
 } // namespace
 
 Result<void> ReplaceFileAtomically(
     const QString& path, const QString& temporaryPath, QByteArrayView data)
 {
+    return ReplaceFileAtomically(path, temporaryPath, readerOf(data));
+}
+
+Result<void> ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, const ChunkReader& read)
+{
 #ifdef Q_OS_WIN
-    Result<void> done = writeAndFlush(temporaryPath, data);
+    Result<void> done = writeAndFlush(temporaryPath, read);
 #else
-    Result<void> done = writeAndFlush(temporaryPath, path, data);
+    Result<void> done = writeAndFlush(temporaryPath, path, read);
 #endif
     if (done)
         done = replace(temporaryPath, path);
@@ -141,10 +189,15 @@ Result<void> ReplaceFileAtomically(
 
 Result<void> WriteFileDurably(const QString& path, QByteArrayView data)
 {
+    return WriteFileDurably(path, readerOf(data));
+}
+
+Result<void> WriteFileDurably(const QString& path, const ChunkReader& read)
+{
 #ifdef Q_OS_WIN
-    return writeAndFlush(path, data);
+    return writeAndFlush(path, read);
 #else
-    return writeAndFlush(path, path, data);
+    return writeAndFlush(path, path, read);
 #endif
 }
 

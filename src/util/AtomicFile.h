@@ -5,8 +5,14 @@
 #include <QByteArrayView>
 #include <QFile>
 #include <QString>
+#include <functional>
 
 namespace zp {
+
+// Hands out the data to write piece by piece: fills buffer with up to
+// capacity bytes and returns how many (0 at the end, -1 when the data cannot
+// be had).
+using ChunkReader = std::function<qint64(char* buffer, qint64 capacity)>;
 
 // Replaces the file at path with data so that a crash or kill at any moment
 // leaves either the old file or the new one, never a mix: data goes to
@@ -16,10 +22,14 @@ namespace zp {
 // temporaryPath removed.
 Result<void> ReplaceFileAtomically(
     const QString& path, const QString& temporaryPath, QByteArrayView data);
+// The same with data handed out by read, so that it need not be in memory whole.
+Result<void> ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, const ChunkReader& read);
 
 // Writes data to path and flushes it to disk. Fails, with the reason, when
 // any step failed (the file may then be partial).
 Result<void> WriteFileDurably(const QString& path, QByteArrayView data);
+Result<void> WriteFileDurably(const QString& path, const ChunkReader& read);
 
 // Flushes a folder's entries (renames, new files) to disk; false on failure.
 bool SyncFolder(const QString& folder);

@@ -56,25 +56,12 @@ Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::open(const QString& path
     return std::unique_ptr<WorkbookLayout>(new WorkbookLayout(std::move(workbook).value()));
 }
 
-void WorkbookLayout::count(QHash<QString, int>& counts, const QString& key, int delta)
-{
-    if (key.isEmpty())
-        return;
-    int& n = counts[key];
-    n += delta;
-    if (n <= 0)
-        counts.remove(key);
-}
-
 void WorkbookLayout::buildIndex()
 {
     const Worksheet& sheet = m_workbook->sheet();
     for (int row = 2; row <= sheet.lastRow(); ++row) {
-        count(m_storedTexts, sheet.cellText(row, 1).toCaseFolded(), 1);
-        const QString address = sheet.hyperlinkAddress(row, 1);
-        count(m_storedAddresses, address, 1);
-        if (!address.isEmpty())
-            m_rowOfAddress.insert(address, row);
+        m_storedTexts.add(sheet.cellText(row, 1).toCaseFolded(), row);
+        m_storedAddresses.add(sheet.hyperlinkAddress(row, 1), row);
     }
     for (const auto& [column, text] : sheet.headerRow()) {
         if (column >= FirstPropertyColumn) {
@@ -134,8 +121,8 @@ bool WorkbookLayout::writeCell(int row, int column, const QString& text)
     if (!sheet.writeText(row, column, text, textStyle()))
         return false;
     if (column == 1 && row >= 2) {
-        count(m_storedTexts, old.toCaseFolded(), -1);
-        count(m_storedTexts, sheet.cellText(row, 1).toCaseFolded(), 1);
+        m_storedTexts.remove(old.toCaseFolded());
+        m_storedTexts.add(sheet.cellText(row, 1).toCaseFolded(), row);
     }
     if (row == 1 && column >= FirstPropertyColumn) {
         const QString header = sheet.cellText(1, column);
@@ -160,9 +147,8 @@ bool WorkbookLayout::linkCell(int row, int column, const QString& address)
     if (sheet.setHyperlink(row, column, target) != Worksheet::LinkResult::Linked)
         return false;
     if (column == 1 && row >= 2) {
-        count(m_storedAddresses, old, -1);
-        count(m_storedAddresses, target, 1);
-        m_rowOfAddress.insert(target, row);
+        m_storedAddresses.remove(old);
+        m_storedAddresses.add(target, row);
     }
     return true;
 }
@@ -182,8 +168,8 @@ int WorkbookLayout::propertyColumn(const QString& name)
 
 bool WorkbookLayout::isStored(const QString& productUrl, const QString& lastSegment) const
 {
-    return (!productUrl.isEmpty() && m_storedAddresses.contains(productUrl))
-        || (!lastSegment.isEmpty() && m_storedTexts.contains(lastSegment.toCaseFolded()));
+    return m_storedAddresses.contains(productUrl)
+        || m_storedTexts.contains(lastSegment.toCaseFolded());
 }
 
 XlsxPackage::SaveTrial WorkbookLayout::trySave()
@@ -193,7 +179,7 @@ XlsxPackage::SaveTrial WorkbookLayout::trySave()
 
 QString WorkbookLayout::storedPicture(const QString& productUrl) const
 {
-    const int row = m_rowOfAddress.value(productUrl);
+    const int row = m_storedAddresses.lastRow(productUrl);
     return row >= 2 && linkAddress(row, 1) == productUrl ? cellText(row, RowLayout::PictureColumn)
                                                          : QString();
 }

@@ -2,6 +2,7 @@
 
 #include "workbook/CatalogSheet.h"
 #include "workbook/RowLayout.h"
+#include "workbook/TextCounts.h"
 #include "workbook/XlsxPackage.h"
 
 #include <QHash>
@@ -95,13 +96,11 @@ private:
     explicit WorkbookLayout(std::unique_ptr<Workbook> workbook);
     void buildIndex();
     int textStyle();
-    static void count(QHash<QString, int>& counts, const QString& key, int delta);
 
     std::unique_ptr<Workbook> m_workbook;
     int m_textStyle = -2; // -2 until looked up
-    QHash<QString, int> m_storedAddresses; // column-1 link address -> rows
-    QHash<QString, int> m_storedTexts; // case-folded column-1 text -> rows
-    QHash<QString, int> m_rowOfAddress; // column-1 link address -> its last row
+    TextCounts m_storedAddresses; // column-1 link addresses, with the last row of each
+    TextCounts m_storedTexts; // case-folded column-1 texts
     QHash<QString, int> m_propertyColumns; // property header text -> column
     int m_lastPropertyColumn = FixedColumnCount;
 };

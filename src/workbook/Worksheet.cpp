@@ -2,6 +2,7 @@
 
 #include "workbook/CellAddress.h"
 #include "workbook/CellText.h"
+#include "workbook/SharedStrings.h"
 #include "workbook/StyleSheet.h"
 #include "workbook/WorksheetXml.h"
 #include "workbook/XmlTree.h"
@@ -18,6 +19,7 @@ using WorksheetXml::cellKey;
 Worksheet::Worksheet(const SharedStrings& strings, StyleSheet& styles)
     : m_strings(strings)
     , m_styles(styles)
+    , m_columnA(strings)
 {
 }
 
@@ -27,7 +29,8 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
     std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles)
 {
     std::unique_ptr<Worksheet> sheet(new Worksheet(strings, styles));
-    sheet->m_xml = std::move(xml);
+    sheet->m_texts.push_back(std::move(xml));
+    sheet->m_textStarts.push_back(0);
     if (const Result<void> scanned = sheet->scan(); !scanned)
         return Failure { u"worksheet: "_s + scanned.error() };
     if (!sheet->m_links.loadRelationships(relsXml))
@@ -42,10 +45,13 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
 // everything but the rows as a tree.
 Result<void> Worksheet::scan()
 {
-    const std::string& text = *m_xml;
-    WorksheetScanner scanner(m_strings,
-        [this](int row, int column, const QString& cell) { noteText(row, column, cell); });
-    if (!scanner.feed(text.data(), text.size(), true))
+    const std::string& text = *m_texts.front();
+    WorksheetScanner scanner([this](int row, int column, const WorksheetScanner::Cell& cell) {
+        noteScanned(row, column, cell);
+    });
+    const bool scanned = scanner.feed(text.data(), text.size(), true);
+    m_headerStrings.clear();
+    if (!scanned)
         return Failure { scanner.errorText() };
     if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin)
         return Failure { u"no sheetData"_s };
@@ -61,7 +67,9 @@ Result<void> Worksheet::scan()
 
 bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
 {
-    const std::string& text = *m_xml;
+    const std::string& text = *m_texts.front();
+    if (text.size() - (end - begin) > XmlTree::MaxBytes)
+        return false;
     const std::size_t nameEnd = text.find_first_of(" \t\r\n/>", begin + 1);
     std::string skeleton;
     skeleton.reserve(text.size() - (end - begin) + 32);
@@ -118,13 +126,32 @@ const Worksheet::RowSpan* Worksheet::findSpan(int row) const
     return it != m_rows.end() && it->row == row ? &*it : nullptr;
 }
 
+// Column 1 keeps a shared string as its index: the text of one string shown
+// by every row would otherwise be copied into every row.
+void Worksheet::noteScanned(int row, int column, const WorksheetScanner::Cell& cell)
+{
+    const int shared = cell.type == "s" ? WorksheetXml::parseInt(cell.value, -1) : -1;
+    const bool known = shared >= 0 && shared < m_strings.count();
+    if (column == 1 && row != 1 && known) {
+        m_columnA.setShared(row, shared);
+        return;
+    }
+    // Header cells showing one string share one copy of its text.
+    if (row == 1 && known) {
+        const auto [it, added] = m_headerStrings.try_emplace(shared);
+        if (added)
+            it->second = m_strings.text(shared);
+        noteText(row, column, it->second);
+        return;
+    }
+    noteText(
+        row, column, WorksheetXml::resolveText(cell.type, cell.value, cell.inlineText, m_strings));
+}
+
 void Worksheet::noteText(int row, int column, const QString& text)
 {
-    if (column == 1) {
-        if (m_columnA.size() <= static_cast<std::size_t>(row))
-            m_columnA.resize(static_cast<std::size_t>(row) + 1 + m_columnA.size() / 2);
-        m_columnA[static_cast<std::size_t>(row)] = text;
-    }
+    if (column == 1)
+        m_columnA.setText(row, text);
     if (row == 1) {
         if (text.isEmpty())
             m_header.erase(column);
@@ -152,8 +179,9 @@ QString Worksheet::textOf(const pugi::xml_node& cell) const
 void Worksheet::parseRow(const RowSpan& span, LiveRow& into) const
 {
     pugi::xml_document fragment;
+    const std::string_view bytes = rowBytes(span);
     if (!fragment.load_buffer(
-            m_xml->data() + span.offset, span.length, XmlTree::ParseOptions | pugi::parse_fragment))
+            bytes.data(), bytes.size(), XmlTree::ParseOptions | pugi::parse_fragment))
         return; // the scan accepted these bytes, so this does not happen
     const pugi::xml_node row = fragment.first_child();
     for (pugi::xml_attribute attribute = row.first_attribute(); attribute;
@@ -211,9 +239,7 @@ QString Worksheet::cellText(int row, int column) const
         return cell == live->second.cells.end() ? QString() : cell->second.text;
     }
     if (column == 1)
-        return static_cast<std::size_t>(row) < m_columnA.size()
-            ? m_columnA[static_cast<std::size_t>(row)]
-            : QString();
+        return m_columnA.text(row);
     if (row == 1) {
         const auto it = m_header.find(column);
         return it == m_header.end() ? QString() : it->second;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "util/Result.h"
+#include "workbook/ColumnTexts.h"
 #include "workbook/SheetHyperlinks.h"
 #include "workbook/WorksheetScanner.h"
+#include "workbook/XlsxPackage.h"
 
 #include <QString>
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zp {
@@ -25,9 +28,11 @@ class StyleSheet;
 //
 // The rows are kept as the bytes they were read as; a row is taken apart
 // only when a cell of it is written, and every row that was not written is
-// saved byte for byte. Everything outside the rows (columns, views, merged
-// cells, hyperlinks, elements the engine does not know) is kept as a tree and
-// saved as it was, apart from what a write changes.
+// saved byte for byte. The sheet's text as read stays for the life of the
+// sheet, and each save adds the rows it wrote, so that a save hands the
+// package pieces of these texts and never copies the whole sheet. Everything outside the rows
+// (columns, views, merged cells, hyperlinks, elements the engine does not know) is kept as a tree
+// and saved as it was, apart from what a write changes.
 //
 // Column 1 and row 1 are indexed as they are read, since the catalogue looks
 // products up in column 1 and property columns up in row 1.
@@ -80,9 +85,10 @@ public:
     // 0 when there is none. Rows holding only formatting do not count.
     int lastFilledRow() const { return std::max(m_lastFilledRow, m_links.lastRow()); }
 
-    // The worksheet XML with every change. Nothing changes in the sheet;
-    // call committed() once the package holding it has been saved.
-    std::shared_ptr<const std::string> serialize();
+    // The worksheet XML with every change, as pieces that the sheet's texts
+    // make up. Nothing changes in the sheet; call committed() once the
+    // package holding it has been saved.
+    std::shared_ptr<const XlsxPackage::PartText> serialize();
     // The relationships part, nullopt when unchanged since the last save.
     std::optional<std::string> serializeRelationships() const;
     // Makes the XML last returned by serialize() the sheet's saved state.
@@ -113,17 +119,25 @@ private:
     QString textOf(const pugi::xml_node& cell) const;
     int columnStyle(int column) const;
     std::string cellXml(int row, int column, const QString& text, int style) const;
+    void noteScanned(int row, int column, const WorksheetScanner::Cell& cell);
     void noteText(int row, int column, const QString& text);
     void readColumns();
     std::string printSkeleton(std::string& placeholder);
     void appendLiveRow(std::string& out, int row, const LiveRow& live) const;
-    std::vector<RowSpan> appendRows(std::string& out) const;
+    std::string_view rowBytes(const RowSpan& span) const;
+    // Calls visit(span, written) for every row in order: the rows written
+    // since the last save (liveSpans) in place of those stored.
+    template <typename Visit>
+    void forEachRow(const std::vector<RowSpan>& liveSpans, Visit visit) const;
 
     const SharedStrings& m_strings;
     StyleSheet& m_styles;
 
-    std::shared_ptr<const std::string> m_xml; // the sheet as last read or saved
-    std::vector<RowSpan> m_rows; // row elements in m_xml, ascending
+    // The sheet as read, then the rows each save wrote. Row offsets run
+    // through them one after another; m_textStarts holds where each starts.
+    std::vector<std::shared_ptr<const std::string>> m_texts;
+    std::vector<std::uint64_t> m_textStarts;
+    std::vector<RowSpan> m_rows; // row elements in m_texts, ascending
     std::map<int, LiveRow> m_liveRows; // rows written since then
     pugi::xml_document m_skeleton; // the sheet with an empty sheetData
     std::string m_mainPrefix; // "x:" when the sheet's elements carry one
@@ -136,13 +150,15 @@ private:
     };
     std::vector<ColumnStyle> m_columnStyles;
 
-    std::vector<QString> m_columnA; // row -> text in column 1
+    ColumnTexts m_columnA; // row -> text in column 1
     std::map<int, QString> m_header; // column -> text in row 1
+    std::unordered_map<int, QString> m_headerStrings; // while scanning: shared string -> text
     int m_lastRow = 0;
     int m_lastFilledRow = 0;
     int m_lastColumn = 0;
 
-    std::shared_ptr<const std::string> m_pendingXml;
+    // The rows the last serialize() wrote, and where in it each lies.
+    std::shared_ptr<const std::string> m_pendingText;
     std::vector<RowSpan> m_pendingRows;
     bool m_dirty = false;
 };

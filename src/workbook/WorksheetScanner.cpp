@@ -10,9 +10,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
-WorksheetScanner::WorksheetScanner(const SharedStrings& strings, TextSink onText)
-    : m_strings(strings)
-    , m_onText(std::move(onText))
+WorksheetScanner::WorksheetScanner(TextSink onText)
+    : m_onText(std::move(onText))
 {
     setCharactersWanted(false);
 }
@@ -73,11 +72,11 @@ void WorksheetScanner::endElement(std::string_view name)
     } else if (m_depth == 3 && m_inRow) {
         const std::int64_t end
             = eventLength() == 0 ? m_rowBegin + m_rowTagLength : eventOffset() + eventLength();
-        rows.push_back(SheetRowSpan { m_row, static_cast<std::size_t>(m_rowBegin),
-            static_cast<std::size_t>(end - m_rowBegin) });
+        rows.push_back(SheetRowSpan { static_cast<std::uint64_t>(m_rowBegin),
+            static_cast<std::uint32_t>(end - m_rowBegin), m_row });
         m_inRow = false;
     } else if (m_depth == 4 && m_collect) {
-        m_onText(m_row, m_column, WorksheetXml::resolveText(m_type, m_value, m_inline, m_strings));
+        m_onText(m_row, m_column, Cell { m_type, m_value, m_inline });
         m_collect = false;
     } else if (m_collect) {
         endCellChild(name);

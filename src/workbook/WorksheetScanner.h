@@ -7,28 +7,36 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zp {
 
-class SharedStrings;
-
-// Where one row element lies in the worksheet XML.
+// Where one row element lies in the worksheet XML; 16 bytes, as a sheet has
+// up to a million of them. A row is shorter than 4 GiB: one read is no longer
+// than its part, one written has at most 16,384 cells of at most 32,767
+// characters each.
 struct SheetRowSpan {
+    std::uint64_t offset;
+    std::uint32_t length;
     int row;
-    std::size_t offset;
-    std::size_t length;
 };
 
 // Walks a worksheet's XML once, as a stream: finds sheetData and every row's
-// bytes, and hands over the texts of column 1 and row 1 (the cells the
+// bytes, and hands over the cells of column 1 and row 1 (the cells the
 // catalogue looks things up in). Fails on anything that is not a worksheet,
 // rows out of order and cells outside the sheet.
 class WorksheetScanner final : public XmlStream {
 public:
-    using TextSink = std::function<void(int row, int column, const QString& text)>;
+    // A cell as the XML gives it: its type (t=), its value and its inline text.
+    struct Cell {
+        std::string_view type;
+        std::string_view value;
+        std::string_view inlineText;
+    };
+    using TextSink = std::function<void(int row, int column, const Cell& cell)>;
 
-    WorksheetScanner(const SharedStrings& strings, TextSink onText);
+    explicit WorksheetScanner(TextSink onText);
 
     std::int64_t sheetDataBegin = -1; // offset of <sheetData>
     std::int64_t sheetDataEnd = -1; // offset just after </sheetData>
@@ -52,7 +60,6 @@ private:
     static bool holdsContent(std::string_view name);
     void endCellChild(std::string_view name);
 
-    const SharedStrings& m_strings;
     TextSink m_onText;
     int m_depth = 0;
     bool m_inSheetData = false;

@@ -59,46 +59,70 @@ void Worksheet::appendLiveRow(std::string& out, int row, const LiveRow& live) co
     out += "row>";
 }
 
-// Appends every row in order: rows not written since the last save byte for
-// byte, written ones anew. Returns where each row now lies in out.
-std::vector<Worksheet::RowSpan> Worksheet::appendRows(std::string& out) const
+std::string_view Worksheet::rowBytes(const RowSpan& span) const
 {
-    std::vector<RowSpan> spans;
-    spans.reserve(m_rows.size() + m_liveRows.size());
-    auto original = m_rows.begin();
-    auto live = m_liveRows.begin();
-    while (original != m_rows.end() || live != m_liveRows.end()) {
-        if (live == m_liveRows.end() || (original != m_rows.end() && original->row < live->first)) {
-            spans.push_back(RowSpan { original->row, out.size(), original->length });
-            out.append(*m_xml, original->offset, original->length);
-            ++original;
+    const auto next = std::upper_bound(m_textStarts.begin(), m_textStarts.end(), span.offset);
+    const auto index = static_cast<std::size_t>(next - m_textStarts.begin()) - 1;
+    return std::string_view(*m_texts[index]).substr(span.offset - m_textStarts[index], span.length);
+}
+
+template <typename Visit>
+void Worksheet::forEachRow(const std::vector<RowSpan>& liveSpans, Visit visit) const
+{
+    auto stored = m_rows.begin();
+    auto live = liveSpans.begin();
+    while (stored != m_rows.end() || live != liveSpans.end()) {
+        if (live == liveSpans.end() || (stored != m_rows.end() && stored->row < live->row)) {
+            visit(*stored, false);
+            ++stored;
         } else {
-            if (original != m_rows.end() && original->row == live->first)
-                ++original;
-            const std::size_t begin = out.size();
-            appendLiveRow(out, live->first, live->second);
-            spans.push_back(RowSpan { live->first, begin, out.size() - begin });
+            if (stored != m_rows.end() && stored->row == live->row)
+                ++stored;
+            visit(*live, true);
             ++live;
         }
     }
-    return spans;
 }
 
-std::shared_ptr<const std::string> Worksheet::serialize()
+// Rows that follow each other in one text go to the package as one piece.
+std::shared_ptr<const XlsxPackage::PartText> Worksheet::serialize()
 {
     std::string placeholder;
-    const std::string printed = printSkeleton(placeholder);
+    std::string printed = printSkeleton(placeholder);
     const std::size_t at = printed.find(placeholder);
+    auto tail = std::make_shared<const std::string>(printed.substr(at + placeholder.size()));
+    printed.resize(at);
+    auto head = std::make_shared<const std::string>(std::move(printed));
 
-    auto out = std::make_shared<std::string>();
-    out->reserve(printed.size() + m_xml->size() + m_liveRows.size() * 512);
-    out->append(printed, 0, at);
-    std::vector<RowSpan> spans = appendRows(*out);
-    out->append(printed, at + placeholder.size(), std::string::npos);
+    auto liveText = std::make_shared<std::string>();
+    std::vector<RowSpan> liveSpans;
+    liveSpans.reserve(m_liveRows.size());
+    for (const auto& [row, live] : m_liveRows) {
+        const std::size_t begin = liveText->size();
+        appendLiveRow(*liveText, row, live);
+        liveSpans.push_back(
+            RowSpan { begin, static_cast<std::uint32_t>(liveText->size() - begin), row });
+    }
 
-    m_pendingRows = std::move(spans);
-    m_pendingXml = std::move(out);
-    return m_pendingXml;
+    auto text = std::make_shared<XlsxPackage::PartText>();
+    text->owners = m_texts;
+    text->owners.insert(text->owners.end(), { head, tail, liveText });
+    text->pieces.push_back(*head);
+    forEachRow(liveSpans, [&](const RowSpan& span, bool written) {
+        const std::string_view bytes = written
+            ? std::string_view(*liveText).substr(span.offset, span.length)
+            : rowBytes(span);
+        std::string_view& last = text->pieces.back();
+        if (last.data() + last.size() == bytes.data())
+            last = std::string_view(last.data(), last.size() + bytes.size());
+        else
+            text->pieces.push_back(bytes);
+    });
+    text->pieces.push_back(*tail);
+
+    m_pendingText = std::move(liveText);
+    m_pendingRows = std::move(liveSpans);
+    return text;
 }
 
 std::optional<std::string> Worksheet::serializeRelationships() const
@@ -108,11 +132,22 @@ std::optional<std::string> Worksheet::serializeRelationships() const
 
 void Worksheet::committed()
 {
-    if (!m_pendingXml)
+    if (!m_pendingText)
         return;
-    m_xml = std::move(m_pendingXml);
-    m_rows = std::move(m_pendingRows);
-    m_pendingXml.reset();
+    const std::uint64_t start = m_textStarts.back() + m_texts.back()->size();
+    std::vector<RowSpan> rows;
+    rows.reserve(m_rows.size() + m_pendingRows.size());
+    forEachRow(m_pendingRows, [&rows, start](RowSpan span, bool written) {
+        if (written)
+            span.offset += start;
+        rows.push_back(span);
+    });
+    if (!m_pendingText->empty()) {
+        m_texts.push_back(std::move(m_pendingText));
+        m_textStarts.push_back(start);
+    }
+    m_rows = std::move(rows);
+    m_pendingText.reset();
     m_pendingRows.clear();
     m_liveRows.clear();
     m_links.committed();

@@ -31,11 +31,6 @@ struct ZipFileClose {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
 
-struct ZipSourceFree {
-    void operator()(zip_source_t* source) const { zip_source_free(source); }
-};
-using ZipSource = std::unique_ptr<zip_source_t, ZipSourceFree>;
-
 // A libzip error record, released when it goes out of scope.
 struct ZipError {
     ZipError() { zip_error_init(&record); }
@@ -46,21 +41,18 @@ struct ZipError {
     zip_error_t record;
 };
 
-// The whole contents of a source that holds a finished archive.
-std::optional<std::string> readBack(zip_source_t* source)
+// Hands the bytes of a finished archive to write, a chunk at a time, so that
+// they are never copied whole.
+Result<void> writeArchive(
+    zip_source_t* archive, const std::function<Result<void>(const ChunkReader&)>& write)
 {
-    if (zip_source_open(source) != 0)
-        return std::nullopt;
-    std::string bytes;
-    bool ok = zip_source_seek(source, 0, SEEK_END) == 0;
-    const zip_int64_t size = ok ? zip_source_tell(source) : -1;
-    ok = ok && size >= 0 && zip_source_seek(source, 0, SEEK_SET) == 0;
-    if (ok) {
-        bytes.resize(static_cast<std::size_t>(size));
-        ok = zip_source_read(source, bytes.data(), static_cast<zip_uint64_t>(size)) == size;
-    }
-    zip_source_close(source);
-    return ok ? std::optional<std::string>(std::move(bytes)) : std::nullopt;
+    if (zip_source_open(archive) != 0)
+        return Failure { u"cannot read the zip back"_s };
+    const Result<void> written = write([archive](char* buffer, qint64 capacity) -> qint64 {
+        return zip_source_read(archive, buffer, static_cast<zip_uint64_t>(capacity));
+    });
+    zip_source_close(archive);
+    return written;
 }
 
 } // namespace
@@ -68,6 +60,11 @@ std::optional<std::string> readBack(zip_source_t* source)
 void XlsxPackage::ZipDiscard::operator()(zip* archive) const
 {
     zip_discard(archive);
+}
+
+void XlsxPackage::ZipSourceFree::operator()(zip_source* source) const
+{
+    zip_source_free(source);
 }
 
 XlsxPackage::XlsxPackage(QString path)
@@ -164,8 +161,9 @@ Result<void> XlsxPackage::readChunks(
         return Failure { u"missing part "_s + partName };
     }
     if (entry->data) {
-        if (!sink(entry->data->data(), entry->data->size())) {
-            return Failure { u"bad part "_s + partName };
+        for (const std::string_view piece : entry->data->pieces) {
+            if (!sink(piece.data(), piece.size()))
+                return Failure { u"bad part "_s + partName };
         }
         return {};
     }
@@ -208,7 +206,7 @@ Result<std::string> XlsxPackage::read(std::string_view name) const
             && (st.valid & ZIP_STAT_SIZE) && st.size <= MaxPartSize)
             data.reserve(static_cast<std::size_t>(st.size));
     } else if (entry) {
-        return *entry->data;
+        data.reserve(entry->data->size());
     }
     const Result<void> done = readChunks(name, [&data](const char* chunk, std::size_t size) {
         data.append(chunk, size);
@@ -219,12 +217,26 @@ Result<std::string> XlsxPackage::read(std::string_view name) const
     return data;
 }
 
+std::size_t XlsxPackage::PartText::size() const
+{
+    std::size_t total = 0;
+    for (const std::string_view piece : pieces)
+        total += piece.size();
+    return total;
+}
+
 void XlsxPackage::write(std::string_view name, std::string data)
 {
     write(name, std::make_shared<const std::string>(std::move(data)));
 }
 
 void XlsxPackage::write(std::string_view name, std::shared_ptr<const std::string> data)
+{
+    const std::string_view piece = *data;
+    write(name, std::make_shared<const PartText>(PartText { { std::move(data) }, { piece } }));
+}
+
+void XlsxPackage::write(std::string_view name, std::shared_ptr<const PartText> data)
 {
     if (!name.empty() && name.front() == '/')
         name.remove_prefix(1);
@@ -244,12 +256,20 @@ Result<void> XlsxPackage::addEntry(zip* out, const Entry& entry) const
     auto fail = [out](const QString& text) {
         return Failure { text + u": "_s + zipErrorText(zip_get_error(out)) };
     };
-    ZipSource source;
+    Archive source;
     zip_int32_t method = ZIP_CM_DEFLATE;
     zip_uint32_t level = 0;
     if (entry.data) {
         // Sizes are known up front, so libzip writes no Zip64 extra field.
-        source.reset(zip_source_buffer(out, entry.data->data(), entry.data->size(), 0));
+        std::vector<zip_buffer_fragment_t> fragments;
+        fragments.reserve(entry.data->pieces.size());
+        for (const std::string_view piece : entry.data->pieces) {
+            if (!piece.empty())
+                fragments.push_back(zip_buffer_fragment_t {
+                    reinterpret_cast<zip_uint8_t*>(const_cast<char*>(piece.data())),
+                    piece.size() });
+        }
+        source.reset(zip_source_buffer_fragment(out, fragments.data(), fragments.size(), 0));
         // The big worksheet is written on every save; a light level keeps
         // saving fast at little cost in size.
         level = entry.data->size() > 1024 * 1024 ? 1 : 6;
@@ -298,22 +318,22 @@ XlsxPackage::SaveTrial XlsxPackage::trySave()
     using enum SaveTrial::Outcome;
     if (const QString part = uncopyablePart(); !part.isEmpty())
         return { PartNotCopyable, part };
-    const Result<std::string> bytes = buildArchive();
-    if (!bytes)
-        return { PartNotCopyable, bytes.error() };
+    const Result<Archive> archive = buildArchive();
+    if (!archive)
+        return { PartNotCopyable, archive.error() };
     const QString temporary = temporaryPath(fileToReplace(m_path));
-    const Result<void> written
-        = WriteFileDurably(temporary, QByteArrayView(bytes->data(), qsizetype(bytes->size())));
+    const Result<void> written = writeArchive((*archive).get(),
+        [&temporary](const ChunkReader& read) { return WriteFileDurably(temporary, read); });
     QFile::remove(temporary);
     if (!written)
         return { NotWritable, written.error() };
     return {};
 }
 
-Result<std::string> XlsxPackage::buildArchive()
+Result<XlsxPackage::Archive> XlsxPackage::buildArchive()
 {
     ZipError zerr;
-    const ZipSource buffer(zip_source_buffer_create(nullptr, 0, 0, &zerr.record));
+    Archive buffer(zip_source_buffer_create(nullptr, 0, 0, &zerr.record));
     if (!buffer) {
         return Failure { zipErrorText(&zerr.record) };
     }
@@ -335,23 +355,22 @@ Result<std::string> XlsxPackage::buildArchive()
     }
     out.release(); // closed and freed by zip_close
 
-    std::optional<std::string> bytes = readBack(buffer.get());
-    if (!bytes)
-        return Failure { u"cannot read the zip back"_s };
-    return std::move(*bytes);
+    return buffer;
 }
 
 Result<void> XlsxPackage::save()
 {
-    Result<std::string> bytes = buildArchive();
-    if (!bytes)
-        return Failure { bytes.error() };
+    Result<Archive> archive = buildArchive();
+    if (!archive)
+        return Failure { archive.error() };
     const QString target = fileToReplace(m_path);
-    const Result<void> replaced = ReplaceFileAtomically(
-        target, temporaryPath(target), QByteArrayView(bytes->data(), qsizetype(bytes->size())));
+    const Result<void> replaced
+        = writeArchive((*archive).get(), [&target](const ChunkReader& read) {
+              return ReplaceFileAtomically(target, temporaryPath(target), read);
+          });
     if (!replaced)
         return replaced;
-    bytes = Failure {}; // the archive's bytes are not needed any more
+    archive = Failure {}; // the archive's bytes are not needed any more
 
     // Unchanged parts of the next save are copied from the file just written.
     return reopen();

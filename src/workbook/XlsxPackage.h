@@ -12,6 +12,7 @@
 #include <vector>
 
 struct zip;
+struct zip_source;
 
 namespace zp {
 
@@ -53,8 +54,18 @@ public:
     Result<void> readChunks(
         std::string_view name, const std::function<bool(const char*, std::size_t)>& sink) const;
 
+    // A part's contents as pieces of text held by others, written one after
+    // another: a large part is saved without being copied into one string.
+    // owners keep the pieces alive while the package holds them.
+    struct PartText {
+        std::vector<std::shared_ptr<const std::string>> owners;
+        std::vector<std::string_view> pieces;
+        std::size_t size() const;
+    };
+
     // Replaces the part's contents, or adds the part at the end. The data is
     // shared, not copied; it must not change until the next save() returns.
+    void write(std::string_view name, std::shared_ptr<const PartText> text);
     void write(std::string_view name, std::shared_ptr<const std::string> data);
     void write(std::string_view name, std::string data);
 
@@ -93,12 +104,17 @@ private:
     struct Entry {
         std::string name;
         std::int64_t sourceIndex = -1; // index in m_zip, -1 when only in memory
-        std::shared_ptr<const std::string> data; // replaced contents
+        std::shared_ptr<const PartText> data; // replaced contents
     };
 
     struct ZipDiscard {
         void operator()(zip* archive) const;
     };
+    struct ZipSourceFree {
+        void operator()(zip_source* source) const;
+    };
+    // A finished archive in memory.
+    using Archive = std::unique_ptr<zip_source, ZipSourceFree>;
 
     explicit XlsxPackage(QString path);
     const Entry* find(std::string_view name) const;
@@ -106,7 +122,7 @@ private:
     // compression method); empty when there is none.
     QString uncopyablePart() const;
     Result<void> addEntry(zip* out, const Entry& entry) const;
-    Result<std::string> buildArchive();
+    Result<Archive> buildArchive();
     Result<void> reopen();
 
     QString m_path;

@@ -81,8 +81,9 @@ bool XmlStream::feed(const char* data, std::size_t size, bool last)
 {
     if (!m_error.isEmpty())
         return false;
-    // expat takes int lengths; hand over large buffers in slices.
-    constexpr std::size_t slice = 1u << 30;
+    // expat copies what it is given into a buffer of its own before parsing:
+    // slices keep that copy small instead of as large as the part.
+    constexpr std::size_t slice = 1u << 20;
     do {
         const std::size_t n = size < slice ? size : slice;
         const bool final = last && n == size;

@@ -24,7 +24,7 @@ pugi::xml_parse_result XmlTree::load(
     // attribute holds a '='; text nodes lie between them.
     const auto nodes = static_cast<std::size_t>(std::count(xml.begin(), xml.end(), '<'))
         + static_cast<std::size_t>(std::count(xml.begin(), xml.end(), '='));
-    if (nodes > MaxNodes) {
+    if (xml.size() > MaxBytes || nodes > MaxNodes) {
         document.reset();
         pugi::xml_parse_result refused;
         refused.status = pugi::status_out_of_memory;

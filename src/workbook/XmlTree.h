@@ -22,10 +22,14 @@ public:
     // deflated "<a/>" become millions of elements, and each costs far more
     // memory as a tree node than as text.
     static constexpr std::size_t MaxNodes = 1'000'000;
+    // Longest text a tree is built of. The tree keeps a copy of the text, and
+    // several trees live beside the worksheet's own text for as long as the
+    // workbook is open.
+    static constexpr std::size_t MaxBytes = 64u * 1024u * 1024u;
 
     // Parses xml into document with ParseOptions | extraOptions. Refuses
-    // (status_out_of_memory, document left empty) text that would make more
-    // than MaxNodes nodes.
+    // (status_out_of_memory, document left empty) text over MaxBytes or that
+    // would make more than MaxNodes nodes.
     static pugi::xml_parse_result load(
         pugi::xml_document& document, std::string_view xml, unsigned extraOptions = 0);
 

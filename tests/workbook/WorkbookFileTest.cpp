@@ -120,8 +120,10 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
             "r=\"E1\"><v>12.5</v></c>"
             "<c r=\"F1\" t=\"b\"><v>1</v></c><c r=\"G1\" t=\"e\"><v>#N/A</v></c>"
             "<c r=\"H1\" t=\"str\"><f>A1</f><v>formula</v></c><c r=\"I1\" "
-            "t=\"s\"><v>99</v></c></row>"
-            "<row r=\"3\"><c t=\"inlineStr\"><is><t>no r</t></is></c><c><v>7</v></c></row>"),
+            "t=\"s\"><v>99</v></c><c r=\"J1\" t=\"s\"><v>1</v></c></row>"
+            "<row r=\"3\"><c t=\"inlineStr\"><is><t>no r</t></is></c><c><v>7</v></c></row>"
+            "<row r=\"4\"><c r=\"A4\" t=\"s\"><v>2</v></c></row>"
+            "<row r=\"5\"><c r=\"A5\" t=\"s\"><v>99</v></c></row>"),
         "xl/worksheets/data.xml");
     // A decoy under the name a guess would take.
     parts["xl/worksheets/sheet1.xml"]
@@ -135,9 +137,15 @@ TEST_F(WorkbookFileTest, ReadsSharedRichInlineNumberAndBooleanCellsOfTheRelatedS
     for (int column = 1; column <= 9; ++column) {
         EXPECT_EQ(layout->cellText(1, column), expected[column - 1]) << column;
     }
+    // One string in many header cells is held once, not once a cell.
+    EXPECT_TRUE(layout->cellText(1, 10).isSharedWith(layout->cellText(1, 2)));
     EXPECT_EQ(layout->cellText(3, 1), u"no r"_s);
     EXPECT_EQ(layout->cellText(3, 2), u"7"_s);
-    EXPECT_EQ(layout->findNextRow(), 4); // row 2 is a gap, row 3 holds cells
+    // Column 1 keeps shared strings by index; one out of range shows nothing.
+    EXPECT_EQ(layout->cellText(4, 1), u"ABC"_s);
+    EXPECT_TRUE(layout->isStored(QString(), u"abc"_s));
+    EXPECT_EQ(layout->cellText(5, 1), QString());
+    EXPECT_EQ(layout->findNextRow(), 6); // row 2 is a gap, row 5 holds a value
 
     // Writing into the row without references keeps its cells in place.
     ASSERT_TRUE(layout->writeCell(3, 3, u"new"_s));
@@ -272,6 +280,13 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
             } },
         HostileCase {
             "entityExpansion", [](const QString& p) { writePackage(p, workbookParts(laughs)); } },
+        HostileCase { "sheetOutsideItsRowsOverTheTreeByteCap",
+            [](const QString& p) {
+                std::string sheet = sheetWithRows("<row r=\"1\"/>");
+                sheet.insert(sheet.rfind("</worksheet>"),
+                    "<extLst><!--" + std::string(XmlTree::MaxBytes, 'x') + "--></extLst>");
+                writePackage(p, workbookParts(sheet));
+            } },
         HostileCase { "missingWorkbookPart",
             [](const QString& p) {
                 Parts parts = workbookParts(sheetWithRows(""));

@@ -197,6 +197,9 @@ TEST_F(WorkbookLayoutTest, StoredProductNeedsWholeTextOrSameLink)
     // Only a link, the order number missing from the page.
     layout->linkCell(4, 1, u"https://shop.example/p/no-number"_s);
     layout->writeCell(4, 1, QString());
+    layout->writeCell(5, 1, u"A-123"_s); // a prefix of row 2's number
+    layout->writeCell(6, 1, u"ПРОВОД-Ä1"_s);
+    layout->writeCell(7, 1, u"x"_s + QChar(0xD800)); // written as U+FFFD
 
     struct Case {
         QString url;
@@ -213,6 +216,15 @@ TEST_F(WorkbookLayoutTest, StoredProductNeedsWholeTextOrSameLink)
         { u"https://shop.example/p/tilausnumero"_s, u"Tilausnumero"_s,
             false }, // the header is no product
         { QString(), QString(), false },
+        { QString(), u"a-123"_s, true },
+        { QString(), u"A-12"_s, false },
+        { QString(), u"A-12345"_s, false },
+        { QString(), u"провод-ä1"_s, true },
+        { QString(), u"провод-а1"_s, false }, // Cyrillic а
+        { QString(), u"x"_s + QChar(QChar::ReplacementCharacter), true },
+        // Links and texts are looked up apart.
+        { QString(), u"https://shop.example/p/A-1234"_s, false },
+        { u"ZV-77"_s, QString(), false },
     };
     for (const Case& c : cases) {
         EXPECT_EQ(layout->isStored(c.url, c.segment), c.stored)
@@ -343,18 +355,28 @@ TEST_F(WorkbookLayoutTest, AppendsAcrossManySaves)
     layout->writeCell(1, 3, WorkbookLayout::CheckText);
     layout->writeCell(5, 2, u"late description"_s);
     ASSERT_TRUE(layout->save());
+    // A row saved three times, each time from the rows the save before wrote.
+    layout->writeCell(150, 2, u"second"_s);
+    ASSERT_TRUE(layout->save());
+    layout->writeCell(150, 3, u"third"_s);
+    ASSERT_TRUE(layout->save());
     auto reopened = reopen(*layout);
     ASSERT_TRUE(reopened);
-    EXPECT_EQ(reopened->findNextRow(), 302);
-    EXPECT_EQ(reopened->cellText(301, 1), u"N-301"_s);
-    EXPECT_EQ(reopened->linkAddress(150, 1), u"https://shop.example/p/N-150"_s);
-    EXPECT_EQ(reopened->cellText(5, 2), u"late description"_s);
-    EXPECT_EQ(reopened->cellText(5, 1), u"N-5"_s);
-    EXPECT_EQ(reopened->cellText(1, 15), u"Prop 2"_s);
-    EXPECT_EQ(reopened->cellText(1, 21), u"Prop 1"_s);
-    EXPECT_EQ(reopened->cellText(295, 21), u"v295"_s);
-    EXPECT_EQ(reopened->cellText(296, 15), u"v296"_s);
-    EXPECT_TRUE(reopened->cellText(296, 21).isEmpty());
+    for (const WorkbookLayout* sheet : { layout.get(), reopened.get() }) {
+        EXPECT_EQ(sheet->findNextRow(), 302);
+        EXPECT_EQ(sheet->cellText(301, 1), u"N-301"_s);
+        EXPECT_EQ(sheet->linkAddress(150, 1), u"https://shop.example/p/N-150"_s);
+        EXPECT_EQ(sheet->cellText(150, 2), u"second"_s);
+        EXPECT_EQ(sheet->cellText(150, 3), u"third"_s);
+        EXPECT_EQ(sheet->cellText(150, 1), u"N-150"_s);
+        EXPECT_EQ(sheet->cellText(5, 2), u"late description"_s);
+        EXPECT_EQ(sheet->cellText(5, 1), u"N-5"_s);
+        EXPECT_EQ(sheet->cellText(1, 15), u"Prop 2"_s);
+        EXPECT_EQ(sheet->cellText(1, 21), u"Prop 1"_s);
+        EXPECT_EQ(sheet->cellText(295, 21), u"v295"_s);
+        EXPECT_EQ(sheet->cellText(296, 15), u"v296"_s);
+        EXPECT_TRUE(sheet->cellText(296, 21).isEmpty());
+    }
 }
 
 } // namespace

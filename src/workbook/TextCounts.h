@@ -1,0 +1,54 @@
+#pragma once
+
+#include "workbook/TextArena.h"
+
+#include <QStringView>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace zp {
+
+// How many rows hold each text, and the last row given with it: the index
+// behind "is this product stored?" on a sheet of up to a million rows. Keys
+// are compared by all their bytes (TextArena's exact encoding), never by hash
+// alone, so no new text is ever taken for a stored one. Each distinct key is
+// kept once: its bytes in an arena, 16 bytes of entry and 4 to 8 bytes of
+// hash table. The empty text is never counted.
+class TextCounts {
+public:
+    TextCounts();
+
+    // One more row holds key; row becomes the key's last row.
+    void add(QStringView key, int row);
+    // One row fewer holds key (nothing when none did).
+    void remove(QStringView key);
+
+    bool contains(QStringView key) const;
+    // The last row add() gave with key; 0 when none holds it.
+    int lastRow(QStringView key) const;
+
+    // Distinct keys ever added, counted or not.
+    std::size_t keyCount() const { return m_entries.size(); }
+
+private:
+    struct Entry {
+        TextArena::Offset key;
+        int count;
+        int row;
+    };
+    static constexpr std::uint32_t Free = 0;
+
+    std::size_t hashOf(std::string_view bytes) const;
+    // The table slot holding bytes, or the free slot where they would go.
+    std::size_t slotOf(std::string_view bytes, std::size_t hash) const;
+    const Entry* find(QStringView key) const;
+    void grow();
+
+    TextArena m_keys;
+    std::vector<Entry> m_entries;
+    std::vector<std::uint32_t> m_table; // entry index + 1, or Free; a power of two long
+    std::size_t m_seed;
+};
+
+} // namespace zp
