@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -73,6 +74,13 @@ int main(int argc, char* argv[])
         return 2;
     }
     QTemporaryDir folder;
+    // A workbook to start from instead of none (scripts/bench-memory).
+    const QString startWorkbook = qEnvironmentVariable("ZP_BENCH_WORKBOOK");
+    if (!startWorkbook.isEmpty()
+        && !QFile::copy(startWorkbook, QDir(folder.path()).filePath(u"Zavrinello.xlsx"_s))) {
+        std::fprintf(stderr, "cannot copy %s\n", qPrintable(startWorkbook));
+        return 2;
+    }
     zp::RunState state;
     QuietView view;
     DefaultAnswers dialogs;
