@@ -172,7 +172,7 @@ std::optional<ListingLinks> RunController::readFirstListing()
         m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
     if (page.isEmpty())
         return std::nullopt;
-    return ListingLinks::read(page);
+    return ListingLinks::read(page, CatalogCrawler::MaxHeldLinkBytes);
 }
 
 RunController::CrawlEnd RunController::crawl(const ListingLinks& firstLinks)

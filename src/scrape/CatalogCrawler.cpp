@@ -25,17 +25,19 @@ CatalogCrawler::CatalogCrawler(const ScrapeContext& context)
 
 void CatalogCrawler::ParseCategory(const QString& pageText, const QString& pageUrl)
 {
-    ParseCategory(ListingLinks::read(pageText), pageUrl);
+    ParseCategory(ListingLinks::read(pageText, MaxHeldLinkBytes), pageUrl);
 }
 
 void CatalogCrawler::ParseCategory(const ListingLinks& links, const QString& pageUrl)
 {
     m_walkedListings.clear();
     m_reportedCuts.clear();
-    m_heldLinkBytes = 0;
+    m_heldLinkBytes = links.heldBytes();
     m_failure = Failure::None;
     if (!pageUrl.isEmpty())
         m_walkedListings.insert(pageUrl);
+    if (links.cut)
+        reportCut(ListingCutMessage);
     walkListing(links, 0);
     m_context.pages.forgetExpected();
 }
@@ -79,13 +81,13 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
             const QString subPage = fetchPage(url);
             if (subPage.isEmpty())
                 return;
-            below = ListingLinks::read(subPage);
+            below = ListingLinks::read(subPage, MaxHeldLinkBytes - m_heldLinkBytes);
         } // the page's text is gone before its sub-listings are fetched
-        const qint64 held = below.heldBytes();
-        if (m_heldLinkBytes + held > MaxHeldLinkBytes) {
+        if (below.cut) {
             reportCut(ListingCutMessage);
             continue;
         }
+        const qint64 held = below.heldBytes();
         m_heldLinkBytes += held;
         walkListing(below, depth + 1);
         m_heldLinkBytes -= held;

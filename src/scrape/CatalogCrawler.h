@@ -56,8 +56,9 @@ namespace zp {
 // levels deep, so the bound only guards against a shop that generates
 // endless listing addresses. For the same reason the links kept for the
 // listings above the one being walked may take at most MaxHeldLinkBytes: a
-// sub-listing whose links would pass that is passed over too, and the user is
-// told once per walk (ListingCutMessage).
+// sub-listing whose links would pass that is passed over too, the first page
+// keeps only the links that fit, and the user is told once per walk
+// (ListingCutMessage).
 //
 // Errors: nothing here raises. The sheet's failures are handled per field by
 // the ProductExtractor and never end the walk; isStored cannot fail. Two

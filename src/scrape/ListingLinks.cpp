@@ -7,9 +7,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
-void LinkList::append(QStringView link)
+void LinkList::append(const QByteArray& utf8Link)
 {
-    m_text += link.toUtf8();
+    m_text += utf8Link;
     m_ends.append(static_cast<qint32>(m_text.size()));
 }
 
@@ -25,9 +25,17 @@ void LinkList::squeeze()
     m_ends.squeeze();
 }
 
-ListingLinks ListingLinks::read(const QString& pageText)
+ListingLinks ListingLinks::read(const QString& pageText, qint64 maxBytes)
 {
     ListingLinks links;
+    // Appends link unless it would pass maxBytes.
+    const auto take = [&links, maxBytes](LinkList& list, const QString& link) {
+        const QByteArray utf8 = link.toUtf8();
+        links.cut = links.heldBytes() + utf8.size() + qint64 { sizeof(qint32) } > maxBytes;
+        if (!links.cut)
+            list.append(utf8);
+        return !links.cut;
+    };
     qint32 pos = 1;
     qint32 endPos = 0;
     qint32 startPos = 0;
@@ -35,18 +43,18 @@ ListingLinks ListingLinks::read(const QString& pageText)
     for (;;) {
         const QString link = ExtractBetween(
             pageText, CatalogCrawler::SubListingMarker, u"\""_s, pos, endPos, startPos);
-        if (link.isEmpty())
+        if (link.isEmpty() || !take(links.subListings, link))
             break;
         pos = endPos;
-        links.subListings.append(link);
     }
-    for (;;) {
+    // Which product links lie behind the last sub-listing link is not known
+    // once sub-listing links were left out.
+    for (; !links.cut;) {
         const QString link = ExtractBetween(
             pageText, CatalogCrawler::ProductLinkMarker, u"\""_s, pos, endPos, startPos);
         pos = endPos;
-        if (link.isEmpty())
+        if (link.isEmpty() || !take(links.products, link))
             break;
-        links.products.append(link);
     }
     links.subListings.squeeze();
     links.products.squeeze();

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringView>
+#include <limits>
 
 namespace zp {
 
@@ -13,11 +14,11 @@ namespace zp {
 // strings.
 class LinkList {
 public:
-    void append(QStringView link);
+    void append(const QByteArray& utf8Link);
     qsizetype size() const { return m_ends.size(); }
     QString at(qsizetype index) const;
-    // What the list holds in memory, roughly.
-    qint64 heldBytes() const { return m_text.capacity() + m_ends.capacity() * qint64 { 4 }; }
+    // What the list holds in memory once squeezed.
+    qint64 heldBytes() const { return m_text.size() + m_ends.size() * qint64 { sizeof(qint32) }; }
     void squeeze();
 
 private:
@@ -31,9 +32,13 @@ struct ListingLinks {
     LinkList subListings;
     LinkList products;
 
-    // Cuts them out of the decoded page text by their markers.
-    static ListingLinks read(const QString& pageText);
+    // Cuts them out of the decoded page text by their markers, as long as
+    // they hold less than maxBytes; the rest is left out and cut set.
+    static ListingLinks read(
+        const QString& pageText, qint64 maxBytes = std::numeric_limits<qint64>::max());
     qint64 heldBytes() const { return subListings.heldBytes() + products.heldBytes(); }
+
+    bool cut = false; // links were left out
 };
 
 } // namespace zp

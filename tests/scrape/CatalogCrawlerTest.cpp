@@ -541,6 +541,23 @@ TEST_F(CatalogCrawlerTest, ListingsWithTooManyLinksArePassedOverWithOneMessage)
     EXPECT_EQ(writtenRows(), QStringList { u"ZV-2"_s });
 }
 
+// The first page cannot be passed over: it keeps the links that fit.
+TEST_F(CatalogCrawlerTest, FirstPageWithTooManyLinksKeepsThoseThatFit)
+{
+    const QString hugeLink = QString(CatalogCrawler::MaxHeldLinkBytes, u'x');
+    serveListing(u"A"_s, products({ 1 }));
+    serveProducts({ 1, 2 });
+    dialogs.answer(MessageAnswer::Ok);
+
+    crawl(sub(u"A"_s) + sub(hugeLink) + sub(u"B"_s) + products({ 2 }));
+
+    EXPECT_EQ(dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::Failure,
+            u"Разделы каталога слишком велики: часть разделов пропущена."_s } }));
+    // Product 2 may lie in front of a sub-listing link that was left out.
+    EXPECT_EQ(pages.requestedUrls(), urls({ listingLink(u"A"_s), productLink(1) }));
+}
+
 // A listing longer than the reader keeps is announced only as far as it keeps.
 TEST_F(CatalogCrawlerTest, PagesAheadStopAtWhatTheReaderKeeps)
 {
