@@ -69,7 +69,7 @@ int runWindow(int argc, char* argv[], const zp::CommandLine& command)
 }
 #else
 // A build without the window (ZP_BUILD_GUI=OFF) runs only with --headless.
-int runWindow(int, char*[], const QString&)
+int runWindow(int, char*[], const zp::CommandLine&)
 {
     std::fprintf(stderr, "%s\n",
         u"Эта сборка программы без окна: запустите её с --headless."_s.toLocal8Bit().constData());
