@@ -62,7 +62,11 @@ PageRequest::PageRequest(
 
     m_reply->setReadBufferSize(kReplyBufferBytes);
     connect(m_reply.get(), &QNetworkReply::metaDataChanged, this, [this] {
-        abandonIfTooLarge(m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+        const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        abandonIfTooLarge(announced);
+        // Growing by appends would leave up to twice the body allocated.
+        if (!m_tooLarge && announced > m_received.size())
+            m_received.reserve(announced);
     });
     connect(m_reply.get(), &QNetworkReply::downloadProgress, this,
         [this](qint64 received, qint64 total) { abandonIfTooLarge(std::max(received, total)); });
@@ -145,11 +149,13 @@ void PageRequest::onFinished()
     if (m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() == "OK") {
         gather();
         const bool whole = m_reply->error() == QNetworkReply::NoError && !m_tooLarge;
-        if (whole)
+        if (whole) {
             m_body = std::exchange(m_received, QByteArray());
-        else
+            m_body.squeeze();
+        } else {
             m_failure = m_tooLarge ? u"больше %1 МБ"_s.arg(kMaxBodyBytes / (1024 * 1024))
                                    : DescribeReplyFailure(*m_reply);
+        }
         finish(whole ? Outcome::Body : Outcome::Failed);
         return;
     }
