@@ -59,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(text.size() <= bytes.size());
     require(!text.contains(QChar(0)));
     require(text.isEmpty() == (bytes.isEmpty() || bytes.front() == '\0'));
+    // A page decoded a slice at a time reads the same.
+    require(zp::DecodeUtf8InSlices(bytes, 1 + fromPos % 7) == text);
 
     checkPiece(text, start, end, fromPos);
 

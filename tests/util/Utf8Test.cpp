@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -75,6 +76,34 @@ TEST(UTF8ToUnicode, SequenceCutOffAtTheEndBecomesReplacementCharacters)
             EXPECT_EQ(rest, QString(rest.size(), QChar(0xFFFD))) << tail.toHex().toStdString();
         }
     }
+}
+
+// Decoding a slice at a time gives exactly the text of decoding at once,
+// whatever the bytes: valid and malformed sequences, stray continuation
+// bytes, byte-order marks and NULs at and around every slice boundary.
+TEST(UTF8ToUnicode, SlicedDecodingGivesTheSameText)
+{
+    const QList<QByteArray> pieces { "a", "\xC3\xA4", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+        "\xEF\xBB\xBF", "\x80", "\xBF\xBF", "\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xFF",
+        "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80", QByteArray(1, '\0') };
+    std::mt19937 random(7);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray bytes;
+        const int count = 20 + int(random() % 200);
+        for (int i = 0; i < count; ++i) {
+            const QByteArray& piece = pieces[random() % pieces.size()];
+            // NULs end the text: keep them rare so that most rounds run long.
+            if (piece.front() == '\0' && random() % 8 != 0)
+                continue;
+            bytes += piece;
+        }
+        for (const qsizetype slice : { 1, 2, 3, 5, 16 }) {
+            EXPECT_EQ(DecodeUtf8InSlices(bytes, slice), UTF8ToUnicode(bytes))
+                << bytes.toHex().toStdString() << " in slices of " << slice;
+        }
+    }
+    const QByteArray large = QByteArray(3 * 1024 * 1024 + 7, 'x') + "\xC3\xA4\xE2";
+    EXPECT_EQ(UTF8ToUnicode(QByteArray(large)), UTF8ToUnicode(large));
 }
 
 } // namespace
