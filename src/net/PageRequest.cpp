@@ -112,15 +112,21 @@ void PageRequest::abandon()
 void PageRequest::detach()
 {
     m_timer.stop();
-    if (!m_reply || m_reply->isFinished()) {
+    if (!m_reply) {
         deleteLater();
         return;
     }
     m_reply->disconnect(this);
-    QNetworkReply* reply = m_reply.get();
+    // Goes with the reply, which its manager deletes at the latest.
+    QNetworkReply* reply = m_reply.release();
+    setParent(reply);
+    if (reply->isFinished()) {
+        reply->deleteLater();
+        return;
+    }
     connect(
-        reply, &QNetworkReply::readyRead, this, [reply] { reply->skip(reply->bytesAvailable()); });
-    connect(reply, &QNetworkReply::finished, this, &QObject::deleteLater);
+        reply, &QNetworkReply::readyRead, reply, [reply] { reply->skip(reply->bytesAvailable()); });
+    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 }
 
 void PageRequest::abandonIfTooLarge(qint64 size)
