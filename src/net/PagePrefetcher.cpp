@@ -139,19 +139,19 @@ void PagePrefetcher::keepWithinBytes()
 {
     // The page the caller waits for is bounded by its own cap alone.
     const size_t first = m_asked ? 1 : 0;
-    const auto heldAhead = [this, first] {
-        qint64 bytes = 0;
-        for (size_t i = first; i < m_expected.size(); ++i)
-            bytes += m_expected[i].page ? m_expected[i].page->heldBytes() : 0;
-        return bytes;
-    };
+    qint64 held = 0;
+    for (size_t i = first; i < m_expected.size(); ++i)
+        held += m_expected[i].page ? m_expected[i].page->heldBytes() : 0;
     bool dropped = false;
-    for (size_t i = m_expected.size(); i > first && heldAhead() > kMaxAheadBytes; --i) {
+    // Called for every piece of every page: the sum is taken once.
+    for (size_t i = m_expected.size(); i > first && held > kMaxAheadBytes; --i) {
         Entry& entry = m_expected[i - 1];
-        if (!entry.page || entry.page->heldBytes() == 0)
+        const qint64 bytes = entry.page ? entry.page->heldBytes() : 0;
+        if (bytes == 0)
             continue;
         release(entry);
         entry.onlyWhenAsked = true;
+        held -= bytes;
         dropped = true;
     }
     if (dropped)
