@@ -2,8 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <algorithm>
-#include <cstring>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -27,23 +25,11 @@ constexpr qint64 ChunkSize = 1024 * 1024;
 
 #ifdef Q_OS_WIN
 
-Result<void> writeAndFlush(const QString& temporaryPath, const ChunkReader& read)
+Result<void> openForFilling(QFile& file, const QString& temporaryPath, const QString&)
 {
-    QFile file(temporaryPath);
+    file.setFileName(temporaryPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return Failure { u"cannot create "_s + temporaryPath + u": "_s + file.errorString() };
-    std::vector<char> buffer(ChunkSize);
-    for (;;) {
-        const qint64 n = read(buffer.data(), ChunkSize);
-        if (n < 0)
-            return Failure { u"cannot write "_s + temporaryPath + u": the data cannot be had"_s };
-        if (n == 0)
-            break;
-        if (file.write(buffer.data(), n) != n)
-            return Failure { u"cannot write "_s + temporaryPath + u": "_s + file.errorString() };
-    }
-    if (!file.flush() || _commit(file.handle()) != 0)
-        return Failure { u"cannot write "_s + temporaryPath + u": "_s + file.errorString() };
     return {};
 }
 
@@ -73,59 +59,26 @@ bool syncFile(QFile& file)
     return file.flush() && ::fsync(file.handle()) == 0;
 }
 
-bool writeAll(int fd, QByteArrayView data)
-{
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, size_t(data.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
 QString errnoText()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// Writes every chunk read hands out; errno tells why when false.
-bool writeChunks(int fd, const ChunkReader& read)
-{
-    std::vector<char> buffer(ChunkSize);
-    for (;;) {
-        const qint64 n = read(buffer.data(), ChunkSize);
-        if (n < 0) {
-            errno = EIO;
-            return false;
-        }
-        if (n == 0)
-            return true;
-        if (!writeAll(fd, QByteArrayView(buffer.data(), n)))
-            return false;
-    }
-}
-
-Result<void> writeAndFlush(
-    const QString& temporaryPath, const QString& path, const ChunkReader& read)
+// Creates (truncates) temporaryPath with the permissions of the file at
+// modeOf, so that a replaced file keeps them.
+Result<void> openForFilling(QFile& file, const QString& temporaryPath, const QString& modeOf)
 {
     mode_t mode = 0644;
-    if (struct stat st; ::stat(QFile::encodeName(path).constData(), &st) == 0)
+    if (struct stat st; ::stat(QFile::encodeName(modeOf).constData(), &st) == 0)
         mode = st.st_mode & 07777;
     const int fd = ::open(QFile::encodeName(temporaryPath).constData(),
         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         return Failure { u"cannot create "_s + temporaryPath + u": "_s + errnoText() };
-    const bool written = writeChunks(fd, read) && ::fsync(fd) == 0;
-    const QString writeError = written ? QString() : errnoText();
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed)
-        return Failure { u"cannot write "_s + temporaryPath + u": "_s
-            + (written ? errnoText() : writeError) };
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return Failure { u"cannot create "_s + temporaryPath + u": "_s + file.errorString() };
+    }
     return {};
 }
 
@@ -150,14 +103,48 @@ bool syncFolder(const QString& folder)
 
 #endif
 
-// Hands out data in one piece.
-ChunkReader readerOf(QByteArrayView data)
+// Fills temporaryPath, made with the permissions of modeOf, and flushes it to
+// disk.
+Result<void> fillAndFlush(
+    const QString& temporaryPath, const QString& modeOf, const FileFiller& fill)
 {
-    return [data, done = qsizetype { 0 }](char* buffer, qint64 capacity) mutable -> qint64 {
-        const qsizetype n = std::min<qsizetype>(data.size() - done, capacity);
-        std::memcpy(buffer, data.data() + done, static_cast<std::size_t>(n));
-        done += n;
-        return n;
+    QFile file;
+    if (const Result<void> opened = openForFilling(file, temporaryPath, modeOf); !opened)
+        return opened;
+    Result<void> done = fill(file);
+    if (done && !syncFile(file))
+        done = Failure { file.error() != QFileDevice::NoError ? file.errorString()
+                                                              : qt_error_string() };
+    file.close();
+    if (done && file.error() != QFileDevice::NoError)
+        done = Failure { file.errorString() };
+    if (!done)
+        return Failure { u"cannot write "_s + temporaryPath + u": "_s + done.error() };
+    return {};
+}
+
+FileFiller fillerOf(QByteArrayView data)
+{
+    return [data](QFile& file) -> Result<void> {
+        if (file.write(data.data(), data.size()) != data.size())
+            return Failure { file.errorString() };
+        return {};
+    };
+}
+
+FileFiller fillerOf(const ChunkReader& read)
+{
+    return [&read](QFile& file) -> Result<void> {
+        std::vector<char> buffer(ChunkSize);
+        for (;;) {
+            const qint64 n = read(buffer.data(), ChunkSize);
+            if (n < 0)
+                return Failure { u"the data cannot be had"_s };
+            if (n == 0)
+                return {};
+            if (file.write(buffer.data(), n) != n)
+                return Failure { file.errorString() };
+        }
     };
 }
 
@@ -166,17 +153,19 @@ ChunkReader readerOf(QByteArrayView data)
 Result<void> ReplaceFileAtomically(
     const QString& path, const QString& temporaryPath, QByteArrayView data)
 {
-    return ReplaceFileAtomically(path, temporaryPath, readerOf(data));
+    return ReplaceFileAtomically(path, temporaryPath, fillerOf(data));
 }
 
 Result<void> ReplaceFileAtomically(
     const QString& path, const QString& temporaryPath, const ChunkReader& read)
 {
-#ifdef Q_OS_WIN
-    Result<void> done = writeAndFlush(temporaryPath, read);
-#else
-    Result<void> done = writeAndFlush(temporaryPath, path, read);
-#endif
+    return ReplaceFileAtomically(path, temporaryPath, fillerOf(read));
+}
+
+Result<void> ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, const FileFiller& fill)
+{
+    Result<void> done = fillAndFlush(temporaryPath, path, fill);
     if (done)
         done = replace(temporaryPath, path);
     if (!done) {
@@ -189,16 +178,17 @@ Result<void> ReplaceFileAtomically(
 
 Result<void> WriteFileDurably(const QString& path, QByteArrayView data)
 {
-    return WriteFileDurably(path, readerOf(data));
+    return WriteFileDurably(path, fillerOf(data));
 }
 
 Result<void> WriteFileDurably(const QString& path, const ChunkReader& read)
 {
-#ifdef Q_OS_WIN
-    return writeAndFlush(path, read);
-#else
-    return writeAndFlush(path, path, read);
-#endif
+    return WriteFileDurably(path, fillerOf(read));
+}
+
+Result<void> WriteFileDurably(const QString& path, const FileFiller& fill)
+{
+    return fillAndFlush(path, path, fill);
 }
 
 bool SyncFolder(const QString& folder)

@@ -14,6 +14,11 @@ namespace zp {
 // be had).
 using ChunkReader = std::function<qint64(char* buffer, qint64 capacity)>;
 
+// Writes the contents of a new, empty file that is open for writing and
+// seekable, at whatever positions it likes. Fails with the reason; the
+// file's own error, if any, is then in file.errorString() too.
+using FileFiller = std::function<Result<void>(QFile& file)>;
+
 // Replaces the file at path with data so that a crash or kill at any moment
 // leaves either the old file or the new one, never a mix: data goes to
 // temporaryPath (in the same folder), is flushed to disk, renamed over path,
@@ -25,11 +30,15 @@ Result<void> ReplaceFileAtomically(
 // The same with data handed out by read, so that it need not be in memory whole.
 Result<void> ReplaceFileAtomically(
     const QString& path, const QString& temporaryPath, const ChunkReader& read);
+// The same with the temporary file filled by fill, which gets it open.
+Result<void> ReplaceFileAtomically(
+    const QString& path, const QString& temporaryPath, const FileFiller& fill);
 
 // Writes data to path and flushes it to disk. Fails, with the reason, when
 // any step failed (the file may then be partial).
 Result<void> WriteFileDurably(const QString& path, QByteArrayView data);
 Result<void> WriteFileDurably(const QString& path, const ChunkReader& read);
+Result<void> WriteFileDurably(const QString& path, const FileFiller& fill);
 
 // Flushes a folder's entries (renames, new files) to disk; false on failure.
 bool SyncFolder(const QString& folder);

@@ -1,6 +1,7 @@
 #include "workbook/XlsxPackage.h"
 
 #include "util/AtomicFile.h"
+#include "workbook/ZipFileTarget.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,20 +41,6 @@ struct ZipError {
     ZipError& operator=(const ZipError&) = delete;
     zip_error_t record;
 };
-
-// Hands the bytes of a finished archive to write, a chunk at a time, so that
-// they are never copied whole.
-Result<void> writeArchive(
-    zip_source_t* archive, const std::function<Result<void>(const ChunkReader&)>& write)
-{
-    if (zip_source_open(archive) != 0)
-        return Failure { u"cannot read the zip back"_s };
-    const Result<void> written = write([archive](char* buffer, qint64 capacity) -> qint64 {
-        return zip_source_read(archive, buffer, static_cast<zip_uint64_t>(capacity));
-    });
-    zip_source_close(archive);
-    return written;
-}
 
 } // namespace
 
@@ -256,7 +243,7 @@ Result<void> XlsxPackage::addEntry(zip* out, const Entry& entry) const
     auto fail = [out](const QString& text) {
         return Failure { text + u": "_s + zipErrorText(zip_get_error(out)) };
     };
-    Archive source;
+    std::unique_ptr<zip_source, ZipSourceFree> source;
     zip_int32_t method = ZIP_CM_DEFLATE;
     zip_uint32_t level = 0;
     if (entry.data) {
@@ -318,60 +305,59 @@ XlsxPackage::SaveTrial XlsxPackage::trySave()
     using enum SaveTrial::Outcome;
     if (const QString part = uncopyablePart(); !part.isEmpty())
         return { PartNotCopyable, part };
-    const Result<Archive> archive = buildArchive();
-    if (!archive)
-        return { PartNotCopyable, archive.error() };
     const QString temporary = temporaryPath(fileToReplace(m_path));
-    const Result<void> written = writeArchive((*archive).get(),
-        [&temporary](const ChunkReader& read) { return WriteFileDurably(temporary, read); });
+    QString refused;
+    const Result<void> written = WriteFileDurably(temporary, [this, &refused](QFile& file) {
+        ZipFileTarget target(file);
+        Result<void> built = buildArchive(target);
+        if (!built && target.failure().isEmpty())
+            refused = built.error();
+        return built;
+    });
     QFile::remove(temporary);
+    if (!refused.isEmpty())
+        return { PartNotCopyable, refused };
     if (!written)
         return { NotWritable, written.error() };
     return {};
 }
 
-Result<XlsxPackage::Archive> XlsxPackage::buildArchive()
+Result<void> XlsxPackage::buildArchive(ZipFileTarget& target) const
 {
     ZipError zerr;
-    Archive buffer(zip_source_buffer_create(nullptr, 0, 0, &zerr.record));
-    if (!buffer) {
+    zip_source_t* file = target.createSource(&zerr.record);
+    if (!file)
         return Failure { zipErrorText(&zerr.record) };
-    }
     std::unique_ptr<zip, ZipDiscard> out(
-        zip_open_from_source(buffer.get(), ZIP_TRUNCATE, &zerr.record));
+        zip_open_from_source(file, ZIP_CREATE | ZIP_TRUNCATE, &zerr.record));
     if (!out) {
+        zip_source_free(file);
         return Failure { zipErrorText(&zerr.record) };
     }
-    // The archive holds one reference to the buffer and frees it when it is
-    // closed or discarded; ours keeps the bytes readable after the close.
-    zip_source_keep(buffer.get());
-
     for (const Entry& entry : m_entries) {
         if (const Result<void> added = addEntry(out.get(), entry); !added)
             return Failure { added.error() };
     }
     if (zip_close(out.get()) != 0) {
-        return Failure { u"cannot write zip: "_s + zipErrorText(zip_get_error(out.get())) };
+        // The file's own reason (a full disk) says more than libzip's "Write error".
+        const QString reason = target.failure().isEmpty() ? zipErrorText(zip_get_error(out.get()))
+                                                          : target.failure();
+        return Failure { u"cannot write zip: "_s + reason };
     }
     out.release(); // closed and freed by zip_close
-
-    return buffer;
+    return {};
 }
 
 Result<void> XlsxPackage::save()
 {
-    Result<Archive> archive = buildArchive();
-    if (!archive)
-        return Failure { archive.error() };
-    const QString target = fileToReplace(m_path);
+    const QString path = fileToReplace(m_path);
     const Result<void> replaced
-        = writeArchive((*archive).get(), [&target](const ChunkReader& read) {
-              return ReplaceFileAtomically(target, temporaryPath(target), read);
+        = ReplaceFileAtomically(path, temporaryPath(path), [this](QFile& file) {
+              ZipFileTarget target(file);
+              return buildArchive(target);
           });
     if (!replaced)
         return replaced;
-    archive = Failure {}; // the archive's bytes are not needed any more
-
     // Unchanged parts of the next save are copied from the file just written.
     return reopen();
 }

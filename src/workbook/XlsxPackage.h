@@ -16,6 +16,8 @@ struct zip_source;
 
 namespace zp {
 
+class ZipFileTarget;
+
 // The zip package of an .xlsx file: its parts by name, read on demand with a
 // bound on their size, replaced or added in memory, and saved atomically.
 // Parts that were not replaced are copied into the saved file as they are
@@ -113,8 +115,6 @@ private:
     struct ZipSourceFree {
         void operator()(zip_source* source) const;
     };
-    // A finished archive in memory.
-    using Archive = std::unique_ptr<zip_source, ZipSourceFree>;
 
     explicit XlsxPackage(QString path);
     const Entry* find(std::string_view name) const;
@@ -122,7 +122,10 @@ private:
     // compression method); empty when there is none.
     QString uncopyablePart() const;
     Result<void> addEntry(zip* out, const Entry& entry) const;
-    Result<Archive> buildArchive();
+    // Writes the package as a zip archive into target's file. Fails when
+    // libzip refuses a part or the file a write; target.failure() then tells
+    // which.
+    Result<void> buildArchive(ZipFileTarget& target) const;
     Result<void> reopen();
 
     QString m_path;

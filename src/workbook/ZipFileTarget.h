@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <zip.h>
+
+namespace zp {
+
+// The file a new zip archive is written into: a libzip source that reads as
+// an empty archive and puts every byte zip_close() writes straight into the
+// file, at the positions libzip asks for, so that the archive is never held
+// in memory. Open it with zip_open_from_source(ZIP_CREATE | ZIP_TRUNCATE).
+// The file stays the caller's: it is neither opened, closed nor flushed to
+// disk here.
+class ZipFileTarget {
+public:
+    // file must be open for writing and seekable, and outlive the target.
+    explicit ZipFileTarget(QFile& file);
+    ~ZipFileTarget();
+    ZipFileTarget(const ZipFileTarget&) = delete;
+    ZipFileTarget& operator=(const ZipFileTarget&) = delete;
+
+    // A new source writing into the file, for zip_open_from_source(), which
+    // takes it over; null, with error set, when libzip cannot make one. The
+    // target must outlive the source.
+    zip_source_t* createSource(zip_error_t* error);
+
+    // Why the file refused a write, a seek or a flush; empty while it has
+    // not. After the first refusal every later write is refused too.
+    const QString& failure() const { return m_failure; }
+
+private:
+    static zip_int64_t command(
+        void* target, void* data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t read(void* data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t write(void* data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t seekWrite(void* data, zip_uint64_t length);
+    zip_int64_t fail(int code);
+
+    QFile& m_file;
+    zip_error_t m_error;
+    QString m_failure;
+};
+
+} // namespace zp
