@@ -28,7 +28,7 @@ constexpr qint64 ChunkSize = 1024 * 1024;
 Result<void> openForFilling(QFile& file, const QString& temporaryPath, const QString&)
 {
     file.setFileName(temporaryPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return Failure { u"cannot create "_s + temporaryPath + u": "_s + file.errorString() };
     return {};
 }
@@ -75,7 +75,8 @@ Result<void> openForFilling(QFile& file, const QString& temporaryPath, const QSt
         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         return Failure { u"cannot create "_s + temporaryPath + u": "_s + errnoText() };
-    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file.open(
+            fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return Failure { u"cannot create "_s + temporaryPath + u": "_s + file.errorString() };
     }
@@ -104,7 +105,8 @@ bool syncFolder(const QString& folder)
 #endif
 
 // Fills temporaryPath, made with the permissions of modeOf, and flushes it to
-// disk.
+// disk. The file is unbuffered, so that a write that fails (a full disk)
+// fails at once and is never hidden behind a later flush.
 Result<void> fillAndFlush(
     const QString& temporaryPath, const QString& modeOf, const FileFiller& fill)
 {
@@ -126,7 +128,7 @@ Result<void> fillAndFlush(
 FileFiller fillerOf(QByteArrayView data)
 {
     return [data](QFile& file) -> Result<void> {
-        if (file.write(data.data(), data.size()) != data.size())
+        if (!WriteAll(file, data))
             return Failure { file.errorString() };
         return {};
     };
@@ -142,7 +144,7 @@ FileFiller fillerOf(const ChunkReader& read)
                 return Failure { u"the data cannot be had"_s };
             if (n == 0)
                 return {};
-            if (file.write(buffer.data(), n) != n)
+            if (!WriteAll(file, QByteArrayView(buffer.data(), n)))
                 return Failure { file.errorString() };
         }
     };
@@ -191,6 +193,17 @@ Result<void> WriteFileDurably(const QString& path, const FileFiller& fill)
     return fillAndFlush(path, path, fill);
 }
 
+bool WriteAll(QFile& file, QByteArrayView data)
+{
+    for (qsizetype done = 0; done < data.size();) {
+        const qint64 n = file.write(data.data() + done, data.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 bool SyncFolder(const QString& folder)
 {
     return syncFolder(folder);
@@ -222,16 +235,11 @@ bool AtomicFileWriter::write(QByteArrayView data)
 {
     if (m_failed || !m_file.isOpen())
         return false;
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const qint64 n = m_file.write(data.data() + done, data.size() - done);
-        if (n <= 0) {
-            m_failed = true;
-            return false;
-        }
-        done += n;
-        m_written += n;
+    if (!WriteAll(m_file, data)) {
+        m_failed = true;
+        return false;
     }
+    m_written += data.size();
     return true;
 }
 

@@ -14,10 +14,15 @@ namespace zp {
 // be had).
 using ChunkReader = std::function<qint64(char* buffer, qint64 capacity)>;
 
-// Writes the contents of a new, empty file that is open for writing and
-// seekable, at whatever positions it likes. Fails with the reason; the
-// file's own error, if any, is then in file.errorString() too.
+// Writes the contents of a new, empty file that is open for writing,
+// unbuffered and seekable, at whatever positions it likes. Fails with the
+// reason.
 using FileFiller = std::function<Result<void>(QFile& file)>;
+
+// Writes all of data to file. A short write (the disk filling up) is
+// followed by another, so that a failure leaves its reason in
+// file.errorString(). False when not all of data was written.
+bool WriteAll(QFile& file, QByteArrayView data);
 
 // Replaces the file at path with data so that a crash or kill at any moment
 // leaves either the old file or the new one, never a mix: data goes to

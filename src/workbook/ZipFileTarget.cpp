@@ -1,5 +1,7 @@
 #include "workbook/ZipFileTarget.h"
 
+#include "util/AtomicFile.h"
+
 namespace zp {
 
 ZipFileTarget::ZipFileTarget(QFile& file)
@@ -75,9 +77,10 @@ zip_int64_t ZipFileTarget::write(void* data, zip_uint64_t length, zip_source_cmd
     case ZIP_SOURCE_REMOVE: // an archive without entries is an empty file
         return m_file.resize(0) && m_file.seek(0) ? 0 : fail(ZIP_ER_WRITE);
     case ZIP_SOURCE_WRITE: {
-        const auto size = static_cast<qint64>(length);
-        return m_file.write(static_cast<const char*>(data), size) == size ? size
-                                                                          : fail(ZIP_ER_WRITE);
+        const auto size = static_cast<qsizetype>(length);
+        return WriteAll(m_file, QByteArrayView(static_cast<const char*>(data), size))
+            ? size
+            : fail(ZIP_ER_WRITE);
     }
     case ZIP_SOURCE_SEEK_WRITE:
         return seekWrite(data, length);
@@ -93,7 +96,7 @@ zip_int64_t ZipFileTarget::write(void* data, zip_uint64_t length, zip_source_cmd
 
 zip_int64_t ZipFileTarget::seekWrite(void* data, zip_uint64_t length)
 {
-    // The file's size counts the bytes still in its buffer only once flushed.
+    // A buffered file's size counts the bytes in its buffer once flushed.
     if (!m_file.flush())
         return fail(ZIP_ER_WRITE);
     const zip_int64_t offset

@@ -106,6 +106,27 @@ QStringList ExternalTools::xlsxProblems(const QString& file)
     return problems;
 }
 
+std::optional<QJsonObject> ExternalTools::zipDigests(const QString& file, QString* error)
+{
+    static const QString script = uR"(
+import hashlib, json, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as archive:
+    damaged = archive.testzip()
+    if damaged is not None:
+        sys.exit("damaged entry " + damaged)
+    print(json.dumps({entry.filename: hashlib.sha256(archive.read(entry)).hexdigest()
+                      for entry in archive.infolist()}))
+)"_s;
+    QByteArray out;
+    QByteArray err;
+    if (!run(python(), { u"-c"_s, script, file }, &out, &err)) {
+        if (error)
+            *error = QString::fromUtf8(err);
+        return std::nullopt;
+    }
+    return QJsonDocument::fromJson(out).object();
+}
+
 QByteArray ExternalTools::readFile(const QString& path)
 {
     QFile file(path);

@@ -29,6 +29,11 @@ public:
 
     static QByteArray readFile(const QString& path);
 
+    // Python's zipfile's reading of the zip file: every entry's name with the
+    // SHA-256 of its bytes (hex); nullopt when zipfile failed to read it or
+    // found an entry damaged (the error is in *error).
+    static std::optional<QJsonObject> zipDigests(const QString& file, QString* error);
+
     // The problems validate-xlsx finds in file (schema, cell order, indexes,
     // relationships), one line each; empty when the file passes. A missing
     // tool or xmllint is a problem too, so that no check passes unchecked.

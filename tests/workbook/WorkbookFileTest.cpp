@@ -5,14 +5,19 @@
 #include "workbook/XlsxPackage.h"
 #include "workbook/XmlTree.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zip.h>
@@ -494,6 +499,133 @@ TEST_F(WorkbookFileTest, FailedSaveKeepsTheFileAndCanBeRetried)
     auto reopened = WorkbookLayout::open(path());
     ASSERT_TRUE(reopened);
     EXPECT_EQ(reopened->cellText(2, 1), u"ZV-9"_s);
+}
+
+// Bytes that deflate cannot shrink, as a picture's.
+std::string randomBytes(std::size_t size)
+{
+    std::mt19937 generator(7);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator());
+    return bytes;
+}
+
+// Adds a part stored uncompressed, as other programs store pictures.
+void addStoredPart(const QString& path, const char* name, const std::string& data)
+{
+    int code = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), 0, &code);
+    ASSERT_TRUE(archive);
+    zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
+    const zip_int64_t index = zip_file_add(archive, name, source, 0);
+    ASSERT_GE(index, 0);
+    ASSERT_EQ(zip_set_file_compression(archive, zip_uint64_t(index), ZIP_CM_STORE, 0), 0);
+    ASSERT_EQ(zip_close(archive), 0);
+}
+
+zip_uint16_t compressionMethod(const QString& path, const char* name)
+{
+    int code = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    zip_stat_t st;
+    zip_stat_init(&st);
+    const bool found = archive && zip_stat(archive, name, 0, &st) == 0;
+    if (archive)
+        zip_discard(archive);
+    return found ? st.comp_method : zip_uint16_t(0xFFFF);
+}
+
+// The archive is written straight into the file, each part's header filled
+// in after its data: every part must read back whole, with libzip and with
+// Python's zipfile.
+TEST_F(WorkbookFileTest, SavedPartsReadBackAsTheyWereWritten)
+{
+    Parts parts = workbookParts(sheetWithRows(""));
+    writePackage(path(), parts);
+    parts["xl/media/image1.png"] = randomBytes(1536 * 1024);
+    addStoredPart(path(), "xl/media/image1.png", parts["xl/media/image1.png"]);
+    auto opened = XlsxPackage::open(path());
+    ASSERT_TRUE(opened) << opened.error().toStdString();
+    std::string rows;
+    for (int r = 1; rows.size() < 3 * 1024 * 1024; ++r)
+        rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\"><v>"
+            + std::to_string(r * 7919 % 100003) + "</v></c></row>";
+    parts["xl/worksheets/sheet1.xml"] = sheetWithRows(rows);
+    parts["xl/sharedStrings.xml"] = Declaration + "<sst xmlns=\"" + MainNs + "\"/>";
+    for (const char* name : { "xl/worksheets/sheet1.xml", "xl/sharedStrings.xml" })
+        (*opened)->write(name, parts[name]);
+    const Result<void> saved = (*opened)->save();
+    ASSERT_TRUE(saved) << saved.error().toStdString();
+
+    auto reread = XlsxPackage::open(path());
+    ASSERT_TRUE(reread) << reread.error().toStdString();
+    for (const auto& [name, data] : parts) {
+        const Result<std::string> part = (*reread)->read(name);
+        ASSERT_TRUE(part) << part.error().toStdString();
+        EXPECT_TRUE(*part == data) << name;
+    }
+    EXPECT_EQ(compressionMethod(path(), "xl/media/image1.png"), ZIP_CM_STORE);
+    EXPECT_EQ(compressionMethod(path(), "xl/worksheets/sheet1.xml"), ZIP_CM_DEFLATE);
+    ASSERT_FALSE(test::ExternalTools::python().isEmpty())
+        << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
+    QString error;
+    const std::optional<QJsonObject> digests = test::ExternalTools::zipDigests(path(), &error);
+    ASSERT_TRUE(digests) << error.toStdString();
+    EXPECT_EQ(digests->size(), qsizetype(parts.size()));
+    for (const auto& [name, data] : parts) {
+        const QByteArray digest = QCryptographicHash::hash(
+            QByteArrayView(data.data(), qsizetype(data.size())), QCryptographicHash::Sha256);
+        EXPECT_EQ(
+            digests->value(QString::fromStdString(name)).toString().toLatin1(), digest.toHex())
+            << name;
+    }
+}
+
+// A full disk, as the file size limit makes it: the archive's write fails
+// part-way, in the trial and in the save.
+TEST_F(WorkbookFileTest, SaveThatCannotBeWrittenFailsWithTheReasonAndKeepsTheFile)
+{
+    writePackage(path(), workbookParts(sheetWithRows("")));
+    const QByteArray before = test::ExternalTools::readFile(path());
+    auto opened = XlsxPackage::open(path());
+    ASSERT_TRUE(opened) << opened.error().toStdString();
+    const std::string picture = randomBytes(2 * 1024 * 1024);
+    (*opened)->write("xl/media/image1.png", picture);
+    rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 256 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    const XlsxPackage::SaveTrial trial = (*opened)->trySave();
+    const Result<void> failed = (*opened)->save();
+
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(trial.outcome, XlsxPackage::SaveTrial::Outcome::NotWritable)
+        << trial.detail.toStdString();
+    ASSERT_FALSE(failed);
+    EXPECT_TRUE(failed.error().contains(qt_error_string(EFBIG))) << failed.error().toStdString();
+    EXPECT_EQ(test::ExternalTools::readFile(path()), before);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+        QStringList { WorkbookLayout::FileName });
+    const Result<void> saved = (*opened)->save();
+    ASSERT_TRUE(saved) << saved.error().toStdString();
+    EXPECT_EQ(XlsxPackage::open(path()).value()->read("xl/media/image1.png").value(), picture);
+}
+
+TEST_F(WorkbookFileTest, SaveKeepsTheFilePermissions)
+{
+    auto layout = WorkbookLayout::create(m_dir.path());
+    ASSERT_TRUE(layout) << layout.error().toStdString();
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0600), 0);
+    layout->writeCell(2, 1, u"ZV-1"_s);
+    ASSERT_TRUE(layout->save());
+    struct stat st { };
+    ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 // A part libzip cannot copy makes every save fail: found at opening.
