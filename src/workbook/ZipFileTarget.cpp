@@ -75,29 +75,47 @@ zip_int64_t ZipFileTarget::write(void* data, zip_uint64_t length, zip_source_cmd
     switch (command) {
     case ZIP_SOURCE_BEGIN_WRITE:
     case ZIP_SOURCE_REMOVE: // an archive without entries is an empty file
+        m_pending.clear();
         return m_file.resize(0) && m_file.seek(0) ? 0 : fail(ZIP_ER_WRITE);
-    case ZIP_SOURCE_WRITE: {
-        const auto size = static_cast<qsizetype>(length);
-        return WriteAll(m_file, QByteArrayView(static_cast<const char*>(data), size))
-            ? size
-            : fail(ZIP_ER_WRITE);
-    }
+    case ZIP_SOURCE_WRITE:
+        return append(static_cast<const char*>(data), length);
     case ZIP_SOURCE_SEEK_WRITE:
         return seekWrite(data, length);
     case ZIP_SOURCE_TELL_WRITE:
-        return m_file.pos();
+        return m_file.pos() + qint64(m_pending.size());
     case ZIP_SOURCE_COMMIT_WRITE:
-        return m_file.flush() ? 0 : fail(ZIP_ER_WRITE);
+        return writePending() && m_file.flush() ? 0 : fail(ZIP_ER_WRITE);
     default:
         zip_error_set(&m_error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
     }
 }
 
+// libzip writes in pieces of a few KiB; each one written to the file by
+// itself makes a save markedly slower.
+zip_int64_t ZipFileTarget::append(const char* data, zip_uint64_t length)
+{
+    if (m_pending.size() + length > PendingLimit && !writePending())
+        return fail(ZIP_ER_WRITE);
+    const auto size = static_cast<qsizetype>(length);
+    if (length >= PendingLimit)
+        return WriteAll(m_file, QByteArrayView(data, size)) ? size : fail(ZIP_ER_WRITE);
+    m_pending.insert(m_pending.end(), data, data + length);
+    return size;
+}
+
+bool ZipFileTarget::writePending()
+{
+    const bool written
+        = WriteAll(m_file, QByteArrayView(m_pending.data(), qsizetype(m_pending.size())));
+    m_pending.clear();
+    return written;
+}
+
 zip_int64_t ZipFileTarget::seekWrite(void* data, zip_uint64_t length)
 {
     // A buffered file's size counts the bytes in its buffer once flushed.
-    if (!m_file.flush())
+    if (!writePending() || !m_file.flush())
         return fail(ZIP_ER_WRITE);
     const zip_int64_t offset
         = zip_source_seek_compute_offset(static_cast<zip_uint64_t>(m_file.pos()),

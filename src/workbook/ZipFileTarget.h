@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QString>
+#include <vector>
 #include <zip.h>
 
 namespace zp {
@@ -34,12 +35,17 @@ private:
         void* target, void* data, zip_uint64_t length, zip_source_cmd_t command);
     zip_int64_t read(void* data, zip_uint64_t length, zip_source_cmd_t command);
     zip_int64_t write(void* data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t append(const char* data, zip_uint64_t length);
+    bool writePending();
     zip_int64_t seekWrite(void* data, zip_uint64_t length);
     zip_int64_t fail(int code);
+
+    static constexpr std::size_t PendingLimit = 256 * 1024;
 
     QFile& m_file;
     zip_error_t m_error;
     QString m_failure;
+    std::vector<char> m_pending; // written, not yet in the file
 };
 
 } // namespace zp
