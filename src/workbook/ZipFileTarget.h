@@ -8,11 +8,11 @@
 namespace zp {
 
 // The file a new zip archive is written into: a libzip source that reads as
-// an empty archive and puts every byte zip_close() writes straight into the
-// file, at the positions libzip asks for, so that the archive is never held
-// in memory. Open it with zip_open_from_source(ZIP_CREATE | ZIP_TRUNCATE).
-// The file stays the caller's: it is neither opened, closed nor flushed to
-// disk here.
+// an empty archive and puts the bytes zip_close() writes into the file as
+// they come (gathered into pieces of at most PendingLimit), at the positions
+// libzip asks for, so that the archive is never held in memory. Open it with
+// zip_open_from_source(ZIP_CREATE | ZIP_TRUNCATE). The file stays the
+// caller's: it is neither opened, closed nor flushed to disk here.
 class ZipFileTarget {
 public:
     // file must be open for writing and seekable, and outlive the target.
