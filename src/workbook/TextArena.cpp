@@ -1,5 +1,7 @@
 #include "workbook/TextArena.h"
 
+#include "workbook/MemoryBudget.h"
+
 #include <QStringDecoder>
 #include <cstring>
 
@@ -11,9 +13,19 @@ constexpr char Utf16Mark = '\xFF';
 
 } // namespace
 
-TextArena::TextArena()
+TextArena::TextArena(MemoryBudget* budget)
     : m_bytes(1, '\0')
+    , m_budget(budget)
 {
+}
+
+std::optional<TextArena::Offset> TextArena::tryAdd(std::string_view bytes)
+{
+    constexpr std::size_t longestLength = 10; // base-128 digits of a 64-bit length
+    if (m_budget
+        && !reserveWithin(m_bytes, m_bytes.size() + bytes.size() + longestLength, *m_budget))
+        return std::nullopt;
+    return add(bytes);
 }
 
 std::string TextArena::encode(QStringView text)

@@ -3,10 +3,13 @@
 #include <QString>
 #include <QStringView>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace zp {
+
+class MemoryBudget;
 
 // Texts kept one after another in one block of bytes, each behind its length,
 // and named by the offset where it starts: a few bytes a text beyond the text
@@ -21,13 +24,17 @@ class TextArena {
 public:
     using Offset = std::uint64_t;
 
-    TextArena();
+    // With a budget, the arena's block is taken from it (see tryAdd).
+    explicit TextArena(MemoryBudget* budget = nullptr);
 
     static std::string encode(QStringView text);
     static QString decode(std::string_view bytes);
 
     // Stores bytes (an encoded text) and returns where they start.
     Offset add(std::string_view bytes);
+    // The same, or nullopt (nothing stored) when the arena's budget cannot
+    // hold them.
+    std::optional<Offset> tryAdd(std::string_view bytes);
     // The bytes stored at offset, which add() returned.
     std::string_view at(Offset offset) const;
 
@@ -35,6 +42,7 @@ public:
 
 private:
     std::string m_bytes;
+    MemoryBudget* m_budget;
 };
 
 } // namespace zp
