@@ -37,26 +37,24 @@ private:
 };
 
 // Makes room in container (a string or vector) for size elements, growing it
-// by half at least, and takes what the larger block costs from budget. While
-// the elements move, both blocks are held, and both are counted. False, with
-// the container as it was, when budget cannot hold them.
+// by half, or by as much as budget still holds, and takes what the new block
+// costs from budget. While the elements move, both blocks are held, and both
+// are counted. False, with the container as it was, when budget cannot hold
+// them. The new block is built by hand: a string's own reserve() would double.
 template <typename Container>
 bool reserveWithin(Container& container, std::size_t size, MemoryBudget& budget)
 {
+    constexpr std::size_t unit = sizeof(typename Container::value_type);
     const std::size_t old = container.capacity();
     if (size <= old)
         return true;
-    constexpr std::size_t unit = sizeof(typename Container::value_type);
-    std::size_t capacity = std::max(size, old + old / 2);
-    if (!budget.take(capacity * unit)) {
-        capacity = size;
-        if (!budget.take(capacity * unit))
-            return false;
-    }
-    container.reserve(capacity);
+    const std::size_t capacity = std::min(std::max(size, old + old / 2), budget.left() / unit);
+    if (capacity < size || !budget.take(capacity * unit))
+        return false;
+    Container grown;
+    grown.reserve(capacity);
+    grown.insert(grown.end(), container.begin(), container.end());
+    container.swap(grown);
     budget.giveBack(old * unit);
-    // A string may round its block up; the difference is a few bytes.
     return true;
 }
-
-} // namespace zp
