@@ -58,3 +58,5 @@ bool reserveWithin(Container& container, std::size_t size, MemoryBudget& budget)
     budget.giveBack(old * unit);
     return true;
 }
+
+} // namespace zp

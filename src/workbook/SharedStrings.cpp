@@ -79,35 +79,31 @@ private:
 
 bool SharedStrings::append(std::string_view utf8, MemoryBudget& budget)
 {
-    if (!reserveWithin(m_offsets, m_offsets.size() + 1, budget)
-        || !reserveWithin(m_pool, m_pool.size() + utf8.size(), budget))
+    if (!reserveWithin(m_offsets, m_offsets.size() + 1, budget))
         return false;
-    m_offsets.push_back(static_cast<std::uint32_t>(m_pool.size()));
-    m_pool.append(utf8);
-    return true;
+    const std::optional<TextArena::Offset> stored = m_pool.tryAdd(utf8);
+    if (stored)
+        m_offsets.push_back(*stored);
+    return stored.has_value();
 }
 
 std::size_t SharedStrings::heldBytes() const
 {
-    return m_pool.capacity() + m_offsets.capacity() * sizeof(std::uint32_t);
+    return m_pool.heldBytes() + m_offsets.capacity() * sizeof(TextArena::Offset);
 }
 
 QString SharedStrings::text(int index) const
 {
     if (index < 0 || index >= count())
         return {};
-    const std::size_t start = m_offsets[static_cast<std::size_t>(index)];
-    const std::size_t end = static_cast<std::size_t>(index) + 1 < m_offsets.size()
-        ? m_offsets[static_cast<std::size_t>(index) + 1]
-        : m_pool.size();
-    return CellText::fromXml(std::string_view(m_pool).substr(start, end - start));
+    return CellText::fromXml(m_pool.at(m_offsets[static_cast<std::size_t>(index)]));
 }
 
 Result<void> SharedStrings::load(
     const XlsxPackage& package, std::string_view part, MemoryBudget& budget)
 {
     budget.giveBack(heldBytes());
-    m_pool = std::string();
+    m_pool = TextArena(&budget);
     m_offsets = {};
     SharedStringReader reader(*this, budget);
     const Result<void> read = package.readChunks(part,
@@ -115,7 +111,7 @@ Result<void> SharedStrings::load(
     if (read && reader.feed(nullptr, 0, true))
         return {};
     budget.giveBack(heldBytes());
-    m_pool = std::string();
+    m_pool = TextArena();
     m_offsets = {};
     if (!reader.errorText().isEmpty())
         return Failure { u"shared strings: "_s + reader.errorText() };

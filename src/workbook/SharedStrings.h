@@ -1,6 +1,7 @@
 #pragma once
 
 #include "util/Result.h"
+#include "workbook/TextArena.h"
 
 #include <QString>
 #include <cstdint>
@@ -33,8 +34,8 @@ public:
     bool append(std::string_view utf8, MemoryBudget& budget);
 
 private:
-    std::string m_pool;
-    std::vector<std::uint32_t> m_offsets; // start of item i in m_pool; it ends where i + 1 starts
+    TextArena m_pool;
+    std::vector<TextArena::Offset> m_offsets; // item i in m_pool
     std::size_t heldBytes() const;
 };
 

@@ -589,7 +589,7 @@ TEST_F(WorkbookFileTest, SymlinkedWorkbookIsSavedAtItsTarget)
 TEST_F(WorkbookFileTest, WorkbookFilledToItsMemoryBoundTakesNoMoreRowsAndOpensAgain)
 {
     ASSERT_TRUE(WorkbookLayout::create(m_dir.path()));
-    const std::size_t bound = WorkbookLayout::RoomForARow + 2u * 1024u * 1024u;
+    const std::size_t bound = WorkbookLayout::RoomForARow + 8u * 1024u * 1024u;
     auto layout = WorkbookLayout::open(path(), bound);
     ASSERT_TRUE(layout) << layout.error().toStdString();
     const QString description(400, u'\u00E4');
