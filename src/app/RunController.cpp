@@ -78,7 +78,7 @@ void RunController::performRun()
         const bool saved = finishCrawl(end);
         m_view.setStatusText(QString());
         QCoreApplication::processEvents();
-        report(saved && end.failure != CatalogCrawler::Failure::SheetFull,
+        report(saved && end.failure == CatalogCrawler::Failure::None,
             saved ? m_state.NewCount : end.savedCount);
     } else {
         m_outcome = RunOutcome::WorkbookUnusable;
@@ -144,6 +144,11 @@ QString RunController::openingMessage(const WorkbookOpening& opening)
     case WorkbookStatus::SheetFull:
         return u"В файле "_s + file
             + u" нет свободных строк: лист заполнен до последней строки 1048576."_s;
+    case WorkbookStatus::WorkbookFull:
+        return u"В файле "_s + file
+            + u" нет места для новых товаров: парсер держит файл в памяти, а с ними он занял бы "
+              u"больше %1 МБ.\rПеренесите часть строк в другой файл и запустите парсер снова."_s
+                  .arg(WorkbookLayout::DefaultHeldBytes / (1024 * 1024));
     }
     return {};
 }
@@ -200,6 +205,10 @@ bool RunController::finishCrawl(const CrawlEnd& end)
     case CatalogCrawler::Failure::SheetFull:
         m_dialogs.show(MessageStyle::Failure,
             openingMessage({ WorkbookStatus::SheetFull, m_excel.workbookPath(), 0, {} }));
+        break;
+    case CatalogCrawler::Failure::WorkbookFull:
+        m_dialogs.show(MessageStyle::Failure,
+            openingMessage({ WorkbookStatus::WorkbookFull, m_excel.workbookPath(), 0, {} }));
         break;
     case CatalogCrawler::Failure::None:
         break;

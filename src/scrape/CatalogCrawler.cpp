@@ -111,6 +111,10 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
             m_failure = Failure::SheetFull;
             return;
         }
+        if (!m_context.sheet.hasRoom()) {
+            m_failure = Failure::WorkbookFull;
+            return;
+        }
         bool skipped = false;
         const QString productPage = fetchPage(url, &skipped);
         if (skipped)

@@ -71,6 +71,7 @@ public:
         None,
         SaveFailed, // a periodic save failed; rows after savedCount() are not in the file
         SheetFull, // no row left below the last stored one
+        WorkbookFull, // the workbook holds as much as it may in memory
     };
 
     explicit CatalogCrawler(const ScrapeContext& context);

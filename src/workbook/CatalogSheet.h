@@ -37,6 +37,11 @@ public:
     // case. Knows the rows written in this run as well. O(1).
     virtual bool isStored(const QString& productUrl, const QString& lastSegment) const = 0;
 
+    // Whether the workbook can take one more product's row: false once what
+    // it holds in memory comes near the bound past which it could not be
+    // opened again.
+    virtual bool hasRoom() const { return true; }
+
     // The picture file name (column 14) of the stored product whose
     // column-1 link is productUrl; empty when there is none.
     virtual QString storedPicture(const QString& productUrl) const

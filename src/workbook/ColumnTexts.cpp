@@ -1,30 +1,46 @@
 #include "workbook/ColumnTexts.h"
 
+#include "workbook/MemoryBudget.h"
 #include "workbook/SharedStrings.h"
 
 namespace zp {
 
-ColumnTexts::ColumnTexts(const SharedStrings& strings)
+ColumnTexts::ColumnTexts(const SharedStrings& strings, MemoryBudget& budget)
     : m_strings(strings)
+    , m_budget(budget)
+    , m_arena(&budget)
 {
 }
 
-std::uint64_t& ColumnTexts::slot(int row)
+std::uint64_t* ColumnTexts::slot(int row)
 {
     const auto index = static_cast<std::size_t>(row);
-    if (m_slots.size() <= index)
-        m_slots.resize(index + 1 + m_slots.size() / 2, 0);
-    return m_slots[index];
+    if (m_slots.size() <= index) {
+        const std::size_t size = index + 1 + m_slots.size() / 2;
+        if (!reserveWithin(m_slots, size, m_budget))
+            return nullptr;
+        m_slots.resize(size, 0);
+    }
+    return &m_slots[index];
 }
 
-void ColumnTexts::setText(int row, QStringView text)
+bool ColumnTexts::setText(int row, QStringView text)
 {
-    slot(row) = m_arena.add(TextArena::encode(text));
+    std::uint64_t* held = slot(row);
+    if (!held)
+        return false;
+    const std::optional<TextArena::Offset> offset = m_arena.tryAdd(TextArena::encode(text));
+    if (offset)
+        *held = *offset;
+    return offset.has_value();
 }
 
-void ColumnTexts::setShared(int row, int index)
+bool ColumnTexts::setShared(int row, int index)
 {
-    slot(row) = SharedFlag | static_cast<std::uint32_t>(index);
+    std::uint64_t* held = slot(row);
+    if (held)
+        *held = SharedFlag | static_cast<std::uint32_t>(index);
+    return held != nullptr;
 }
 
 QString ColumnTexts::text(int row) const

@@ -9,6 +9,7 @@
 
 namespace zp {
 
+class MemoryBudget;
 class SharedStrings;
 
 // The texts of one column of a worksheet by row, in 8 bytes a row beside the
@@ -17,21 +18,25 @@ class SharedStrings;
 // text is kept in an arena.
 class ColumnTexts {
 public:
-    // strings must outlive the column.
-    explicit ColumnTexts(const SharedStrings& strings);
+    // strings and budget, from which the column takes what it holds, must
+    // outlive the column.
+    ColumnTexts(const SharedStrings& strings, MemoryBudget& budget);
 
-    void setText(int row, QStringView text);
+    // False, and the row unchanged, when the budget cannot hold the text.
+    bool setText(int row, QStringView text);
     // The cell shows item index of the shared strings.
-    void setShared(int row, int index);
+    bool setShared(int row, int index);
 
     // Empty for an empty row or one never set.
     QString text(int row) const;
 
 private:
     static constexpr std::uint64_t SharedFlag = std::uint64_t { 1 } << 63;
-    std::uint64_t& slot(int row);
+    // The row's slot; nullptr when the budget cannot hold it.
+    std::uint64_t* slot(int row);
 
     const SharedStrings& m_strings;
+    MemoryBudget& m_budget;
     std::vector<std::uint64_t> m_slots; // row -> arena offset, or SharedFlag | index
     TextArena m_arena;
 };

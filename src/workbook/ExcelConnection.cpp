@@ -70,6 +70,8 @@ WorkbookOpening ExcelConnection::checkSavable()
     const int nextRow = m_book->findNextRow();
     if (nextRow > CatalogSheet::MaxRow)
         return { WorkbookStatus::SheetFull, std::exchange(m_path, QString()), 0, {} };
+    if (!m_book->hasRoom())
+        return { WorkbookStatus::WorkbookFull, std::exchange(m_path, QString()), 0, {} };
     m_ready = true;
     return { WorkbookStatus::Ready, m_path, nextRow, {} };
 }

@@ -21,6 +21,7 @@ enum class WorkbookStatus {
     PartNotCopyable, // a part no save can copy; detail: the part
     FolderNotWritable, // the trial save beside the file failed; detail: the folder
     SheetFull, // no row left below the last stored one
+    WorkbookFull, // the workbook holds as much as it may in memory
 };
 
 struct WorkbookOpening {

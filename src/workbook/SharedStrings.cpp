@@ -1,6 +1,7 @@
 #include "workbook/SharedStrings.h"
 
 #include "workbook/CellText.h"
+#include "workbook/MemoryBudget.h"
 #include "workbook/XlsxPackage.h"
 #include "workbook/XmlStream.h"
 
@@ -12,8 +13,9 @@ namespace {
 
 class SharedStringReader final : public XmlStream {
 public:
-    explicit SharedStringReader(SharedStrings& table)
+    SharedStringReader(SharedStrings& table, MemoryBudget& budget)
         : m_table(table)
+        , m_budget(budget)
     {
     }
 
@@ -34,8 +36,8 @@ protected:
 
     void endElement(std::string_view name) override
     {
-        if (m_depth == 2 && name == "si")
-            m_table.append(m_item);
+        if (m_depth == 2 && name == "si" && !addItem())
+            fail(u"too large"_s);
         else if (name == "t")
             m_inText = false;
         else if (m_depth == 3 && name == "r")
@@ -45,12 +47,28 @@ protected:
 
     void characters(std::string_view text) override
     {
-        if (m_inText)
-            m_item.append(text);
+        if (!m_inText)
+            return;
+        // The item is held only until it is in the table.
+        MemoryBudget whileRead = m_budget;
+        if (!reserveWithin(m_item, m_item.size() + text.size(), whileRead))
+            return fail(u"too large"_s);
+        m_item.append(text);
     }
 
 private:
+    // The item's own block is held until the table has its copy.
+    bool addItem()
+    {
+        if (!m_budget.take(m_item.capacity()))
+            return false;
+        const bool added = m_table.append(m_item, m_budget);
+        m_budget.giveBack(m_item.capacity());
+        return added;
+    }
+
     SharedStrings& m_table;
+    MemoryBudget& m_budget;
     std::string m_item;
     int m_depth = 0;
     bool m_inText = false;
@@ -59,34 +77,42 @@ private:
 
 } // namespace
 
-void SharedStrings::append(std::string_view utf8)
+bool SharedStrings::append(std::string_view utf8, MemoryBudget& budget)
 {
-    m_offsets.push_back(static_cast<std::uint32_t>(m_pool.size()));
-    m_pool.append(utf8);
+    if (!reserveWithin(m_offsets, m_offsets.size() + 1, budget))
+        return false;
+    const std::optional<TextArena::Offset> stored = m_pool.tryAdd(utf8);
+    if (stored)
+        m_offsets.push_back(*stored);
+    return stored.has_value();
+}
+
+std::size_t SharedStrings::heldBytes() const
+{
+    return m_pool.heldBytes() + m_offsets.capacity() * sizeof(TextArena::Offset);
 }
 
 QString SharedStrings::text(int index) const
 {
     if (index < 0 || index >= count())
         return {};
-    const std::size_t start = m_offsets[static_cast<std::size_t>(index)];
-    const std::size_t end = static_cast<std::size_t>(index) + 1 < m_offsets.size()
-        ? m_offsets[static_cast<std::size_t>(index) + 1]
-        : m_pool.size();
-    return CellText::fromXml(std::string_view(m_pool).substr(start, end - start));
+    return CellText::fromXml(m_pool.at(m_offsets[static_cast<std::size_t>(index)]));
 }
 
-Result<void> SharedStrings::load(const XlsxPackage& package, std::string_view part)
+Result<void> SharedStrings::load(
+    const XlsxPackage& package, std::string_view part, MemoryBudget& budget)
 {
-    m_pool.clear();
-    m_offsets.clear();
-    SharedStringReader reader(*this);
+    budget.giveBack(heldBytes());
+    m_pool = TextArena(&budget);
+    m_offsets = {};
+    SharedStringReader reader(*this, budget);
     const Result<void> read = package.readChunks(part,
         [&reader](const char* data, std::size_t size) { return reader.feed(data, size, false); });
     if (read && reader.feed(nullptr, 0, true))
         return {};
-    m_pool.clear();
-    m_offsets.clear();
+    budget.giveBack(heldBytes());
+    m_pool = TextArena();
+    m_offsets = {};
     if (!reader.errorText().isEmpty())
         return Failure { u"shared strings: "_s + reader.errorText() };
     return Failure { read.error() };

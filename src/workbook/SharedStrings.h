@@ -1,6 +1,7 @@
 #pragma once
 
 #include "util/Result.h"
+#include "workbook/TextArena.h"
 
 #include <QString>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 namespace zp {
 
+class MemoryBudget;
 class XlsxPackage;
 
 // The shared-string table of a workbook, read once and kept compactly (one
@@ -18,21 +20,23 @@ class XlsxPackage;
 // writes inline strings, so the table is never rewritten.
 class SharedStrings {
 public:
-    // Reads the table from part of package. Fails when the part is damaged,
-    // malformed or too large; the table is then empty.
-    Result<void> load(const XlsxPackage& package, std::string_view part);
+    // Reads the table from part of package, taking what it keeps from budget.
+    // Fails when the part is damaged, malformed or too large, or the table
+    // does not fit in budget; the table is then empty and budget as it was.
+    Result<void> load(const XlsxPackage& package, std::string_view part, MemoryBudget& budget);
 
     int count() const { return static_cast<int>(m_offsets.size()); }
 
     // The text of item index, escapes decoded; empty when out of range.
     QString text(int index) const;
 
-    // Adds an item (used while loading).
-    void append(std::string_view utf8);
+    // Adds an item (used while loading); false when budget cannot hold it.
+    bool append(std::string_view utf8, MemoryBudget& budget);
 
 private:
-    std::string m_pool;
-    std::vector<std::uint32_t> m_offsets; // start of item i in m_pool; it ends where i + 1 starts
+    TextArena m_pool;
+    std::vector<TextArena::Offset> m_offsets; // item i in m_pool
+    std::size_t heldBytes() const;
 };
 
 } // namespace zp

@@ -33,10 +33,11 @@ bool isStrict(const pugi::xml_node& root)
 
 } // namespace
 
-bool SheetHyperlinks::loadRelationships(const std::optional<std::string>& relsXml)
+bool SheetHyperlinks::loadRelationships(
+    const std::optional<std::string>& relsXml, MemoryBudget& budget)
 {
     if (relsXml) {
-        if (!XmlTree::load(m_rels, *relsXml)
+        if (!XmlTree::load(m_rels, *relsXml, budget)
             || XmlTree::localName(m_rels.document_element()) != "Relationships")
             return false;
     }

@@ -9,6 +9,8 @@
 
 namespace zp {
 
+class MemoryBudget;
+
 // The hyperlinks of one worksheet and the relationships part that holds their
 // targets: reads them, finds a cell's address, links cells to external
 // addresses and prints the relationships for saving. The <hyperlinks> element
@@ -29,7 +31,7 @@ public:
 
     // Reads the sheet's relationships part (nullopt when it has none). False
     // when the part is malformed.
-    bool loadRelationships(const std::optional<std::string>& relsXml);
+    bool loadRelationships(const std::optional<std::string>& relsXml, MemoryBudget& budget);
     // Indexes the hyperlinks of the worksheet whose root element is given.
     void readHyperlinks(pugi::xml_node root);
 

@@ -52,9 +52,9 @@ std::string StyleSheet::newWorkbookXml()
            R"(defaultPivotStyle="PivotStyleLight16"/></styleSheet>)";
 }
 
-Result<void> StyleSheet::load(const std::string& xml)
+Result<void> StyleSheet::load(const std::string& xml, MemoryBudget& budget)
 {
-    const pugi::xml_parse_result result = XmlTree::load(m_document, xml);
+    const pugi::xml_parse_result result = XmlTree::load(m_document, xml, budget);
     if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet")
         return Failure { u"styles: malformed XML"_s };
     m_dirty = false;

@@ -8,6 +8,8 @@
 
 namespace zp {
 
+class MemoryBudget;
+
 // The workbook's styles part, kept as a tree. Only appends what the engine
 // needs (a text-formatted cell style, a filled one) and leaves every style
 // the user made where it is, so existing s= indexes stay valid.
@@ -17,7 +19,7 @@ public:
     static constexpr int TextNumberFormat = 49;
 
     // Reads styles.xml. Returns false with *error set when it is malformed.
-    Result<void> load(const std::string& xml);
+    Result<void> load(const std::string& xml, MemoryBudget& budget);
 
     // The styles of a new workbook: default font, the two reserved fills,
     // one border, and cell style 0 (General).

@@ -1,12 +1,16 @@
 #include "workbook/TextCounts.h"
 
+#include "workbook/MemoryBudget.h"
+
 #include <QHash>
 
 namespace zp {
 
-TextCounts::TextCounts()
-    : m_table(16, Free)
+TextCounts::TextCounts(MemoryBudget* budget)
+    : m_keys(budget)
+    , m_table(16, Free)
     , m_seed(QHashSeed::globalSeed())
+    , m_budget(budget)
 {
 }
 
@@ -27,34 +31,47 @@ std::size_t TextCounts::slotOf(std::string_view bytes, std::size_t hash) const
 }
 
 // Keeps the table at most half full, so that a probe ends soon.
-void TextCounts::grow()
+bool TextCounts::grow()
 {
+    const std::size_t bytes = m_table.size() * 2 * sizeof(std::uint32_t);
+    if (m_budget && !m_budget->take(bytes))
+        return false;
     std::vector<std::uint32_t> table(m_table.size() * 2, Free);
     m_table.swap(table);
+    if (m_budget)
+        m_budget->giveBack(table.size() * sizeof(std::uint32_t));
     for (std::uint32_t index = 1; index <= m_entries.size(); ++index) {
         const std::string_view bytes = m_keys.at(m_entries[index - 1].key);
         m_table[slotOf(bytes, hashOf(bytes))] = index;
     }
+    return true;
 }
 
-void TextCounts::add(QStringView key, int row)
+bool TextCounts::add(QStringView key, int row)
 {
     if (key.isEmpty())
-        return;
+        return true;
     const std::string bytes = TextArena::encode(key);
     const std::size_t hash = hashOf(bytes);
     std::size_t slot = slotOf(bytes, hash);
     if (m_table[slot] == Free) {
+        if (m_budget && !reserveWithin(m_entries, m_entries.size() + 1, *m_budget))
+            return false;
         if ((m_entries.size() + 1) * 2 > m_table.size()) {
-            grow();
+            if (!grow())
+                return false;
             slot = slotOf(bytes, hash);
         }
-        m_entries.push_back(Entry { m_keys.add(bytes), 0, 0 });
+        const std::optional<TextArena::Offset> stored = m_keys.tryAdd(bytes);
+        if (!stored)
+            return false;
+        m_entries.push_back(Entry { *stored, 0, 0 });
         m_table[slot] = static_cast<std::uint32_t>(m_entries.size());
     }
     Entry& entry = m_entries[m_table[slot] - 1];
     ++entry.count;
     entry.row = row;
+    return true;
 }
 
 void TextCounts::remove(QStringView key)

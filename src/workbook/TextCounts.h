@@ -9,6 +9,8 @@
 
 namespace zp {
 
+class MemoryBudget;
+
 // How many rows hold each text, and the last row given with it: the index
 // behind "is this product stored?" on a sheet of up to a million rows. Keys
 // are compared by all their bytes (TextArena's exact encoding), never by hash
@@ -17,10 +19,12 @@ namespace zp {
 // hash table. The empty text is never counted.
 class TextCounts {
 public:
-    TextCounts();
+    // With a budget, the index takes from it what it holds.
+    explicit TextCounts(MemoryBudget* budget = nullptr);
 
-    // One more row holds key; row becomes the key's last row.
-    void add(QStringView key, int row);
+    // One more row holds key; row becomes the key's last row. False, and
+    // nothing changed, when the budget cannot hold a new key.
+    bool add(QStringView key, int row);
     // One row fewer holds key (nothing when none did).
     void remove(QStringView key);
 
@@ -43,12 +47,13 @@ private:
     // The table slot holding bytes, or the free slot where they would go.
     std::size_t slotOf(std::string_view bytes, std::size_t hash) const;
     const Entry* find(QStringView key) const;
-    void grow();
+    bool grow();
 
     TextArena m_keys;
     std::vector<Entry> m_entries;
     std::vector<std::uint32_t> m_table; // entry index + 1, or Free; a power of two long
     std::size_t m_seed;
+    MemoryBudget* m_budget;
 };
 
 } // namespace zp

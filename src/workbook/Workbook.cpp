@@ -67,19 +67,29 @@ bool typeIs(std::string_view type, std::string_view suffix)
     return type.ends_with(suffix);
 }
 
+// Reads a part that is parsed, used and dropped, as long as it fits in budget
+// with the tree it makes.
+Result<void> readTree(const XlsxPackage& package, std::string_view part,
+    pugi::xml_document& document, MemoryBudget budget)
+{
+    const Result<std::string> xml = package.read(part, budget.left());
+    if (!xml)
+        return Failure { xml.error() };
+    if (!XmlTree::load(document, *xml, budget))
+        return Failure { u"malformed or too large: "_s + QString::fromUtf8(part) };
+    return {};
+}
+
 Result<std::vector<Relationship>> readRelationships(
-    const XlsxPackage& package, std::string_view ofPart)
+    const XlsxPackage& package, std::string_view ofPart, const MemoryBudget& budget)
 {
     std::vector<Relationship> result;
     const std::string relsPart = relationshipsPartOf(ofPart);
     if (!package.contains(relsPart))
         return result;
-    const Result<std::string> xml = package.read(relsPart);
-    if (!xml)
-        return Failure { xml.error() };
     pugi::xml_document document;
-    if (!XmlTree::load(document, *xml))
-        return Failure { u"malformed "_s + QString::fromStdString(relsPart) };
+    if (const Result<void> read = readTree(package, relsPart, document, budget); !read)
+        return Failure { read.error() };
     const std::string base = directoryOf(ofPart);
     for (pugi::xml_node rel = document.document_element().first_child(); rel;
          rel = rel.next_sibling()) {
@@ -94,9 +104,9 @@ Result<std::vector<Relationship>> readRelationships(
 }
 
 // The workbook part named by the package's own relationships.
-Result<std::string> findWorkbookPart(const XlsxPackage& package)
+Result<std::string> findWorkbookPart(const XlsxPackage& package, const MemoryBudget& budget)
 {
-    const auto rootRelationships = readRelationships(package, "");
+    const auto rootRelationships = readRelationships(package, "", budget);
     if (!rootRelationships)
         return Failure { rootRelationships.error() };
     std::string workbookPart;
@@ -140,16 +150,21 @@ constexpr const char* RelationshipNamespace
 
 } // namespace
 
+Workbook::Workbook(std::size_t heldBytes)
+    : m_budget(heldBytes)
+{
+}
+
 Workbook::~Workbook() = default;
 
-Result<std::unique_ptr<Workbook>> Workbook::open(const QString& path)
+Result<std::unique_ptr<Workbook>> Workbook::open(const QString& path, std::size_t heldBytes)
 {
     if (!QFileInfo(path).isFile())
         return Failure { u"no such file: "_s + path };
     Result<std::unique_ptr<XlsxPackage>> package = XlsxPackage::open(path);
     if (!package)
         return Failure { package.error() };
-    std::unique_ptr<Workbook> workbook(new Workbook);
+    std::unique_ptr<Workbook> workbook(new Workbook(heldBytes));
     workbook->m_package = std::move(package).value();
     if (const Result<void> loaded = workbook->load(); !loaded)
         return Failure { loaded.error() };
@@ -158,7 +173,7 @@ Result<std::unique_ptr<Workbook>> Workbook::open(const QString& path)
 
 Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path)
 {
-    std::unique_ptr<Workbook> workbook(new Workbook);
+    std::unique_ptr<Workbook> workbook(new Workbook(MaxHeldBytes));
     workbook->m_package = XlsxPackage::create(path);
     XlsxPackage& package = *workbook->m_package;
 
@@ -191,7 +206,8 @@ Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path)
               R"(</Relationships>)");
 
     StyleSheet styles;
-    if (const Result<void> loaded = styles.load(StyleSheet::newWorkbookXml()); !loaded)
+    MemoryBudget scratch = workbook->m_budget;
+    if (const Result<void> loaded = styles.load(StyleSheet::newWorkbookXml(), scratch); !loaded)
         return Failure { loaded.error() };
     const int textStyle = styles.textStyle();
     package.write("xl/styles.xml", styles.serialize());
@@ -222,7 +238,8 @@ Result<void> Workbook::load()
     if (Result<void> styles = loadStyles(); !styles)
         return styles;
     if (!sharedStringsPart.empty() && m_package->contains(sharedStringsPart)) {
-        if (Result<void> strings = m_strings.load(*m_package, sharedStringsPart); !strings)
+        if (Result<void> strings = m_strings.load(*m_package, sharedStringsPart, m_budget);
+            !strings)
             return strings;
     }
     return loadSheet();
@@ -232,17 +249,18 @@ Result<void> Workbook::load()
 // its first worksheet, the styles and the shared strings.
 Result<void> Workbook::findParts(std::string& sharedStringsPart)
 {
-    const Result<std::string> workbookPart = findWorkbookPart(*m_package);
+    // The workbook part and the relationships are dropped before anything
+    // else is read: each may use the whole budget while it is read.
+    const Result<std::string> workbookPart = findWorkbookPart(*m_package, m_budget);
     if (!workbookPart)
         return Failure { workbookPart.error() };
-    const Result<std::string> workbookXml = m_package->read(*workbookPart);
-    if (!workbookXml)
-        return Failure { workbookXml.error() };
     pugi::xml_document workbookDocument;
-    if (!XmlTree::load(workbookDocument, *workbookXml)
-        || XmlTree::localName(workbookDocument.document_element()) != "workbook")
+    if (const Result<void> read = readTree(*m_package, *workbookPart, workbookDocument, m_budget);
+        !read)
+        return read;
+    if (XmlTree::localName(workbookDocument.document_element()) != "workbook")
         return Failure { u"malformed workbook part"_s };
-    const auto relationships = readRelationships(*m_package, *workbookPart);
+    const auto relationships = readRelationships(*m_package, *workbookPart, m_budget);
     if (!relationships)
         return Failure { relationships.error() };
 
@@ -263,27 +281,31 @@ Result<void> Workbook::loadStyles()
 {
     if (m_stylesPart.empty() || !m_package->contains(m_stylesPart))
         return {};
-    const Result<std::string> stylesXml = m_package->read(m_stylesPart);
+    const Result<std::string> stylesXml = m_package->read(m_stylesPart, m_budget.left());
     if (!stylesXml)
         return Failure { stylesXml.error() };
-    return m_styles.load(*stylesXml);
+    return m_styles.load(*stylesXml, m_budget);
 }
 
 Result<void> Workbook::loadSheet()
 {
-    Result<std::string> sheetXml = m_package->read(m_sheetPart);
+    Result<std::string> sheetXml = m_package->read(m_sheetPart, m_budget.left());
     if (!sheetXml)
         return Failure { sheetXml.error() };
+    if (!m_budget.take(sheetXml->capacity()))
+        return Failure { u"worksheet: too large"_s };
     std::optional<std::string> sheetRels;
     if (m_package->contains(m_sheetRelationshipsPart)) {
-        Result<std::string> rels = m_package->read(m_sheetRelationshipsPart);
-        if (!rels)
-            return Failure { rels.error() };
+        Result<std::string> rels = m_package->read(m_sheetRelationshipsPart, m_budget.left());
+        // Counted while the sheet is scanned; the sheet gives it back when it
+        // parses it.
+        if (!rels || !m_budget.take(rels->size()))
+            return Failure { rels ? u"worksheet relationships: too large"_s : rels.error() };
         sheetRels = std::move(rels).value();
     }
     Result<std::unique_ptr<Worksheet>> sheet
         = Worksheet::load(std::make_shared<const std::string>(std::move(sheetXml).value()),
-            std::move(sheetRels), m_strings, m_styles);
+            std::move(sheetRels), m_strings, m_styles, m_budget);
     if (!sheet)
         return Failure { sheet.error() };
     m_sheet = std::move(sheet).value();
@@ -292,12 +314,10 @@ Result<void> Workbook::loadSheet()
 
 Result<void> Workbook::ensureRelationshipContentType()
 {
-    const Result<std::string> xml = m_package->read("[Content_Types].xml");
-    if (!xml)
-        return Failure { xml.error() };
     pugi::xml_document document;
-    if (!XmlTree::load(document, *xml))
-        return Failure { u"malformed [Content_Types].xml"_s };
+    if (const Result<void> read = readTree(*m_package, "[Content_Types].xml", document, m_budget);
+        !read)
+        return read;
     pugi::xml_node types = document.document_element();
     for (pugi::xml_node node = types.first_child(); node; node = node.next_sibling()) {
         if (XmlTree::localName(node) == "Default"

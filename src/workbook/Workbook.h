@@ -1,5 +1,6 @@
 #pragma once
 
+#include "workbook/MemoryBudget.h"
 #include "workbook/SharedStrings.h"
 #include "workbook/StyleSheet.h"
 #include "workbook/Worksheet.h"
@@ -18,12 +19,21 @@ namespace zp {
 // as it is stored.
 class Workbook {
 public:
+    // What the parts of an open workbook may hold in memory together: the
+    // worksheet's text and index, the shared strings, the trees kept of the
+    // styles, of the sheet outside its rows and of its links, and what a run
+    // adds to them. A save needs little beyond it, and the rest of the
+    // program less than 200 MB.
+    static constexpr std::size_t MaxHeldBytes = 192u * 1024u * 1024u;
+
     ~Workbook();
 
     // Opens the .xlsx file at path. Fails when the file is not an .xlsx
     // package the engine can read (legacy .xls, damaged or hostile file,
-    // missing parts); the file is not touched then.
-    static Result<std::unique_ptr<Workbook>> open(const QString& path);
+    // missing parts) or its parts would hold more than heldBytes in memory
+    // together; the file is not touched then.
+    static Result<std::unique_ptr<Workbook>> open(
+        const QString& path, std::size_t heldBytes = MaxHeldBytes);
 
     // A new workbook with one empty worksheet "Sheet1" whose columns are all
     // text-formatted (style textStyle()); nothing is written before save().
@@ -44,14 +54,18 @@ public:
 
     QString filePath() const { return m_package->path(); }
 
+    // What is left of the memory the workbook may hold; writes take from it.
+    MemoryBudget& budget() { return m_budget; }
+
 private:
-    Workbook() = default;
+    explicit Workbook(std::size_t heldBytes);
     Result<void> load();
     Result<void> findParts(std::string& sharedStringsPart);
     Result<void> loadStyles();
     Result<void> loadSheet();
     Result<void> ensureRelationshipContentType();
 
+    MemoryBudget m_budget;
     std::unique_ptr<XlsxPackage> m_package;
     SharedStrings m_strings;
     StyleSheet m_styles;

@@ -20,10 +20,13 @@ QStringList WorkbookLayout::fixedHeaders()
     return headers;
 }
 
+const std::size_t WorkbookLayout::DefaultHeldBytes = Workbook::MaxHeldBytes;
+
 WorkbookLayout::WorkbookLayout(std::unique_ptr<Workbook> workbook)
     : m_workbook(std::move(workbook))
+    , m_storedAddresses(&m_workbook->budget())
+    , m_storedTexts(&m_workbook->budget())
 {
-    buildIndex();
 }
 
 WorkbookLayout::~WorkbookLayout() = default;
@@ -37,6 +40,7 @@ Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::create(const QString& fo
     if (!workbook)
         return Failure { workbook.error() };
     std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook).value()));
+    layout->buildIndex();
     const QStringList headers = fixedHeaders();
     const int headerStyle = layout->m_workbook->styles().textFillStyle(HeaderFill);
     for (int column = 1; column <= FixedColumnCount; ++column) {
@@ -48,20 +52,25 @@ Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::create(const QString& fo
     return layout;
 }
 
-Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::open(const QString& path)
+Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::open(
+    const QString& path, std::size_t heldBytes)
 {
-    Result<std::unique_ptr<Workbook>> workbook = Workbook::open(path);
+    Result<std::unique_ptr<Workbook>> workbook = Workbook::open(path, heldBytes);
     if (!workbook)
         return Failure { workbook.error() };
-    return std::unique_ptr<WorkbookLayout>(new WorkbookLayout(std::move(workbook).value()));
+    std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook).value()));
+    if (!layout->buildIndex())
+        return Failure { u"the workbook is too large to be held in memory"_s };
+    return layout;
 }
 
-void WorkbookLayout::buildIndex()
+bool WorkbookLayout::buildIndex()
 {
     const Worksheet& sheet = m_workbook->sheet();
     for (int row = 2; row <= sheet.lastRow(); ++row) {
-        m_storedTexts.add(sheet.cellText(row, 1).toCaseFolded(), row);
-        m_storedAddresses.add(sheet.hyperlinkAddress(row, 1), row);
+        if (!m_storedTexts.add(sheet.cellText(row, 1).toCaseFolded(), row)
+            || !m_storedAddresses.add(sheet.hyperlinkAddress(row, 1), row))
+            return false;
     }
     for (const auto& [column, text] : sheet.headerRow()) {
         if (column >= FirstPropertyColumn) {
@@ -70,6 +79,12 @@ void WorkbookLayout::buildIndex()
             m_lastPropertyColumn = column;
         }
     }
+    return true;
+}
+
+bool WorkbookLayout::hasRoom() const
+{
+    return m_workbook->budget().left() >= RoomForARow;
 }
 
 int WorkbookLayout::textStyle()
@@ -122,7 +137,8 @@ bool WorkbookLayout::writeCell(int row, int column, const QString& text)
         return false;
     if (column == 1 && row >= 2) {
         m_storedTexts.remove(old.toCaseFolded());
-        m_storedTexts.add(sheet.cellText(row, 1).toCaseFolded(), row);
+        if (!m_storedTexts.add(sheet.cellText(row, 1).toCaseFolded(), row))
+            return false;
     }
     if (row == 1 && column >= FirstPropertyColumn) {
         const QString header = sheet.cellText(1, column);
@@ -148,7 +164,7 @@ bool WorkbookLayout::linkCell(int row, int column, const QString& address)
         return false;
     if (column == 1 && row >= 2) {
         m_storedAddresses.remove(old);
-        m_storedAddresses.add(target, row);
+        return m_storedAddresses.add(target, row);
     }
     return true;
 }

@@ -44,6 +44,12 @@ public:
     // Fill of the fixed header cells (Excel's colour index 43).
     static constexpr const char* HeaderFill = "FF99CC00";
 
+    // What the workbook and its index may hold in memory (Workbook::MaxHeldBytes).
+    static const std::size_t DefaultHeldBytes;
+    // What must be left of it for one more product's row: a row that needs
+    // more loses the cells that do not fit.
+    static constexpr std::size_t RoomForARow = 4u * 1024u * 1024u;
+
     // The 14 header texts of row 1, in column order.
     static QStringList fixedHeaders();
 
@@ -55,9 +61,11 @@ public:
     static Result<std::unique_ptr<WorkbookLayout>> create(const QString& folder);
 
     // Opens an existing workbook. Fails when the file cannot be opened as
-    // .xlsx (legacy .xls, damaged or hostile file); the file is never changed
-    // then. Does not check the layout.
-    static Result<std::unique_ptr<WorkbookLayout>> open(const QString& path);
+    // .xlsx (legacy .xls, damaged or hostile file) or it and the index of its
+    // stored products would hold more than heldBytes in memory; the file is
+    // never changed then. Does not check the layout.
+    static Result<std::unique_ptr<WorkbookLayout>> open(
+        const QString& path, std::size_t heldBytes = DefaultHeldBytes);
 
     // True when C1 holds exactly CheckText. A workbook failing the check
     // must not be written or saved (show WrongFormatMessage instead).
@@ -89,12 +97,13 @@ public:
     bool linkCell(int row, int column, const QString& address) override;
     int propertyColumn(const QString& name) override;
     bool isStored(const QString& productUrl, const QString& lastSegment) const override;
+    bool hasRoom() const override;
     QString storedPicture(const QString& productUrl) const override;
     Result<void> save() override;
 
 private:
     explicit WorkbookLayout(std::unique_ptr<Workbook> workbook);
-    void buildIndex();
+    bool buildIndex();
     int textStyle();
 
     std::unique_ptr<Workbook> m_workbook;

@@ -2,6 +2,7 @@
 
 #include "workbook/CellAddress.h"
 #include "workbook/CellText.h"
+#include "workbook/MemoryBudget.h"
 #include "workbook/SharedStrings.h"
 #include "workbook/StyleSheet.h"
 #include "workbook/WorksheetXml.h"
@@ -16,24 +17,38 @@ namespace zp {
 using WorksheetXml::appendAttributeValue;
 using WorksheetXml::cellKey;
 
-Worksheet::Worksheet(const SharedStrings& strings, StyleSheet& styles)
+namespace {
+
+// What a text held as a QString costs.
+std::size_t textBytes(const QString& text)
+{
+    return static_cast<std::size_t>(text.size()) * sizeof(QChar) + 32;
+}
+
+} // namespace
+
+Worksheet::Worksheet(const SharedStrings& strings, StyleSheet& styles, MemoryBudget& budget)
     : m_strings(strings)
     , m_styles(styles)
-    , m_columnA(strings)
+    , m_budget(budget)
+    , m_columnA(strings, budget)
 {
 }
 
 Worksheet::~Worksheet() = default;
 
 Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::string> xml,
-    std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles)
+    std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
+    MemoryBudget& budget)
 {
-    std::unique_ptr<Worksheet> sheet(new Worksheet(strings, styles));
+    std::unique_ptr<Worksheet> sheet(new Worksheet(strings, styles, budget));
     sheet->m_texts.push_back(std::move(xml));
     sheet->m_textStarts.push_back(0);
     if (const Result<void> scanned = sheet->scan(); !scanned)
         return Failure { u"worksheet: "_s + scanned.error() };
-    if (!sheet->m_links.loadRelationships(relsXml))
+    if (relsXml)
+        budget.giveBack(relsXml->size());
+    if (!sheet->m_links.loadRelationships(relsXml, budget))
         return Failure { u"worksheet: malformed relationships"_s };
     sheet->readDimension();
     sheet->m_links.readHyperlinks(sheet->m_skeleton.document_element());
@@ -47,7 +62,7 @@ Result<void> Worksheet::scan()
 {
     const std::string& text = *m_texts.front();
     WorksheetScanner scanner([this](int row, int column, const WorksheetScanner::Cell& cell) {
-        noteScanned(row, column, cell);
+        return noteScanned(row, column, cell);
     });
     const bool scanned = scanner.feed(text.data(), text.size(), true);
     m_headerStrings.clear();
@@ -55,6 +70,8 @@ Result<void> Worksheet::scan()
         return Failure { scanner.errorText() };
     if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin)
         return Failure { u"no sheetData"_s };
+    if (!m_budget.take(scanner.rows.capacity() * sizeof(RowSpan)))
+        return Failure { u"too large"_s };
     m_rows = std::move(scanner.rows);
     m_lastFilledRow = scanner.lastFilledRow;
     m_lastRow = m_rows.empty() ? 0 : m_rows.back().row;
@@ -78,7 +95,7 @@ bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
     skeleton.append(text, begin + 1, nameEnd - begin - 1);
     skeleton += "/>";
     skeleton.append(text, end, std::string::npos);
-    if (!XmlTree::load(m_skeleton, skeleton))
+    if (!XmlTree::load(m_skeleton, skeleton, m_budget))
         return false;
     m_mainPrefix = XmlTree::prefix(m_skeleton.document_element());
     return true;
@@ -128,36 +145,40 @@ const Worksheet::RowSpan* Worksheet::findSpan(int row) const
 
 // Column 1 keeps a shared string as its index: the text of one string shown
 // by every row would otherwise be copied into every row.
-void Worksheet::noteScanned(int row, int column, const WorksheetScanner::Cell& cell)
+bool Worksheet::noteScanned(int row, int column, const WorksheetScanner::Cell& cell)
 {
     const int shared = cell.type == "s" ? WorksheetXml::parseInt(cell.value, -1) : -1;
     const bool known = shared >= 0 && shared < m_strings.count();
-    if (column == 1 && row != 1 && known) {
-        m_columnA.setShared(row, shared);
-        return;
-    }
+    if (column == 1 && row != 1 && known)
+        return m_columnA.setShared(row, shared);
     // Header cells showing one string share one copy of its text.
     if (row == 1 && known) {
         const auto [it, added] = m_headerStrings.try_emplace(shared);
-        if (added)
+        if (added) {
             it->second = m_strings.text(shared);
-        noteText(row, column, it->second);
-        return;
+            if (!m_budget.take(textBytes(it->second)))
+                return false;
+        }
+        return noteText(row, column, it->second, true);
     }
-    noteText(
-        row, column, WorksheetXml::resolveText(cell.type, cell.value, cell.inlineText, m_strings));
+    return noteText(row, column,
+        WorksheetXml::resolveText(cell.type, cell.value, cell.inlineText, m_strings), false);
 }
 
-void Worksheet::noteText(int row, int column, const QString& text)
+bool Worksheet::noteText(int row, int column, const QString& text, bool counted)
 {
-    if (column == 1)
-        m_columnA.setText(row, text);
+    if (column == 1 && !m_columnA.setText(row, text))
+        return false;
     if (row == 1) {
-        if (text.isEmpty())
+        if (text.isEmpty()) {
             m_header.erase(column);
-        else
+        } else {
+            if (!counted && !m_budget.take(textBytes(text)))
+                return false;
             m_header[column] = text;
+        }
     }
+    return true;
 }
 
 QString Worksheet::textOf(const pugi::xml_node& cell) const
@@ -294,14 +315,27 @@ bool Worksheet::writeText(int row, int column, const QString& text, int style)
         return false;
     const QString limited = CellText::limited(text);
     LiveRow& live = liveRow(row);
-    LiveCell& cell = live.cells[column];
-    if (cell.style < 0) {
+    const auto existing = live.cells.find(column);
+    int cellStyle = existing == live.cells.end() ? -1 : existing->second.style;
+    if (cellStyle < 0) {
         const int inherited = live.style >= 0 ? live.style : columnStyle(column);
-        cell.style = inherited >= 0 ? inherited : style;
+        cellStyle = inherited >= 0 ? inherited : style;
     }
-    cell.xml = cellXml(row, column, limited, cell.style);
+    std::string xml = cellXml(row, column, limited, cellStyle);
+    // The cell's XML is held twice until the save after it: in the cell, and
+    // in the rows that save writes.
+    const std::size_t cost = 2 * xml.size() + textBytes(limited) + sizeof(LiveCell);
+    if (!m_budget.take(cost))
+        return false;
+    if (!noteText(row, column, limited, true)) {
+        m_budget.giveBack(cost);
+        return false;
+    }
+    m_liveBytes += cost;
+    LiveCell& cell = live.cells[column];
+    cell.style = cellStyle;
+    cell.xml = std::move(xml);
     cell.text = limited;
-    noteText(row, column, limited);
     m_lastRow = std::max(m_lastRow, row);
     m_lastFilledRow = std::max(m_lastFilledRow, row);
     m_lastColumn = std::max(m_lastColumn, column);
@@ -330,10 +364,18 @@ QString Worksheet::hyperlinkAddress(int row, int column) const
 
 Worksheet::LinkResult Worksheet::setHyperlink(int row, int column, const QString& address)
 {
+    // The address goes into a tree node and into the saved relationships;
+    // the link adds a handful of nodes to two trees.
+    const std::size_t cost
+        = 3 * static_cast<std::size_t>(address.size()) + 8 * XmlTree::NodeBytes + 128;
+    if (!m_budget.take(cost))
+        return LinkResult::LimitReached;
     const int before = m_links.count();
     const LinkResult result = m_links.link(m_skeleton.document_element(), row, column, address);
-    if (result != LinkResult::Linked)
+    if (result != LinkResult::Linked) {
+        m_budget.giveBack(cost);
         return result;
+    }
     if (m_links.count() > before) {
         m_lastRow = std::max(m_lastRow, row);
         m_lastColumn = std::max(m_lastColumn, column);

@@ -18,6 +18,7 @@
 
 namespace zp {
 
+class MemoryBudget;
 class SharedStrings;
 class StyleSheet;
 
@@ -45,10 +46,14 @@ public:
     ~Worksheet();
 
     // Reads the worksheet XML and its relationships (nullopt when the part has
-    // none). strings and styles are the workbook's and must outlive the sheet.
-    // Fails when the XML is malformed or not a worksheet.
+    // none). strings, styles and budget are the workbook's and must outlive
+    // the sheet; budget has counted xml and relsXml already (relsXml is given
+    // back when it has been parsed), and the sheet takes from it
+    // what else it holds, then and whenever a write adds to it. Fails when the
+    // XML is malformed or not a worksheet, or the sheet does not fit in budget.
     static Result<std::unique_ptr<Worksheet>> load(std::shared_ptr<const std::string> xml,
-        std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles);
+        std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
+        MemoryBudget& budget);
 
     // The text a cell shows: strings, numbers as written, booleans as
     // TRUE/FALSE, error values; empty for an empty or missing cell.
@@ -57,7 +62,8 @@ public:
     // Writes text into the cell as a string (cut to CellText::MaxLength). The
     // cell keeps its own style; a new cell takes its row's or column's style,
     // or style (a cell format index) when those are absent. Returns false when
-    // the cell is outside the sheet.
+    // the cell is outside the sheet or the workbook's memory budget cannot
+    // hold the text.
     bool writeText(int row, int column, const QString& text, int style);
 
     // Sets the style (cell format index) of a cell, creating it empty if needed.
@@ -109,7 +115,7 @@ private:
         std::map<int, LiveCell> cells;
         std::string tail; // children after the cells (extLst)
     };
-    Worksheet(const SharedStrings& strings, StyleSheet& styles);
+    Worksheet(const SharedStrings& strings, StyleSheet& styles, MemoryBudget& budget);
     Result<void> scan();
     bool buildSkeleton(std::size_t sheetDataBegin, std::size_t sheetDataEnd);
     void readDimension();
@@ -119,8 +125,9 @@ private:
     QString textOf(const pugi::xml_node& cell) const;
     int columnStyle(int column) const;
     std::string cellXml(int row, int column, const QString& text, int style) const;
-    void noteScanned(int row, int column, const WorksheetScanner::Cell& cell);
-    void noteText(int row, int column, const QString& text);
+    bool noteScanned(int row, int column, const WorksheetScanner::Cell& cell);
+    // counted: the text's cost is taken already (or the text is shared).
+    bool noteText(int row, int column, const QString& text, bool counted);
     void readColumns();
     std::string printSkeleton(std::string& placeholder);
     void appendLiveRow(std::string& out, int row, const LiveRow& live) const;
@@ -132,6 +139,8 @@ private:
 
     const SharedStrings& m_strings;
     StyleSheet& m_styles;
+    MemoryBudget& m_budget;
+    std::size_t m_liveBytes = 0; // taken from m_budget for the rows written since the last save
 
     // The sheet as read, then the rows each save wrote. Row offsets run
     // through them one after another; m_textStarts holds where each starts.

@@ -76,8 +76,9 @@ void WorksheetScanner::endElement(std::string_view name)
             static_cast<std::uint32_t>(end - m_rowBegin), m_row });
         m_inRow = false;
     } else if (m_depth == 4 && m_collect) {
-        m_onText(m_row, m_column, Cell { m_type, m_value, m_inline });
         m_collect = false;
+        if (!m_onText(m_row, m_column, Cell { m_type, m_value, m_inline }))
+            fail(u"too large"_s);
     } else if (m_collect) {
         endCellChild(name);
     }

@@ -34,7 +34,8 @@ public:
         std::string_view value;
         std::string_view inlineText;
     };
-    using TextSink = std::function<void(int row, int column, const Cell& cell)>;
+    // Returns false to end the scan: the sink cannot hold the text.
+    using TextSink = std::function<bool(int row, int column, const Cell& cell)>;
 
     explicit WorksheetScanner(TextSink onText);
 

@@ -1,6 +1,7 @@
 // Saving a worksheet: its tree with the rows put back in, unchanged rows byte
 // for byte.
 #include "workbook/CellAddress.h"
+#include "workbook/MemoryBudget.h"
 #include "workbook/Worksheet.h"
 #include "workbook/XmlTree.h"
 
@@ -142,6 +143,10 @@ void Worksheet::committed()
             span.offset += start;
         rows.push_back(span);
     });
+    // The rows written stay as the text just saved; the cells that held them go.
+    m_budget.giveBack(m_liveBytes);
+    m_liveBytes = 0;
+    m_budget.take(std::min(m_pendingText->capacity(), m_budget.left()));
     if (!m_pendingText->empty()) {
         m_texts.push_back(std::move(m_pendingText));
         m_textStarts.push_back(start);

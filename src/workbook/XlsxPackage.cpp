@@ -139,15 +139,18 @@ bool XlsxPackage::contains(std::string_view name) const
     return find(name) != nullptr;
 }
 
-Result<void> XlsxPackage::readChunks(
-    std::string_view name, const std::function<bool(const char*, std::size_t)>& sink) const
+Result<void> XlsxPackage::readChunks(std::string_view name,
+    const std::function<bool(const char*, std::size_t)>& sink, std::size_t limit) const
 {
+    limit = std::min(limit, MaxPartSize);
     const Entry* entry = find(name);
     const QString partName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     if (!entry) {
         return Failure { u"missing part "_s + partName };
     }
     if (entry->data) {
+        if (entry->data->size() > limit)
+            return Failure { u"part too large: "_s + partName };
         for (const std::string_view piece : entry->data->pieces) {
             if (!sink(piece.data(), piece.size()))
                 return Failure { u"bad part "_s + partName };
@@ -157,7 +160,7 @@ Result<void> XlsxPackage::readChunks(
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) != 0
-        || !(st.valid & ZIP_STAT_SIZE) || st.size > MaxPartSize) {
+        || !(st.valid & ZIP_STAT_SIZE) || st.size > limit) {
         return Failure { u"part too large or unreadable: "_s + partName };
     }
     const std::unique_ptr<zip_file_t, ZipFileClose> file(
@@ -176,29 +179,32 @@ Result<void> XlsxPackage::readChunks(
         if (n == 0)
             return {};
         total += static_cast<std::size_t>(n);
-        if (total > MaxPartSize)
+        if (total > limit)
             return Failure { u"part too large: "_s + partName };
         if (!sink(buffer.data(), static_cast<std::size_t>(n)))
             return Failure { u"bad part "_s + partName };
     }
 }
 
-Result<std::string> XlsxPackage::read(std::string_view name) const
+Result<std::string> XlsxPackage::read(std::string_view name, std::size_t limit) const
 {
     std::string data;
     if (const Entry* entry = find(name); entry && !entry->data) {
         zip_stat_t st;
         zip_stat_init(&st);
         if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) == 0
-            && (st.valid & ZIP_STAT_SIZE) && st.size <= MaxPartSize)
+            && (st.valid & ZIP_STAT_SIZE) && st.size <= std::min(limit, MaxPartSize))
             data.reserve(static_cast<std::size_t>(st.size));
-    } else if (entry) {
+    } else if (entry && entry->data->size() <= limit) {
         data.reserve(entry->data->size());
     }
-    const Result<void> done = readChunks(name, [&data](const char* chunk, std::size_t size) {
-        data.append(chunk, size);
-        return true;
-    });
+    const Result<void> done = readChunks(
+        name,
+        [&data](const char* chunk, std::size_t size) {
+            data.append(chunk, size);
+            return true;
+        },
+        limit);
     if (!done)
         return Failure { done.error() };
     return data;

@@ -48,13 +48,14 @@ public:
     bool contains(std::string_view name) const;
 
     // The whole uncompressed part. Fails when it is missing, over
-    // MaxPartSize, damaged or encrypted.
-    Result<std::string> read(std::string_view name) const;
+    // MaxPartSize or limit, damaged or encrypted.
+    Result<std::string> read(std::string_view name, std::size_t limit = MaxPartSize) const;
 
     // The part in chunks handed to sink, which returns false to stop (the
     // read then fails). The same bounds as read().
-    Result<void> readChunks(
-        std::string_view name, const std::function<bool(const char*, std::size_t)>& sink) const;
+    Result<void> readChunks(std::string_view name,
+        const std::function<bool(const char*, std::size_t)>& sink,
+        std::size_t limit = MaxPartSize) const;
 
     // A part's contents as pieces of text held by others, written one after
     // another: a large part is saved without being copied into one string.

@@ -15,22 +15,48 @@ struct StringWriter final : pugi::xml_writer {
     }
 };
 
+// Every element, comment or instruction starts with '<' and every attribute
+// holds a '='; text nodes lie between them.
+std::size_t nodesOf(std::string_view xml)
+{
+    return static_cast<std::size_t>(std::count(xml.begin(), xml.end(), '<'))
+        + static_cast<std::size_t>(std::count(xml.begin(), xml.end(), '='));
+}
+
+pugi::xml_parse_result refuse(pugi::xml_document& document)
+{
+    document.reset();
+    pugi::xml_parse_result refused;
+    refused.status = pugi::status_out_of_memory;
+    return refused;
+}
+
 } // namespace
 
 pugi::xml_parse_result XmlTree::load(
     pugi::xml_document& document, std::string_view xml, unsigned extraOptions)
 {
-    // Every element, comment or instruction starts with '<' and every
-    // attribute holds a '='; text nodes lie between them.
-    const auto nodes = static_cast<std::size_t>(std::count(xml.begin(), xml.end(), '<'))
-        + static_cast<std::size_t>(std::count(xml.begin(), xml.end(), '='));
-    if (xml.size() > MaxBytes || nodes > MaxNodes) {
-        document.reset();
-        pugi::xml_parse_result refused;
-        refused.status = pugi::status_out_of_memory;
-        return refused;
-    }
+    if (xml.size() > MaxBytes || nodesOf(xml) > MaxNodes)
+        return refuse(document);
     return document.load_buffer(xml.data(), xml.size(), ParseOptions | extraOptions);
+}
+
+pugi::xml_parse_result XmlTree::load(
+    pugi::xml_document& document, std::string_view xml, MemoryBudget& budget)
+{
+    const std::size_t kept = cost(xml);
+    if (!budget.take(kept + xml.size()))
+        return refuse(document);
+    budget.giveBack(xml.size());
+    const pugi::xml_parse_result result = load(document, xml);
+    if (!result)
+        budget.giveBack(kept);
+    return result;
+}
+
+std::size_t XmlTree::cost(std::string_view xml)
+{
+    return xml.size() + nodesOf(xml) * NodeBytes;
 }
 
 std::string_view XmlTree::localName(const pugi::xml_node& node)

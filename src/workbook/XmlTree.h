@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workbook/MemoryBudget.h"
+
 #include <initializer_list>
 #include <pugixml.hpp>
 #include <string>
@@ -26,12 +28,23 @@ public:
     // several trees live beside the worksheet's own text for as long as the
     // workbook is open.
     static constexpr std::size_t MaxBytes = 64u * 1024u * 1024u;
+    // What pugixml spends on a node (an element's seven links and its name
+    // and value, an attribute's five), counted generously.
+    static constexpr std::size_t NodeBytes = 64;
 
     // Parses xml into document with ParseOptions | extraOptions. Refuses
     // (status_out_of_memory, document left empty) text over MaxBytes or that
     // would make more than MaxNodes nodes.
     static pugi::xml_parse_result load(
         pugi::xml_document& document, std::string_view xml, unsigned extraOptions = 0);
+    // The same, and the tree takes what it keeps from budget. The parse is
+    // refused as well when budget cannot hold the tree beside xml, which the
+    // caller holds while it is parsed.
+    static pugi::xml_parse_result load(
+        pugi::xml_document& document, std::string_view xml, MemoryBudget& budget);
+
+    // Bytes a tree of xml keeps: its copy of the text and its nodes.
+    static std::size_t cost(std::string_view xml);
 
     static std::string_view localName(const pugi::xml_node& node);
     static std::string prefix(const pugi::xml_node& node); // "x:" or ""

@@ -445,6 +445,19 @@ TEST_F(CatalogCrawlerTest, SheetWithoutAFreeRowEndsTheWalkBeforeTheNextFetch)
     EXPECT_EQ(pages.requests().size(), 1);
 }
 
+TEST_F(CatalogCrawlerTest, WorkbookWithoutRoomInMemoryEndsTheWalkBeforeTheNextFetch)
+{
+    serveProducts({ 1, 2, 3 });
+    CatalogCrawler crawler(context());
+    sheet.setRoomForCells(1); // full once the first product is in
+
+    crawler.ParseCategory(listing(products({ 1, 2, 3 })), RootUrl);
+
+    EXPECT_EQ(crawler.failure(), CatalogCrawler::Failure::WorkbookFull);
+    EXPECT_EQ(writtenRows(), QStringList { u"ZV-1"_s });
+    EXPECT_EQ(pages.requests().size(), 1);
+}
+
 TEST_F(CatalogCrawlerTest, ListingReachedAgainIsNotWalkedTwice)
 {
     const QString self

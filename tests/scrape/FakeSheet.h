@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <limits>
 #include <utility>
 
 namespace zp::test {
@@ -67,6 +68,8 @@ public:
         return false;
     }
 
+    bool hasRoom() const override { return m_cells.size() < m_roomForCells; }
+
     Result<void> save() override
     {
         ++m_saveCount;
@@ -89,6 +92,8 @@ public:
     void refuseLinksIn(int column) { m_refusedLinkColumns.insert(column); }
     void setOnSave(std::function<void()> hook) { m_onSave = std::move(hook); }
     void failSaves() { m_savesFail = true; }
+    // hasRoom() is false once the sheet holds this many cells.
+    void setRoomForCells(qsizetype cells) { m_roomForCells = cells; }
 
     // Inspection.
     bool hasCell(int row, int column) const { return m_cells.contains({ row, column }); }
@@ -142,6 +147,7 @@ private:
     mutable QList<QPair<QString, QString>> m_storedQueries;
     int m_saveCount = 0;
     bool m_savesFail = false;
+    qsizetype m_roomForCells = std::numeric_limits<qsizetype>::max();
     std::function<void()> m_onSave;
 };
 

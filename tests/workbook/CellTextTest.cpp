@@ -1,6 +1,7 @@
 #include "workbook/CellText.h"
 
 #include "workbook/CellAddress.h"
+#include "workbook/MemoryBudget.h"
 #include "workbook/TextArena.h"
 #include "workbook/TextCounts.h"
 
@@ -117,6 +118,29 @@ TEST(TextArena, GivesBackEveryTextAsStored)
         offsets.push_back(arena.add(TextArena::encode(text)));
     for (std::size_t i = 0; i < offsets.size(); ++i)
         EXPECT_EQ(TextArena::decode(arena.at(offsets[i])), texts[i]) << i;
+}
+
+// Texts land in several blocks, one longer than a block among them, until the
+// budget holds no further block; every text stored comes back whole.
+TEST(TextArena, KeepsTextsAcrossBlocksUntilItsBudgetIsSpent)
+{
+    MemoryBudget budget(4 * TextArena::BlockSize);
+    TextArena arena(&budget);
+    std::vector<std::pair<TextArena::Offset, std::string>> stored;
+    const std::string longer(TextArena::BlockSize + 3, 'L');
+    for (int i = 0;; ++i) {
+        const std::string text = i == 500 ? longer : std::to_string(i) + std::string(999, 't');
+        const std::optional<TextArena::Offset> offset = arena.tryAdd(text);
+        if (!offset)
+            break;
+        stored.emplace_back(*offset, text);
+    }
+    // 500 texts, the longer one in a block of its own, a block more of texts.
+    EXPECT_GT(stored.size(), std::size_t { 1500 });
+    EXPECT_LT(stored.size(), std::size_t { 1600 });
+    EXPECT_LT(budget.left(), TextArena::BlockSize);
+    for (const auto& [offset, text] : stored)
+        ASSERT_EQ(arena.at(offset), text);
 }
 
 TEST(CellText, PreserveOnlyForEdgeWhiteSpace)

@@ -235,12 +235,18 @@ const std::string laughs = Declaration
     + "\"><sheetData><row r=\"1\"><c r=\"A1\" "
       "t=\"inlineStr\"><is><t>&lol3;</t></is></c></row></sheetData></worksheet>";
 
+std::string elements(std::size_t count)
+{
+    std::string xml;
+    xml.reserve(count * 4);
+    for (std::size_t i = 0; i < count; ++i)
+        xml += "<x/>";
+    return xml;
+}
+
 std::string elementBomb()
 {
-    std::string elements;
-    for (std::size_t i = 0; i <= XmlTree::MaxNodes; ++i)
-        elements += "<x/>";
-    return elements;
+    return elements(XmlTree::MaxNodes + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
@@ -338,6 +344,25 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
                 for (std::size_t i = 0; i <= XmlTree::MaxNodes; ++i)
                     attributes += " a" + std::to_string(i) + "=\"\"";
                 workbook.replace(workbook.find("<sheets>"), 8, "<x" + attributes + "/><sheets>");
+                writePackage(p, parts);
+            } },
+        // Each tree just under its own cap; together past what a workbook may hold.
+        HostileCase { "partsEachUnderTheirCapTogetherOverTheMemoryBound",
+            [](const QString& p) {
+                const std::string filler = elements(XmlTree::MaxNodes * 95 / 100);
+                Parts parts = workbookParts(Declaration + "<worksheet xmlns=\"" + MainNs
+                    + "\"><sheetData/><extLst>" + filler + "</extLst></worksheet>");
+                std::string& rels = parts["xl/_rels/workbook.xml.rels"];
+                rels.insert(rels.find("</Relationships>"),
+                    "<Relationship Id=\"rId9\" Type=\"" + RelNs
+                        + "/styles\" Target=\"styles.xml\"/>");
+                parts["xl/styles.xml"]
+                    = "<styleSheet xmlns=\"" + MainNs + "\">" + filler + "</styleSheet>";
+                parts["xl/worksheets/_rels/sheet1.xml.rels"] = "<Relationships xmlns=\""
+                    + PackageRelNs + "\">" + filler + "</Relationships>";
+                std::string strings = "<sst xmlns=\"" + MainNs + "\"><si><t>";
+                strings.append(32u * 1024u * 1024u, 'x');
+                parts["xl/sharedStrings.xml"] = strings + "</t></si></sst>";
                 writePackage(p, parts);
             } },
         HostileCase { "hugeSharedStrings",
@@ -693,6 +718,38 @@ TEST_F(WorkbookFileTest, SymlinkedWorkbookIsSavedAtItsTarget)
     EXPECT_EQ(atTarget->cellText(2, 1), u"ZV-1"_s);
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
         QStringList { WorkbookLayout::FileName });
+}
+
+// Whatever a run can add, the file it saves must open again under the same
+// bound: the rows that fit are written, saved and found again.
+TEST_F(WorkbookFileTest, WorkbookFilledToItsMemoryBoundTakesNoMoreRowsAndOpensAgain)
+{
+    ASSERT_TRUE(WorkbookLayout::create(m_dir.path()));
+    const std::size_t bound = WorkbookLayout::RoomForARow + 8u * 1024u * 1024u;
+    auto layout = WorkbookLayout::open(path(), bound);
+    ASSERT_TRUE(layout) << layout.error().toStdString();
+    const QString description(400, u'\u00E4');
+    int row = layout->findNextRow();
+    for (; layout->hasRoom(); ++row) {
+        ASSERT_LT(row, 100000) << "the bound never stopped the rows";
+        EXPECT_TRUE(layout->writeCell(row, 1, u"ZV-%1"_s.arg(row)));
+        EXPECT_TRUE(layout->writeCell(row, 2, description));
+        EXPECT_TRUE(layout->linkCell(row, 1, u"https://shop.example/p/%1"_s.arg(row)));
+        if (row % 500 == 0) {
+            ASSERT_TRUE(layout->save());
+        }
+    }
+    EXPECT_GT(row, 500);
+    ASSERT_TRUE(layout->save());
+    layout = Failure {};
+
+    auto again = WorkbookLayout::open(path(), bound);
+    ASSERT_TRUE(again) << again.error().toStdString();
+    EXPECT_EQ(again->findNextRow(), row);
+    EXPECT_TRUE(again->isStored(u"https://shop.example/p/%1"_s.arg(row - 1), u"ZV-x"_s));
+    const QByteArray saved = test::ExternalTools::readFile(path());
+    EXPECT_FALSE(WorkbookLayout::open(path(), 256u * 1024u));
+    EXPECT_EQ(test::ExternalTools::readFile(path()), saved);
 }
 
 TEST_F(WorkbookFileTest, SheetFilledToItsLastRowHasNoNextRow)
