@@ -13,11 +13,8 @@ KIND is one of
             each just under the 1,000,000-node cap of a tree
   all       a third of MB each in the sheet and the shared strings, and
             trees of a third of the node cap each
-  media     a small catalogue beside a picture of MB megabytes stored
-            uncompressed
 MB defaults to 180.
 """
-import os
 import sys
 import zipfile
 
@@ -54,7 +51,7 @@ def shared_strings(total_bytes):
             + f"<si><t>{item}</t></si>" * count + "</sst>")
 
 
-def write(path, sheet_xml, strings=None, styles=None, sheet_rels=None, media=None):
+def write(path, sheet_xml, strings=None, styles=None, sheet_rels=None):
     overrides = ('<Override PartName="/xl/workbook.xml" ContentType="application/'
                  'vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
                  '<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/'
@@ -69,7 +66,7 @@ def write(path, sheet_xml, strings=None, styles=None, sheet_rels=None, media=Non
                    '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
                    '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
                    '<Default Extension="xml" ContentType="application/xml"/>'
-                   '<Default Extension="png" ContentType="image/png"/>' + overrides + "</Types>")
+                   + overrides + "</Types>")
         z.writestr("_rels/.rels", f'<Relationships xmlns="{PKG}"><Relationship Id="rId1" '
                    f'Type="{REL}/officeDocument" Target="xl/workbook.xml"/></Relationships>')
         z.writestr("xl/workbook.xml", f'<workbook xmlns="{MAIN}" xmlns:r="{REL}"><sheets>'
@@ -84,10 +81,6 @@ def write(path, sheet_xml, strings=None, styles=None, sheet_rels=None, media=Non
         if sheet_rels is not None:
             z.writestr("xl/worksheets/_rels/sheet1.xml.rels",
                        f'<Relationships xmlns="{PKG}">{sheet_rels}</Relationships>')
-        if media is not None:
-            with z.open(zipfile.ZipInfo("xl/media/image1.png"), "w", force_zip64=True) as out:
-                for _ in range(media // MB):
-                    out.write(os.urandom(MB))
 
 
 def main():
@@ -109,8 +102,6 @@ def main():
                           f"<extLst>{elements(TREE_NODES // 3)}</extLst>"),
               strings=shared_strings(size * MB // 3), styles=elements(TREE_NODES // 3),
               sheet_rels=elements(TREE_NODES // 3))
-    elif kind == "media":
-        write(path, sheet(rows(1000, lambda r: f"ZV-{r}", "z" * 100)), media=size * MB)
     else:
         sys.exit(__doc__)
 
