@@ -91,8 +91,7 @@ public:
     // walk (the final save is the caller's).
     qint32 savedCount() const { return m_extractor.savedCount(); }
 
-    static inline const QString SubListingMarker
-        = QStringLiteral("<div class=\"title\"><a href=\"");
+    static inline const QString& SubListingMarker = ListingLinks::SubListingMarker;
     static inline const QString& ProductLinkMarker = ProductExtractor::ProductLinkMarker;
     static constexpr int PageTimeoutSeconds = 60;
     static constexpr int MaxListingDepth = 64;

@@ -1,6 +1,6 @@
 #include "scrape/ListingLinks.h"
 
-#include "scrape/CatalogCrawler.h"
+#include "scrape/ProductExtractor.h"
 #include "util/HtmlParser.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -41,8 +41,8 @@ ListingLinks ListingLinks::read(const QString& pageText, qint64 maxBytes)
     qint32 startPos = 0;
     // Product links count only when no sub-listing link lies behind them.
     for (;;) {
-        const QString link = ExtractBetween(
-            pageText, CatalogCrawler::SubListingMarker, u"\""_s, pos, endPos, startPos);
+        const QString link
+            = ExtractBetween(pageText, SubListingMarker, u"\""_s, pos, endPos, startPos);
         if (link.isEmpty() || !take(links.subListings, link))
             break;
         pos = endPos;
@@ -51,7 +51,7 @@ ListingLinks ListingLinks::read(const QString& pageText, qint64 maxBytes)
     // once sub-listing links were left out.
     for (; !links.cut;) {
         const QString link = ExtractBetween(
-            pageText, CatalogCrawler::ProductLinkMarker, u"\""_s, pos, endPos, startPos);
+            pageText, ProductExtractor::ProductLinkMarker, u"\""_s, pos, endPos, startPos);
         pos = endPos;
         if (link.isEmpty() || !take(links.products, link))
             break;

@@ -29,6 +29,11 @@ private:
 // The links of one listing page that the walk follows: its sub-listings,
 // and the products behind the last sub-listing link.
 struct ListingLinks {
+    // Starts a sub-listing link; product links start with
+    // ProductExtractor::ProductLinkMarker.
+    static inline const QString SubListingMarker
+        = QStringLiteral("<div class=\"title\"><a href=\"");
+
     LinkList subListings;
     LinkList products;
 
