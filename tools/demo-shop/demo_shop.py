@@ -214,10 +214,17 @@ class Catalogue:
     def _make_product(self, number, listing, rng):
         order_number = f"ZV-{number:05d}"
         noun, prefix, property_names = rng.choice(listing.kinds)
-        while True:
+        # A kind has 810 short names; a large catalogue runs out of them and
+        # goes on with longer ones. Small catalogues never get there, so their
+        # names stay as they were.
+        for attempt in range(1000):
             name = f"Zavrinello {noun} {prefix} {rng.randint(10, 99)}-{rng.randint(1, 9)}"
+            if attempt >= 50:
+                name += f"{rng.randint(0, 9999):04d}"
             if name not in self._names:
                 break
+        else:
+            raise RuntimeError("no free product name")
         self._names.add(name)
         kept = [p for p in property_names if rng.random() < 0.8] or property_names[:2]
         if rng.random() < 0.3:

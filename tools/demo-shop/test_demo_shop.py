@@ -260,6 +260,12 @@ class ShopOptionsTest(unittest.TestCase):
         self.assertEqual(demo_shop.make_picture(3, number), picture)
         self.assertNotEqual(demo_shop.make_picture(4, number), picture)
 
+    def test_catalogue_larger_than_the_short_names_gets_a_page_for_every_product(self):
+        catalogue = demo_shop.Catalogue(products=15000, depth=1, branching=2)
+        names = [p.name for p in catalogue.products.values()]
+        self.assertEqual(len(catalogue.products), 15000)
+        self.assertEqual(len(set(names)), 15000)
+
     def test_new_products_come_first_in_their_listings_and_keep_the_rest(self):
         before = demo_shop.Catalogue(products=30, seed=5).manifest()
         catalogue = demo_shop.Catalogue(products=30, seed=5, new_products=4)
