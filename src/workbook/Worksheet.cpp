@@ -49,7 +49,7 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
     if (relsXml)
         budget.giveBack(relsXml->size());
     if (!sheet->m_links.loadRelationships(relsXml, budget))
-        return Failure { u"worksheet: malformed relationships"_s };
+        return Failure { u"worksheet: relationships malformed or too large"_s };
     sheet->readDimension();
     sheet->m_links.readHyperlinks(sheet->m_skeleton.document_element());
     sheet->readColumns();
@@ -78,7 +78,7 @@ Result<void> Worksheet::scan()
     m_lastColumn = scanner.lastColumn;
     if (!buildSkeleton(static_cast<std::size_t>(scanner.sheetDataBegin),
             static_cast<std::size_t>(scanner.sheetDataEnd)))
-        return Failure { u"malformed XML"_s };
+        return Failure { u"malformed XML, or too large to hold"_s };
     return {};
 }
 
