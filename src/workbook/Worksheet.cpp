@@ -19,6 +19,11 @@ using WorksheetXml::cellKey;
 
 namespace {
 
+// What taking a stored row apart may cost a byte of its XML: pugixml spends up
+// to 64 bytes a node, a node may be as short as 4 bytes, and the cells keep
+// their XML and text besides.
+constexpr std::size_t ParseBytesPerByte = 20;
+
 // What a text held as a QString costs.
 std::size_t textBytes(const QString& text)
 {
@@ -240,15 +245,20 @@ void Worksheet::parseRow(const RowSpan& span, LiveRow& into) const
     }
 }
 
-Worksheet::LiveRow& Worksheet::liveRow(int row)
+Worksheet::LiveRow* Worksheet::liveRow(int row)
 {
     auto it = m_liveRows.find(row);
     if (it != m_liveRows.end())
-        return it->second;
+        return &it->second;
     LiveRow live;
-    if (const RowSpan* span = findSpan(row))
+    if (const RowSpan* span = findSpan(row)) {
+        const std::size_t cost = ParseBytesPerByte * span->length;
+        if (!m_budget.take(cost))
+            return nullptr;
+        m_liveBytes += cost;
         parseRow(*span, live);
-    return m_liveRows.emplace(row, std::move(live)).first->second;
+    }
+    return &m_liveRows.emplace(row, std::move(live)).first->second;
 }
 
 QString Worksheet::cellText(int row, int column) const
@@ -265,8 +275,9 @@ QString Worksheet::cellText(int row, int column) const
         const auto it = m_header.find(column);
         return it == m_header.end() ? QString() : it->second;
     }
+    // A row too large to take apart within the budget shows nothing.
     const RowSpan* span = findSpan(row);
-    if (!span)
+    if (!span || m_budget.left() < ParseBytesPerByte * span->length)
         return {};
     LiveRow parsed;
     parseRow(*span, parsed);
@@ -314,11 +325,13 @@ bool Worksheet::writeText(int row, int column, const QString& text, int style)
     if (!CellAddress { row, column }.isValid())
         return false;
     const QString limited = CellText::limited(text);
-    LiveRow& live = liveRow(row);
-    const auto existing = live.cells.find(column);
-    int cellStyle = existing == live.cells.end() ? -1 : existing->second.style;
+    LiveRow* live = liveRow(row);
+    if (!live)
+        return false;
+    const auto existing = live->cells.find(column);
+    int cellStyle = existing == live->cells.end() ? -1 : existing->second.style;
     if (cellStyle < 0) {
-        const int inherited = live.style >= 0 ? live.style : columnStyle(column);
+        const int inherited = live->style >= 0 ? live->style : columnStyle(column);
         cellStyle = inherited >= 0 ? inherited : style;
     }
     std::string xml = cellXml(row, column, limited, cellStyle);
@@ -332,7 +345,7 @@ bool Worksheet::writeText(int row, int column, const QString& text, int style)
         return false;
     }
     m_liveBytes += cost;
-    LiveCell& cell = live.cells[column];
+    LiveCell& cell = live->cells[column];
     cell.style = cellStyle;
     cell.xml = std::move(xml);
     cell.text = limited;
@@ -347,8 +360,10 @@ bool Worksheet::setCellStyle(int row, int column, int style)
 {
     if (!CellAddress { row, column }.isValid())
         return false;
-    LiveRow& live = liveRow(row);
-    LiveCell& cell = live.cells[column];
+    LiveRow* live = liveRow(row);
+    if (!live)
+        return false;
+    LiveCell& cell = live->cells[column];
     cell.style = style;
     cell.xml = cellXml(row, column, cell.text, style);
     m_lastRow = std::max(m_lastRow, row);

@@ -63,7 +63,7 @@ public:
     // cell keeps its own style; a new cell takes its row's or column's style,
     // or style (a cell format index) when those are absent. Returns false when
     // the cell is outside the sheet or the workbook's memory budget cannot
-    // hold the text.
+    // hold the text (or the stored row it changes, taken apart).
     bool writeText(int row, int column, const QString& text, int style);
 
     // Sets the style (cell format index) of a cell, creating it empty if needed.
@@ -120,7 +120,9 @@ private:
     bool buildSkeleton(std::size_t sheetDataBegin, std::size_t sheetDataEnd);
     void readDimension();
     const RowSpan* findSpan(int row) const;
-    LiveRow& liveRow(int row);
+    // The row as written since the last save, taken apart from its stored XML
+    // the first time; nullptr when the budget cannot hold that.
+    LiveRow* liveRow(int row);
     void parseRow(const RowSpan& span, LiveRow& into) const;
     QString textOf(const pugi::xml_node& cell) const;
     int columnStyle(int column) const;

@@ -1,6 +1,7 @@
 // Opening damaged and hostile files, reading what other writers store, and
 // saving safely.
 #include "ExternalTools.h"
+#include "workbook/CellAddress.h"
 #include "workbook/WorkbookLayout.h"
 #include "workbook/XlsxPackage.h"
 #include "workbook/XmlTree.h"
@@ -750,6 +751,32 @@ TEST_F(WorkbookFileTest, WorkbookFilledToItsMemoryBoundTakesNoMoreRowsAndOpensAg
     const QByteArray saved = test::ExternalTools::readFile(path());
     EXPECT_FALSE(WorkbookLayout::open(path(), 256u * 1024u));
     EXPECT_EQ(test::ExternalTools::readFile(path()), saved);
+}
+
+// Taking a stored row apart to change it costs memory as well: a bound that
+// cannot hold that leaves the row as it is stored.
+TEST_F(WorkbookFileTest, StoredRowTooLargeToTakeApartWithinTheBoundIsLeftAsItIs)
+{
+    const QString wide(30000, u'w');
+    std::string cells;
+    for (int column = 2; column <= 11; ++column)
+        cells += "<c r=\"" + CellAddress { 2, column }.toString() + "\" t=\"inlineStr\"><is><t>"
+            + wide.toStdString() + "</t></is></c>";
+    writePackage(path(), workbookParts(sheetWithRows("<row r=\"2\">" + cells + "</row>")));
+
+    auto tight = WorkbookLayout::open(path(), 6u * 1024u * 1024u);
+    ASSERT_TRUE(tight) << tight.error().toStdString();
+    EXPECT_FALSE(tight->writeCell(2, 12, u"x"_s));
+    EXPECT_TRUE(tight->cellText(2, 3).isEmpty());
+
+    auto roomy = WorkbookLayout::open(path(), 24u * 1024u * 1024u);
+    ASSERT_TRUE(roomy) << roomy.error().toStdString();
+    EXPECT_TRUE(roomy->writeCell(2, 12, u"x"_s));
+    ASSERT_TRUE(roomy->save());
+    auto reopened = WorkbookLayout::open(path());
+    ASSERT_TRUE(reopened) << reopened.error().toStdString();
+    EXPECT_EQ(reopened->cellText(2, 3), wide);
+    EXPECT_EQ(reopened->cellText(2, 12), u"x"_s);
 }
 
 TEST_F(WorkbookFileTest, SheetFilledToItsLastRowHasNoNextRow)
