@@ -297,10 +297,8 @@ Result<void> Workbook::loadSheet()
     std::optional<std::string> sheetRels;
     if (m_package->contains(m_sheetRelationshipsPart)) {
         Result<std::string> rels = m_package->read(m_sheetRelationshipsPart, m_budget.left());
-        // Counted while the sheet is scanned; the sheet gives it back when it
-        // parses it.
-        if (!rels || !m_budget.take(rels->size()))
-            return Failure { rels ? u"worksheet relationships: too large"_s : rels.error() };
+        if (!rels)
+            return Failure { rels.error() };
         sheetRels = std::move(rels).value();
     }
     Result<std::unique_ptr<Worksheet>> sheet

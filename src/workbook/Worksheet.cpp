@@ -49,12 +49,12 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
     std::unique_ptr<Worksheet> sheet(new Worksheet(strings, styles, budget));
     sheet->m_texts.push_back(std::move(xml));
     sheet->m_textStarts.push_back(0);
-    if (const Result<void> scanned = sheet->scan(); !scanned)
-        return Failure { u"worksheet: "_s + scanned.error() };
-    if (relsXml)
-        budget.giveBack(relsXml->size());
+    // The relationships first, so that their text is gone before the scan.
     if (!sheet->m_links.loadRelationships(relsXml, budget))
         return Failure { u"worksheet: relationships malformed or too large"_s };
+    relsXml.reset();
+    if (const Result<void> scanned = sheet->scan(); !scanned)
+        return Failure { u"worksheet: "_s + scanned.error() };
     sheet->readDimension();
     sheet->m_links.readHyperlinks(sheet->m_skeleton.document_element());
     sheet->readColumns();

@@ -47,8 +47,7 @@ public:
 
     // Reads the worksheet XML and its relationships (nullopt when the part has
     // none). strings, styles and budget are the workbook's and must outlive
-    // the sheet; budget has counted xml and relsXml already (relsXml is given
-    // back when it has been parsed), and the sheet takes from it
+    // the sheet; budget has counted xml already, and the sheet takes from it
     // what else it holds, then and whenever a write adds to it. Fails when the
     // XML is malformed or not a worksheet, or the sheet does not fit in budget.
     static Result<std::unique_ptr<Worksheet>> load(std::shared_ptr<const std::string> xml,
