@@ -84,9 +84,8 @@ int main(int argc, char* argv[])
     zp::RunState state;
     QuietView view;
     DefaultAnswers dialogs;
-    QNetworkAccessManager network;
     const int connections = args.size() > 3 ? args.at(3).toInt() : zp::RunSettings {}.connections;
-    zp::RunNetwork pages(network, state.StopRequested, connections, 60);
+    zp::RunNetwork pages(state.StopRequested, connections, 60, {});
     zp::SystemClock clock;
     zp::RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,
         { args.at(1), args.at(2), folder.path(), connections }, [](const QString&) {});

@@ -14,8 +14,8 @@ WindowSession::WindowSession(Form1& window, const RunSettings& settings,
     ExcelConnection::Handover handover, Dialogs* dialogs)
     : m_window(window)
     , m_messageBoxes(&window)
-    , m_pages(m_network, window.runState().StopRequested, settings.connections,
-          CatalogCrawler::PageTimeoutSeconds)
+    , m_pages(window.runState().StopRequested, settings.connections,
+          CatalogCrawler::PageTimeoutSeconds, settings.access)
     , m_controller(window.runState(), window, dialogs ? *dialogs : m_messageBoxes, m_pages.reader(),
           m_pages.downloader(), m_clock, settings, std::move(handover))
 {

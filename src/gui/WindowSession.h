@@ -6,8 +6,6 @@
 #include "net/RunNetwork.h"
 #include "util/Clock.h"
 
-#include <QNetworkAccessManager>
-
 namespace zp {
 
 class Dialogs;
@@ -37,7 +35,6 @@ private:
     Form1& m_window;
     MessageBoxDialogs m_messageBoxes;
     SystemClock m_clock;
-    QNetworkAccessManager m_network;
     RunNetwork m_pages;
     RunController m_controller;
     QMetaObject::Connection m_clicks;

@@ -1,0 +1,123 @@
+#include "net/ReplyVerdict.h"
+
+#include "net/ReplyFailure.h"
+
+#include <QLocale>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <algorithm>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace zp {
+
+namespace {
+
+bool isPassingError(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the transfer time-out aborts the reply
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::UnknownProxyError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString hostOf(const QNetworkReply& reply)
+{
+    const QUrl url = reply.request().url();
+    return url.port() > 0 ? u"%1:%2"_s.arg(url.host()).arg(url.port()) : url.host();
+}
+
+QString describe(const QNetworkReply& reply)
+{
+    switch (reply.error()) {
+    case QNetworkReply::SslHandshakeFailedError:
+        return u"%1: %2"_s.arg(hostOf(reply), reply.errorString());
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return u"прокси-сервер требует имя и пароль (407): %1"_s.arg(reply.errorString());
+    default:
+        return DescribeReplyFailure(reply);
+    }
+}
+
+std::optional<QDateTime> parseHttpDate(const QString& text)
+{
+    // RFC 9110 allows three forms; the first is what servers send today.
+    static const QString forms[] = { u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_s,
+        u"dddd, dd-MMM-yy HH:mm:ss 'GMT'"_s, u"ddd MMM d HH:mm:ss yyyy"_s };
+    const QLocale c = QLocale::c();
+    for (const QString& form : forms) {
+        QDateTime date = c.toDateTime(text.simplified(), form);
+        if (date.isValid()) {
+            if (date.date().year() < 100)
+                date = date.addYears(date.date().year() < 70 ? 2000 : 1900);
+            date.setTimeSpec(Qt::UTC);
+            return date;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::chrono::milliseconds> ParseRetryAfter(
+    const QByteArray& value, const QDateTime& now)
+{
+    const QByteArray trimmed = value.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    using std::chrono::milliseconds;
+    bool isNumber = false;
+    const qulonglong seconds = trimmed.toULongLong(&isNumber);
+    if (isNumber) {
+        const qulonglong cap = kMaxRetryAfter.count() / 1000;
+        return milliseconds(std::min(seconds, cap) * 1000);
+    }
+    const std::optional<QDateTime> date = parseHttpDate(QString::fromLatin1(trimmed));
+    if (!date)
+        return std::nullopt;
+    const qint64 wait = now.msecsTo(*date);
+    return milliseconds(std::clamp<qint64>(wait, 0, kMaxRetryAfter.count()));
+}
+
+ReplyVerdict JudgeReply(const QNetworkReply& reply, const QDateTime& now)
+{
+    const QVariant statusAttribute = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.toInt();
+    if (status == 200 && reply.error() == QNetworkReply::NoError)
+        return { ReplyVerdict::Kind::Success, {}, std::nullopt };
+
+    ReplyVerdict verdict;
+    verdict.reason = describe(reply);
+    if (statusAttribute.isValid()) {
+        const QByteArray retryAfter = reply.rawHeader("Retry-After");
+        verdict.retryAfter = ParseRetryAfter(retryAfter, now);
+        if (status == 429 || status == 503 || verdict.retryAfter)
+            verdict.kind = ReplyVerdict::Kind::Throttled;
+        else if (status >= 500)
+            verdict.kind = ReplyVerdict::Kind::Passing;
+        else if (status >= 400 || reply.error() == QNetworkReply::NoError)
+            verdict.kind = ReplyVerdict::Kind::Final;
+        else
+            // A status line came, then the connection broke (mid-body).
+            verdict.kind = isPassingError(reply.error()) ? ReplyVerdict::Kind::Passing
+                                                         : ReplyVerdict::Kind::Final;
+        return verdict;
+    }
+    verdict.kind
+        = isPassingError(reply.error()) ? ReplyVerdict::Kind::Passing : ReplyVerdict::Kind::Final;
+    return verdict;
+}
+
+} // namespace zp
