@@ -1,20 +1,16 @@
 #include "net/RunNetwork.h"
 
-#include <QNetworkAccessManager>
-
 namespace zp {
 
 RunNetwork::RunNetwork(
     const StopFlag& stop, int connections, int timeoutSeconds, const ShopAccess& access)
-    : m_manager(access.makeManager())
-    , m_fetcher(*m_manager, stop, access)
+    : m_source(connections, access)
+    , m_prefetcher(m_source, stop, connections, timeoutSeconds)
     , m_files(
           FileDownloader::kDefaultIdleTimeout, &stop, FileDownloader::kDefaultRetryDelays, access)
 {
     if (connections <= 1)
         return;
-    m_source = std::make_unique<NetworkPageSource>(connections, access);
-    m_prefetcher = std::make_unique<PagePrefetcher>(*m_source, stop, connections, timeoutSeconds);
     m_pictures = std::make_unique<BackgroundDownloader>(stop, connections,
         FileDownloader::kDefaultIdleTimeout, FileDownloader::kDefaultRetryDelays, access);
 }
@@ -24,13 +20,6 @@ Downloader& RunNetwork::downloader()
     if (m_pictures)
         return *m_pictures;
     return m_files;
-}
-
-PageReader& RunNetwork::reader()
-{
-    if (m_prefetcher)
-        return *m_prefetcher;
-    return m_fetcher;
 }
 
 } // namespace zp

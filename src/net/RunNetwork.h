@@ -3,13 +3,10 @@
 #include "net/BackgroundDownloader.h"
 #include "net/FileDownloader.h"
 #include "net/NetworkPageSource.h"
-#include "net/PageFetcher.h"
 #include "net/PagePrefetcher.h"
 #include "net/ShopAccess.h"
 
 #include <memory>
-
-class QNetworkAccessManager;
 
 namespace zp {
 
@@ -17,10 +14,10 @@ class StopFlag;
 
 // The page reader and the picture downloader of a run with up to
 // `connections` requests at once to the catalogue and as many to the picture
-// server: with one, pages and pictures are read one at a time on the
-// manager of its own; with more, pages through a look-ahead (PagePrefetcher)
-// and pictures in the background (BackgroundDownloader), on managers of
-// their own. Every manager is made by access.
+// server. Pages always go through the look-ahead engine (PagePrefetcher),
+// which with one connection reads the next page while the crawl works on
+// the last; pictures with one connection are read one at a time, with more
+// in the background (BackgroundDownloader). Every manager is made by access.
 class RunNetwork {
 public:
     static constexpr int kMinConnections = 1;
@@ -29,16 +26,14 @@ public:
 
     RunNetwork(const StopFlag& stop, int connections, int timeoutSeconds, const ShopAccess& access);
 
-    PageReader& reader();
+    PageReader& reader() { return m_prefetcher; }
     Downloader& downloader();
 
 private:
-    std::unique_ptr<QNetworkAccessManager> m_manager;
-    PageFetcher m_fetcher;
+    NetworkPageSource m_source;
+    PagePrefetcher m_prefetcher;
     FileDownloader m_files;
     std::unique_ptr<BackgroundDownloader> m_pictures;
-    std::unique_ptr<NetworkPageSource> m_source;
-    std::unique_ptr<PagePrefetcher> m_prefetcher;
 };
 
 } // namespace zp

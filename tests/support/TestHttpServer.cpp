@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <sys/socket.h>
 
 namespace zp::test {
 
@@ -227,6 +228,10 @@ void TestHttpServer::answerNext(Connection& connection)
     Q_EMIT requestReceived(request.target);
 
     const Response response = responseFor(request);
+    if (response.hangUp != Response::HangUp::No) {
+        hangUp(*connection.socket, response.hangUp);
+        return;
+    }
     if (response.neverAnswer) {
         connection.silent = true;
         connection.input.clear();
@@ -244,6 +249,19 @@ void TestHttpServer::answerNext(Connection& connection)
     } else {
         startResponse(connection, response, closeAfter);
     }
+}
+
+void TestHttpServer::hangUp(QTcpSocket& socket, Response::HangUp how)
+{
+    if (how == Response::HangUp::Reset) {
+        // No lingering: closing sends a reset instead of the end of the stream.
+        const linger immediately { 1, 0 };
+        ::setsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER,
+            &immediately, sizeof immediately);
+        socket.abort();
+        return;
+    }
+    socket.disconnectFromHost();
 }
 
 void TestHttpServer::startResponse(
