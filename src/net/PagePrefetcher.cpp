@@ -17,6 +17,7 @@ PagePrefetcher::PagePrefetcher(PageSource& source, const StopFlag& stop, int con
 {
     QObject::connect(&m_stop, &StopFlag::raised, &m_receiver, [this] { forgetExpected(); });
     m_pauseEnd.setSingleShot(true);
+    m_pauseEnd.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_pauseEnd, &QTimer::timeout, &m_receiver, [this] { schedule(); });
 }
 
@@ -42,7 +43,10 @@ QByteArray PagePrefetcher::ReadHTML(const QString& url, const QString& body, int
     } else {
         m_expected.push_front(Entry { url, body, timeoutSeconds, nullptr });
     }
-    m_expected.front().failedAhead = false;
+    if (Entry& asked = m_expected.front(); asked.failedAhead) {
+        asked.failedAhead = false;
+        asked.tries = {}; // asked for now: its own tries again
+    }
     m_asked = true;
     schedule();
     waitForFront();

@@ -23,10 +23,12 @@ QString RetryingReader::read(const QString& url)
     RetryPolicy::Tries tries;
     for (;;) {
         const QString page = UTF8ToUnicode(m_pages.ReadHTML(url, QString(), m_timeoutSeconds));
-        if (m_stop.isSet())
-            return {};
+        // A page that came is handed out even when a stop came with it: the
+        // caller decides whether to look at it.
         if (!page.isEmpty())
             return page;
+        if (m_stop.isSet())
+            return {};
         m_lastVerdict = m_pages.lastVerdict();
         m_view.warnNotLoaded(url, m_lastVerdict.reason);
         // The reader has spent its own throttle retries on this page.

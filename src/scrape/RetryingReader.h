@@ -22,8 +22,8 @@ public:
     RetryingReader(PageReader& pages, RunView& view, const StopFlag& stop,
         const FailedPagePolicy& policy, int timeoutSeconds);
 
-    // The decoded page at url; empty when it could not be had (lastVerdict()
-    // says why) or a stop came.
+    // The decoded page at url, also when a stop came with it; empty when it
+    // could not be had (lastVerdict() says why) or a stop came first.
     QString read(const QString& url);
     const ReplyVerdict& lastVerdict() const { return m_lastVerdict; }
 
