@@ -122,18 +122,11 @@ void PagePrefetcher::schedule()
         return;
     }
     // Pages pushed behind the window by later expectations keep what they
-    // hold (within kMaxAheadBytes); only the window starts new requests.
+    // hold or are fetching (within kMaxAheadBytes): abandoning a request
+    // would only spend another one of the shop's requests on it later. Only
+    // the window starts new requests.
     const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
     int free = m_concurrency.limit() - underWay();
-    // The page the caller waits for never waits for pages behind the window.
-    for (size_t i = m_expected.size();
-         !m_expected.empty() && !m_expected.front().page && free <= 0 && i > window; --i) {
-        Entry& entry = m_expected[i - 1];
-        if (entry.page && !entry.page->isDone()) {
-            release(entry);
-            ++free;
-        }
-    }
     for (size_t i = 0; i < window && free > 0; ++i) {
         Entry& entry = m_expected[i];
         if (entry.page || entry.failedAhead || (entry.onlyWhenAsked && !(i == 0 && m_asked)))

@@ -35,8 +35,8 @@ class StopFlag;
 //
 // Bounds: only the first windowPages() expected pages (2 × connections)
 // start requests; a page pushed behind that window by pages expected later
-// keeps what it has or is fetching, unless the page asked for needs its
-// connection. At most kMaxExpected addresses are kept; the farthest ones
+// keeps what it has or is fetching (the page asked for may then wait for its
+// connection: a request abandoned would cost the shop another). At most kMaxExpected addresses are kept; the farthest ones
 // beyond that are forgotten and read when asked for. The pages ahead of the
 // one asked for (all pages, between two questions) hold at most
 // kMaxAheadBytes between them: past that the
