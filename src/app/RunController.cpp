@@ -61,11 +61,15 @@ void RunController::performRun()
 
     const std::optional<ListingLinks> firstLinks = readFirstListing();
     if (!firstLinks) {
-        if (!m_state.StopRequested.isSet())
+        // A stop while the first page loads is the user's, not the site's.
+        if (m_state.StopRequested.isSet()) {
+            report(true, 0);
+        } else {
             m_view.warnNotLoaded(
                 m_settings.catalogBaseUrl + FirstListingPath, m_pages.lastFailure());
-        m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
-        m_outcome = RunOutcome::NoSiteAccess;
+            m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
+            m_outcome = RunOutcome::NoSiteAccess;
+        }
         endRun();
         return;
     }

@@ -151,7 +151,7 @@ void ProductExtractor::FetchMissingPicture(const QString& productPageText, const
     walkBreadcrumb(walk);
     qint32 endPos = 0;
     const QString address = findPicture(walk, endPos);
-    if (!address.isEmpty() && GetFileNameFromURL(address) == fileName && IsSafeFileName(fileName)
+    if (!address.isEmpty() && PictureFileName(address) == fileName && IsSafeFileName(fileName)
         && IsSameOrigin(address, m_context.imageBaseUrl))
         downloadPicture(address, fileName, walk.categoryPath);
 }
@@ -163,7 +163,7 @@ void ProductExtractor::takePicture(Walk& walk)
     if (address.isEmpty())
         return;
 
-    const QString fileName = GetFileNameFromURL(address);
+    const QString fileName = PictureFileName(address);
     if (IsSafeFileName(fileName) && IsSameOrigin(address, m_context.imageBaseUrl)) {
         const QString relativePath = ImagesFolder + u'/' + fileName;
         downloadPicture(address, fileName, walk.categoryPath);

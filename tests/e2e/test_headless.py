@@ -521,6 +521,43 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertEqual(len(workbook_order_numbers(target)), 3)
         self.assertEqual(os.listdir(self.folder), [os.path.basename(PROGRAM)])
 
+    def make_read_only(self, folder):
+        """Root writes through permissions: a read-only bind mount binds it."""
+        if os.geteuid() != 0:
+            os.chmod(folder, 0o555)
+            self.addCleanup(os.chmod, folder, 0o755)
+            return
+        subprocess.run(["mount", "--bind", folder, folder], check=True)
+        self.addCleanup(subprocess.run, ["umount", folder], check=True)
+        subprocess.run(["mount", "-o", "remount,ro,bind", folder], check=True)
+
+    def test_workbook_in_a_read_only_program_folder_stops_before_the_crawl(self):
+        """The workbook beside the program is used, also where it cannot be
+        saved: the run says so and starts no second workbook elsewhere."""
+        self.start_shop("--products", 3, "--seed", 19)
+        first, status = self.run_to_end()
+        self.assertEqual(status, 0, first.lines)
+        before = file_hash(self.workbook())
+        contents = sorted(os.listdir(self.folder))
+        home = tempfile.mkdtemp(prefix="zp-home-")
+        self.addCleanup(shutil.rmtree, home, ignore_errors=True)
+        environment = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+        environment["HOME"] = home
+        self.make_read_only(self.folder)
+
+        run = Run(self.folder, "--headless", environment=environment)
+        status = run.finish()
+
+        self.assertEqual(status, 1, run.lines + [run.stderr_text])
+        folder = os.path.realpath(self.folder)
+        self.assertIn(f"Не удалось сохранить файл {self.workbook()}: запись в папку {folder} "
+                      "невозможна.", run.lines)
+        self.assertFalse([l for l in run.lines if PRODUCT_LINE.match(l)], run.lines)
+        self.assertNotIn(FINISHED, run.lines)
+        self.assertEqual(file_hash(self.workbook()), before)
+        self.assertEqual(sorted(os.listdir(self.folder)), contents)
+        self.assertEqual(os.listdir(home), [])
+
     def test_installed_program_writes_to_documents_even_where_it_may_write(self):
         self.start_shop("--products", 2, "--seed", 23)
         program_folder = os.path.join(self.folder, "usr", "bin")

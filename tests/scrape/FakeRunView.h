@@ -20,6 +20,10 @@ public:
     void setCounterText(const QString& text) override { m_counter = text; }
 
     void warn(const QString& text) override { warnings.append(text); }
+    void warnNotLoaded(const QString& address, const QString& reason) override
+    {
+        notLoaded.append(address + QStringLiteral(": ") + reason);
+    }
     const QStringList& statusTexts() const { return m_statusTexts; }
     QString statusText() const
     {
@@ -29,6 +33,7 @@ public:
     int elapsedUpdates() const { return m_elapsedUpdates; }
 
     QStringList warnings;
+    QStringList notLoaded; // "address: reason"
 
 private:
     QString m_button;
