@@ -713,6 +713,32 @@ class CommandLineTest(unittest.TestCase):
                 self.assertIn("Использование:", result.stderr)
                 self.assertIn("--headless", result.stderr)
 
+    def test_usage_error_without_a_terminal_waits_in_a_message_box(self):
+        """Started from the desktop, the error is shown on the screen: the
+        program waits for the box's OK (the offscreen screen has nobody to
+        press it); with a terminal on standard input it only prints."""
+        environment = {k: v for k, v in os.environ.items()
+                       if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        environment["QT_QPA_PLATFORM"] = "offscreen"
+        process = subprocess.Popen([PROGRAM, "--frobnicate"], env=environment,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+        with self.assertRaises(subprocess.TimeoutExpired):
+            process.wait(timeout=3)
+        process.kill()
+        _, errors = process.communicate()
+        self.assertTrue(errors.startswith("Неизвестный параметр: frobnicate\n"), errors)
+
+        answers, terminal = pty.openpty()
+        try:
+            result = subprocess.run([PROGRAM, "--frobnicate"], env=environment, stdin=terminal,
+                                    capture_output=True, text=True, timeout=60)
+        finally:
+            os.close(terminal)
+            os.close(answers)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("frobnicate", result.stderr)
+
 
 if __name__ == "__main__":
     if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
