@@ -238,6 +238,22 @@ TEST_F(ProductExtractorTest, PictureAddressWithQueryIsNamedWithoutIt)
     EXPECT_EQ(sheet.link(FirstRow, 14), u"Images/ZV-1.jpg"_s);
 }
 
+// A picture that cannot be had is named and counted; the count tells whether
+// the next run may have it.
+TEST_F(ProductExtractorTest, FailedPicturesAreCountedAsRefusedOrPassing)
+{
+    const QString address = TestImageBaseUrl + u"/normal/ZV-1.jpg"_s;
+    downloader.failWith(u"404"_s, false);
+    parse(fullPage());
+    downloader.failWith(u"503"_s, true);
+    parse(fullPage());
+
+    EXPECT_EQ(view.notLoaded, (QStringList { address + u": 404"_s, address + u": 503"_s }));
+    EXPECT_EQ(state.MissingPictures, 2);
+    EXPECT_EQ(state.PassingPictureFaults, 1);
+    EXPECT_EQ(sheet.text(FirstRow + 1, 14), u"ZV-1.jpg"_s);
+}
+
 // A stored product's missing picture is fetched when the page still shows a
 // picture of the stored name; a name stored with its query (by a version
 // that kept it) is left as it is.
@@ -308,6 +324,8 @@ TEST_P(UnsafePictureTest, NameIsNeitherDownloadedNorWritten)
     EXPECT_TRUE(QDir(programFolder() + u"/Images"_s)
                     .isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     EXPECT_EQ(state.NewCount, 1);
+    EXPECT_EQ(state.MissingPictures, 1);
+    EXPECT_EQ(state.PassingPictureFaults, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, UnsafePictureTest,
