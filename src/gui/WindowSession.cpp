@@ -17,8 +17,8 @@ WindowSession::WindowSession(Form1& window, const RunSettings& settings,
     , m_dialogs(dialogs ? *dialogs : m_messageBoxes)
     , m_pages(m_network, window.runState().StopRequested, settings.connections,
           CatalogCrawler::PageTimeoutSeconds)
-    , m_controller(window.runState(), window, m_dialogs, m_pages.reader(),
-          m_pages.downloader(), m_clock, settings, std::move(handover))
+    , m_controller(window.runState(), window, m_dialogs, m_pages.reader(), m_pages.downloader(),
+          m_clock, settings, std::move(handover))
 {
     // The window is the context object and outlives the session, so the
     // connection is taken down by hand.

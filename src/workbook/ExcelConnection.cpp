@@ -27,8 +27,8 @@ QString ExcelConnection::FindWorkbookFile(const QString& folder)
 {
     // Hidden files are left out, so neither our own save's temporary file nor
     // a spreadsheet application's lock file can be taken for the workbook.
-    const QStringList names
-        = QDir(folder).entryList({ u"Zavrinello.xls*"_s }, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QStringList names = QDir(folder).entryList(
+        { u"Zavrinello.xls*"_s }, QDir::Files, QDir::Name | QDir::IgnoreCase);
     // Among the matches the engine takes what it can read: an .xlsx before an
     // .xlsm before anything else (an old .xls is refused).
     for (const QString& suffix : { u".xlsx"_s, u".xlsm"_s }) {
