@@ -53,18 +53,23 @@ QString describe(const QNetworkReply& reply)
 
 std::optional<QDateTime> parseHttpDate(const QString& text)
 {
-    // RFC 9110 allows three forms; the first is what servers send today.
-    static const QString forms[] = { u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_s,
-        u"dddd, dd-MMM-yy HH:mm:ss 'GMT'"_s, u"ddd MMM d HH:mm:ss yyyy"_s };
+    // RFC 9110's three forms, weekday dropped: "Tue, 08 Dec 2026 10:00:30 GMT",
+    // "Tuesday, 08-Dec-26 10:00:30 GMT" and asctime's "Tue Dec  8 10:00:30 2026".
+    const QString simple = text.simplified();
+    const qsizetype comma = simple.indexOf(u',');
+    const QString rest = comma >= 0 ? simple.mid(comma + 1).trimmed()
+                                    : simple.mid(simple.indexOf(u' ') + 1);
+    static const QString forms[]
+        = { u"dd MMM yyyy HH:mm:ss 'GMT'"_s, u"dd-MMM-yy HH:mm:ss 'GMT'"_s, u"MMM d HH:mm:ss yyyy"_s };
     const QLocale c = QLocale::c();
     for (const QString& form : forms) {
-        QDateTime date = c.toDateTime(text.simplified(), form);
-        if (date.isValid()) {
-            if (date.date().year() < 100)
-                date = date.addYears(date.date().year() < 70 ? 2000 : 1900);
-            date.setTimeSpec(Qt::UTC);
-            return date;
-        }
+        QDateTime date = c.toDateTime(rest, form);
+        if (!date.isValid())
+            continue;
+        if (date.date().year() < 1970) // two digits of a year read as 19yy
+            date = date.addYears(100);
+        date.setTimeSpec(Qt::UTC);
+        return date;
     }
     return std::nullopt;
 }
