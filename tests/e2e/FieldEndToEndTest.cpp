@@ -242,5 +242,36 @@ TEST_F(FieldEndToEnd, SystemProxyCarriesEveryRequestUnlessNoProxyNamesTheHost)
     EXPECT_EQ(tunnels(), throughProxy);
 }
 
+// A proxy that asks for a name and a password: the credentials written in
+// its address are used; without them the run fails at once, naming the
+// proxy's demand.
+TEST_F(FieldEndToEnd, ProxyCredentialsComeFromItsAddress)
+{
+    FieldShop::Options o = options();
+    o.proxy = true;
+    o.proxyCredentials = u"toimisto:salasana"_s;
+    FieldShop shop;
+    ASSERT_TRUE(shop.start(o));
+    QUrl withCredentials(shop.proxyUrl());
+    withCredentials.setUserName(u"toimisto"_s);
+    withCredentials.setPassword(u"salasana"_s);
+    {
+        ScopedEnvironment https("https_proxy", withCredentials.toEncoded());
+        ScopedEnvironment none("no_proxy", "example.invalid");
+        EXPECT_EQ(runThrough(shop, m_field.path()).outcome, RunOutcome::Completed);
+    }
+    QTemporaryDir refused;
+    {
+        ScopedEnvironment https("https_proxy", shop.proxyUrl().toUtf8());
+        ScopedEnvironment none("no_proxy", "example.invalid");
+        const RunResult result = runThrough(shop, refused.path());
+        EXPECT_EQ(result.outcome, RunOutcome::NoSiteAccess);
+        EXPECT_LT(result.elapsedMs, 2000);
+        ASSERT_EQ(result.warnings.size(), 1);
+        EXPECT_TRUE(result.warnings.at(0).contains(u"407"_s))
+            << result.warnings.at(0).toStdString();
+    }
+}
+
 } // namespace
 } // namespace zp::test

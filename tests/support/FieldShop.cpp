@@ -46,6 +46,8 @@ bool FieldShop::start(const Options& options)
         arguments << u"--retry-after"_s << QString::number(options.retryAfter);
     if (options.proxy)
         arguments << u"--proxy"_s;
+    if (!options.proxyCredentials.isEmpty())
+        arguments << u"--proxy-credentials"_s << options.proxyCredentials;
     arguments << u"--"_s << options.demo;
     m_process.setProgram(u"/usr/bin/python3"_s);
     m_process.setArguments(arguments);

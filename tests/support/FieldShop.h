@@ -18,6 +18,7 @@ public:
         int burst = 10;
         int retryAfter = -1; // >= 0: seconds nginx's 429 asks to wait
         bool proxy = false;
+        QString proxyCredentials; // "user:password" the proxy asks for; empty: none
         QStringList demo; // options of the demo shop (--products, --seed ...)
     };
 

@@ -13,8 +13,8 @@ Prints one JSON line once everything listens:
   {"catalog": "https://127.0.0.1:P", "image": "https://127.0.0.1:P/picture",
    "ca": ".../ca.pem", "access_log": ..., "proxy": "http://127.0.0.1:Q" or null,
    "proxy_log": ...}
-and runs until it is sent SIGTERM or SIGINT, or standard input closes; then it
-stops everything it started.
+and runs until it is sent SIGTERM or SIGINT, or standard input closes (unless
+--until-killed); then it stops everything it started.
 
 --cert picks what nginx shows: good (signed by the test CA for 127.0.0.1 and
 localhost), self-signed, expired (signed by the CA, validity in 2020) or
@@ -157,8 +157,10 @@ http {{
 """
 
 
-def tinyproxy_config(folder, port):
+def tinyproxy_config(folder, port, credentials):
     user = "User nobody\nGroup nogroup\n" if os.geteuid() == 0 else ""
+    if credentials:
+        user += "BasicAuth " + credentials.replace(":", " ", 1) + "\n"
     return f"""{user}Port {port}
 Listen 127.0.0.1
 Timeout 120
@@ -180,7 +182,11 @@ def main():
     parser.add_argument("--retry-after", type=int, default=None,
                         help="seconds nginx's 429 answers ask the client to wait")
     parser.add_argument("--proxy", action="store_true", help="start tinyproxy too")
+    parser.add_argument("--proxy-credentials", metavar="USER:PASSWORD",
+                        help="tinyproxy admits only this user (Basic authentication)")
     parser.add_argument("--folder", help="work folder (default: a new temporary one)")
+    parser.add_argument("--until-killed", action="store_true",
+                        help="run until a signal, whatever standard input does")
     parser.add_argument("demo", nargs=argparse.REMAINDER,
                         help="after --: options for demo_shop.py (--products, --latency-ms ...)")
     options = parser.parse_args()
@@ -233,7 +239,7 @@ def main():
         if options.proxy:
             proxy_port = free_port()
             with open(os.path.join(folder, "tinyproxy.conf"), "w") as f:
-                f.write(tinyproxy_config(folder, proxy_port))
+                f.write(tinyproxy_config(folder, proxy_port, options.proxy_credentials))
             processes.append(subprocess.Popen(
                 ["tinyproxy", "-d", "-c", os.path.join(folder, "tinyproxy.conf")],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
@@ -249,7 +255,8 @@ def main():
         print(f"field_shop: {error}", file=sys.stderr, flush=True)
         stop()
     while True:
-        readable, _, _ = select.select([sys.stdin], [], [], 1.0)
+        watched = [] if options.until_killed else [sys.stdin]
+        readable, _, _ = select.select(watched, [], [], 1.0)
         if readable and not sys.stdin.read(1):
             stop()
         if any(p.poll() is not None for p in processes):
