@@ -6,7 +6,8 @@
 //   bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL [CONNECTIONS]
 //
 // Without CONNECTIONS the run uses the program's default. ZP_BENCH_CA names a
-// certificate authority to trust besides the system's (a test server's).
+// certificate authority to trust besides the system's (a test server's);
+// ZP_BENCH_HTTP2=1 lets the run use HTTP/2 where the server offers it.
 
 #include "app/RunController.h"
 #include "net/FileDownloader.h"
@@ -93,6 +94,7 @@ int main(int argc, char* argv[])
     const QString ca = qEnvironmentVariable("ZP_BENCH_CA");
     if (!ca.isEmpty())
         settings.access.extraCaCertificates = QSslCertificate::fromPath(ca);
+    settings.access.allowHttp2 = qEnvironmentVariable("ZP_BENCH_HTTP2") == u"1"_s;
     zp::RunNetwork pages(state.StopRequested, connections, 60, settings.access);
     zp::SystemClock clock;
     zp::RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,

@@ -169,11 +169,12 @@ TEST_F(FieldEndToEnd, HttpsThroughNginxGivesTheWorkbookAndPicturesOfPlainHttp)
     EXPECT_EQ(pictures(m_field.path()), pictures(m_plain.path()));
     EXPECT_FALSE(pictures(m_field.path()).isEmpty());
 
-    // nginx offered HTTP/2 and every request took it.
+    // nginx offered HTTP/2; the program keeps to HTTP/1.1, and lost nothing
+    // to the connections nginx closes after 50 requests.
     const QStringList log = shop.accessLog();
-    ASSERT_FALSE(log.isEmpty());
+    ASSERT_GT(log.size(), 50);
     for (const QString& line : log)
-        EXPECT_TRUE(line.startsWith(u"HTTP/2.0 200 "_s)) << line.toStdString();
+        EXPECT_TRUE(line.startsWith(u"HTTP/1.1 200 "_s)) << line.toStdString();
 }
 
 // A certificate the program does not accept ends the run at once, with the

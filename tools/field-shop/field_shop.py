@@ -105,7 +105,7 @@ def nginx_config(folder, port, upstream, options):
     limit_zone = ""
     limit = ""
     if options.rate:
-        limit_zone = (f"limit_req_zone $server_name zone=shop:1m rate={options.rate}r/s;\n"
+        limit_zone = (f"limit_req_zone $binary_remote_addr zone=shop:1m rate={options.rate}r/s;\n"
                       "    limit_req_status 429;")
         limit = f"limit_req zone=shop burst={options.burst} nodelay;"
         if options.retry_after is not None:
@@ -135,7 +135,7 @@ http {{
     {limit_zone}
     gzip on;
     gzip_min_length 256;
-    keepalive_requests 50;
+    keepalive_requests {options.keepalive_requests};
     upstream shop {{
         server 127.0.0.1:{upstream};
         keepalive 16;
@@ -181,6 +181,8 @@ def main():
     parser.add_argument("--burst", type=int, default=10)
     parser.add_argument("--retry-after", type=int, default=None,
                         help="seconds nginx's 429 answers ask the client to wait")
+    parser.add_argument("--keepalive-requests", type=int, default=50,
+                        help="requests nginx serves on one connection before closing it")
     parser.add_argument("--proxy", action="store_true", help="start tinyproxy too")
     parser.add_argument("--proxy-credentials", metavar="USER:PASSWORD",
                         help="tinyproxy admits only this user (Basic authentication)")
