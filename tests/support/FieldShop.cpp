@@ -1,15 +1,10 @@
 #include "support/FieldShop.h"
 
-#include <QEventLoop>
+#include "support/DemoShop.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTimer>
-
-#ifdef Q_OS_LINUX
-#include <csignal>
-#include <sys/prctl.h>
-#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -51,25 +46,7 @@ bool FieldShop::start(const Options& options)
     arguments << u"--"_s << options.demo;
     m_process.setProgram(u"/usr/bin/python3"_s);
     m_process.setArguments(arguments);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-#ifdef Q_OS_LINUX
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-#endif
-    m_process.start();
-
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &loop, [&] {
-        if (m_process.canReadLine())
-            loop.quit();
-    });
-    QObject::connect(&m_process, &QProcess::finished, &loop, &QEventLoop::quit);
-    deadline.start(60000);
-    if (!m_process.canReadLine())
-        loop.exec();
-    const QJsonObject ready = QJsonDocument::fromJson(m_process.readLine()).object();
+    const QJsonObject ready = QJsonDocument::fromJson(StartServer(m_process, 60000)).object();
     m_catalog = ready.value(u"catalog"_s).toString();
     m_image = ready.value(u"image"_s).toString();
     m_proxy = ready.value(u"proxy"_s).toString();
