@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/ShopAccess.h"
 #include "scrape/CatalogCrawler.h"
 #include "workbook/ExcelConnection.h"
 
@@ -22,6 +23,7 @@ struct RunSettings {
     QString programFolder; // holds the workbook and the Images folder
     int connections = 6; // requests at once to the catalogue (1-16); 1 reads one page at a time
     FailedPagePolicy failedPages {}; // automatic retries and skipping of failed product pages
+    ShopAccess access {}; // proxy and trusted certificates of every request
 };
 
 // How the last run ended.

@@ -15,8 +15,8 @@ WindowSession::WindowSession(Form1& window, const RunSettings& settings,
     : m_window(window)
     , m_messageBoxes(&window)
     , m_dialogs(dialogs ? *dialogs : m_messageBoxes)
-    , m_pages(m_network, window.runState().StopRequested, settings.connections,
-          CatalogCrawler::PageTimeoutSeconds)
+    , m_pages(window.runState().StopRequested, settings.connections,
+          CatalogCrawler::PageTimeoutSeconds, settings.access)
     , m_controller(window.runState(), window, m_dialogs, m_pages.reader(), m_pages.downloader(),
           m_clock, settings, std::move(handover))
 {

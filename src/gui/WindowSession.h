@@ -6,8 +6,6 @@
 #include "net/RunNetwork.h"
 #include "util/Clock.h"
 
-#include <QNetworkAccessManager>
-
 namespace zp {
 
 class Dialogs;
@@ -53,7 +51,6 @@ private:
     MessageBoxDialogs m_messageBoxes;
     WatchedDialogs m_dialogs;
     SystemClock m_clock;
-    QNetworkAccessManager m_network;
     RunNetwork m_pages;
     RunController m_controller;
     QMetaObject::Connection m_clicks;

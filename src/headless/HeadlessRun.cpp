@@ -9,7 +9,6 @@
 #include "util/Clock.h"
 
 #include <QDir>
-#include <QNetworkAccessManager>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -55,9 +54,8 @@ int RunHeadless(const RunSettings& settings, std::FILE* out)
     if (IsTerminal(stdin))
         // The user answers: the prompt at once, and No stops the run.
         runSettings.failedPages = FailedPagePolicy {};
-    QNetworkAccessManager network;
-    RunNetwork pages(
-        network, state.StopRequested, settings.connections, CatalogCrawler::PageTimeoutSeconds);
+    RunNetwork pages(state.StopRequested, settings.connections, CatalogCrawler::PageTimeoutSeconds,
+        settings.access);
 
     RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,
         runSettings, [&output](const QString& path) {

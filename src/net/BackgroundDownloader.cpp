@@ -3,7 +3,6 @@
 #include "util/AtomicFile.h"
 #include "util/StopFlag.h"
 
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -47,14 +46,16 @@ struct BackgroundDownloader::Transfer {
 };
 
 BackgroundDownloader::BackgroundDownloader(const StopFlag& stop, int connections,
-    std::chrono::milliseconds idleTimeout, QList<std::chrono::milliseconds> retryDelays)
-    : m_direct(idleTimeout, &stop, retryDelays)
+    std::chrono::milliseconds idleTimeout, QList<std::chrono::milliseconds> retryDelays,
+    const ShopAccess& access)
+    : m_direct(idleTimeout, &stop, retryDelays, access)
+    , m_access(access)
+    , m_manager(access.makeManager())
     , m_stop(stop)
     , m_connections(std::max(connections, 1))
     , m_idleTimeout(idleTimeout)
     , m_retryDelays(std::move(retryDelays))
 {
-    m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     QObject::connect(&m_stop, &StopFlag::raised, &m_receiver, [this] { abandonAll(); });
 }
 
@@ -121,7 +122,8 @@ void BackgroundDownloader::begin(Transfer& transfer)
     transfer.file = std::make_unique<AtomicFileWriter>(
         transfer.path, FileDownloader::temporaryPath(transfer.path));
     transfer.fault = FileDownloader::LocalFault::None;
-    transfer.reply.reset(m_manager.get(FileDownloader::fileRequest(transfer.url, m_idleTimeout)));
+    transfer.reply.reset(
+        m_manager->get(FileDownloader::fileRequest(transfer.url, m_idleTimeout, m_access)));
     QObject::connect(transfer.reply.get(), &QNetworkReply::readyRead, &m_receiver,
         [this, &transfer] { onData(transfer); });
     QObject::connect(transfer.reply.get(), &QNetworkReply::finished, &m_receiver,

@@ -30,7 +30,8 @@ class BackgroundDownloader final : public Downloader {
 public:
     BackgroundDownloader(const StopFlag& stop, int connections,
         std::chrono::milliseconds idleTimeout = FileDownloader::kDefaultIdleTimeout,
-        QList<std::chrono::milliseconds> retryDelays = FileDownloader::kDefaultRetryDelays);
+        QList<std::chrono::milliseconds> retryDelays = FileDownloader::kDefaultRetryDelays,
+        const ShopAccess& access = {});
     ~BackgroundDownloader() override;
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
@@ -53,8 +54,9 @@ private:
     void retryOrEnd(Transfer& transfer, const FileDownloader::Verdict& verdict);
 
     FileDownloader m_direct;
-    QNetworkAccessManager
-        m_manager; // its own, so that pages and pictures do not queue behind each other
+    ShopAccess m_access;
+    // its own, so that pages and pictures do not queue behind each other
+    std::unique_ptr<QNetworkAccessManager> m_manager;
     const StopFlag& m_stop;
     const int m_connections;
     const std::chrono::milliseconds m_idleTimeout;

@@ -10,7 +10,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -30,16 +29,9 @@ constexpr qint64 kReplyBufferBytes = 32 * FileDownloader::kChunkBytes;
 } // namespace
 
 QNetworkRequest FileDownloader::fileRequest(
-    const QString& url, std::chrono::milliseconds idleTimeout)
+    const QString& url, std::chrono::milliseconds idleTimeout, const ShopAccess& access)
 {
-    QNetworkRequest request { QUrl(url) };
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("VB OpenUrl"));
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    // Only the picture server's own scheme, host and port.
-    request.setAttribute(
-        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-    request.setTransferTimeout(static_cast<int>(idleTimeout.count()));
-    return request;
+    return access.request(url, idleTimeout, QByteArrayLiteral("VB OpenUrl"));
 }
 
 namespace {
@@ -83,12 +75,13 @@ void waitFor(std::chrono::milliseconds delay, const StopFlag* stop)
 } // namespace
 
 FileDownloader::FileDownloader(std::chrono::milliseconds idleTimeout, const StopFlag* stop,
-    QList<std::chrono::milliseconds> retryDelays)
-    : m_idleTimeout(idleTimeout)
+    QList<std::chrono::milliseconds> retryDelays, const ShopAccess& access)
+    : m_access(access)
+    , m_manager(access.makeManager())
+    , m_idleTimeout(idleTimeout)
     , m_stop(stop)
     , m_retryDelays(std::move(retryDelays))
 {
-    m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
 }
 
 QString FileDownloader::temporaryPath(const QString& localPath)
@@ -138,7 +131,8 @@ bool FileDownloader::runStopped() const
 FileDownloader::Attempt FileDownloader::tryDownload(const QString& url, const QString& localPath,
     DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
-    const std::unique_ptr<QNetworkReply> reply(m_manager.get(fileRequest(url, m_idleTimeout)));
+    const std::unique_ptr<QNetworkReply> reply(
+        m_manager->get(fileRequest(url, m_idleTimeout, m_access)));
     reply->setReadBufferSize(kReplyBufferBytes);
 
     QEventLoop loop;

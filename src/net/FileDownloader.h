@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/Downloader.h"
+#include "net/ShopAccess.h"
 
 #include <QList>
 #include <QNetworkAccessManager>
@@ -52,10 +53,7 @@ class StopFlag;
 // refused, status 5xx) is tried again after each of the retry delays, so
 // twice by default; other failures are final at once.
 //
-// Files are fetched over a direct connection, whatever the system's proxy
-// settings: Qt sets a proxy per manager, not per request, so the downloader
-// keeps a manager of its own with QNetworkProxy::NoProxy and leaves the page
-// fetcher's manager (and its proxy) alone.
+// Files are fetched through the system's proxy, as pages are (ShopAccess).
 //
 // The observer is only borrowed for the call.
 class FileDownloader final : public Downloader {
@@ -74,7 +72,8 @@ public:
     // retryDelays: the pauses before each new attempt after a passing fault.
     explicit FileDownloader(std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
         const StopFlag* stop = nullptr,
-        QList<std::chrono::milliseconds> retryDelays = kDefaultRetryDelays);
+        QList<std::chrono::milliseconds> retryDelays = kDefaultRetryDelays,
+        const ShopAccess& access = {});
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
@@ -97,14 +96,16 @@ public:
     // or aborted: commits file when it is whole and long enough.
     static Verdict finishTransfer(
         const QNetworkReply& reply, LocalFault fault, AtomicFileWriter& file, qint32 minimumSize);
-    static QNetworkRequest fileRequest(const QString& url, std::chrono::milliseconds idleTimeout);
+    static QNetworkRequest fileRequest(
+        const QString& url, std::chrono::milliseconds idleTimeout, const ShopAccess& access);
 
 private:
     Attempt tryDownload(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval);
     bool runStopped() const;
 
-    QNetworkAccessManager m_manager;
+    ShopAccess m_access;
+    std::unique_ptr<QNetworkAccessManager> m_manager;
     std::chrono::milliseconds m_idleTimeout;
     const StopFlag* m_stop;
     QList<std::chrono::milliseconds> m_retryDelays;

@@ -2,19 +2,17 @@
 
 #include "net/PageRequest.h"
 
-#include <QNetworkProxy>
 #include <algorithm>
 
 namespace zp {
 
-NetworkPageSource::NetworkPageSource(int connections)
+NetworkPageSource::NetworkPageSource(int connections, ShopAccess access)
+    : m_access(std::move(access))
 {
     const int count
         = std::max(1, (connections + kConnectionsPerManager - 1) / kConnectionsPerManager);
     for (int i = 0; i < count; ++i) {
-        Manager manager { std::make_unique<QNetworkAccessManager>() };
-        manager.manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-        m_managers.push_back(std::move(manager));
+        m_managers.push_back(Manager { m_access.makeManager() });
     }
 }
 
@@ -23,7 +21,8 @@ std::unique_ptr<PendingPage> NetworkPageSource::start(
 {
     const auto least = std::min_element(m_managers.begin(), m_managers.end(),
         [](const Manager& a, const Manager& b) { return a.busy < b.busy; });
-    auto request = std::make_unique<PageRequest>(*least->manager, url, body, timeoutSeconds);
+    auto request
+        = std::make_unique<PageRequest>(*least->manager, url, body, timeoutSeconds, m_access);
     int& busy = least->busy;
     ++busy;
     // Counted down once: when the page is in, or when it is given up.

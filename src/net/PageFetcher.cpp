@@ -11,16 +11,17 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
-PageFetcher::PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop)
+PageFetcher::PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop, ShopAccess access)
     : m_manager(manager)
     , m_stop(stop)
+    , m_access(std::move(access))
 {
 }
 
 QByteArray PageFetcher::ReadHTML(const QString& url, const QString& body, int timeoutSeconds)
 {
     m_lastFailure.clear();
-    auto request = std::make_unique<PageRequest>(m_manager, url, body, timeoutSeconds);
+    auto request = std::make_unique<PageRequest>(m_manager, url, body, timeoutSeconds, m_access);
     if (m_stop.isSet() || timeoutSeconds <= 0) {
         QCoreApplication::processEvents();
         if (request->outcome() == PageRequest::Outcome::Body)

@@ -9,7 +9,7 @@ namespace zp {
 
 class StopFlag;
 
-// Reads catalogue pages over HTTP/1.1 on a shared QNetworkAccessManager, so
+// Reads catalogue pages over HTTP on a shared QNetworkAccessManager, so
 // that connections to the site stay open from one page to the next.
 //
 // ReadHTML sends a GET for url (the body argument goes with it when not
@@ -18,17 +18,12 @@ class StopFlag;
 // during the wait, so a click may re-enter the caller's handler.
 //
 // The wait ends
-//  - when the final response's reason phrase reads exactly "OK" (letter case
-//    counts) and its body is complete: the result is the raw body bytes,
-//    which may be empty;
-//  - with an empty result as soon as a response read "OK" but its body could
-//    not be had whole (connection lost mid-body, body over kMaxBodyBytes);
+//  - when the final response's status is 200 (whatever its reason phrase)
+//    and its body is complete: the result is the raw body bytes, which may
+//    be empty;
 //  - with an empty result when timeoutSeconds have passed on the monotonic
-//    clock, counted from when the request is sent. A server that never
-//    answers, or answers with a reason phrase other than "OK" ("ok", a
-//    redirect that is not followed), ends here;
-//  - with an empty result, at once, on a definitive failure: an HTTP status
-//    of 400 or above, a refused connection or an unknown host;
+//    clock, counted from when the request is sent, without an answer;
+//  - with an empty result, at once, on any other answer (PageRequest);
 //  - with an empty result, at once, when the stop flag is raised. A flag
 //    already set at entry still lets the request go out and gives events one
 //    pass; the body is returned only if it was complete by then. Such a
@@ -45,7 +40,7 @@ public:
     // announced or reached.
     static constexpr qint64 kMaxBodyBytes = PageRequest::kMaxBodyBytes;
 
-    PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop);
+    PageFetcher(QNetworkAccessManager& manager, const StopFlag& stop, ShopAccess access = {});
 
     QByteArray ReadHTML(const QString& url, const QString& body, int timeoutSeconds) override;
     QString lastFailure() const override { return m_lastFailure; }
@@ -53,6 +48,7 @@ public:
 private:
     QNetworkAccessManager& m_manager;
     const StopFlag& m_stop;
+    ShopAccess m_access;
     QString m_lastFailure;
 };
 

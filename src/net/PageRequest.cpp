@@ -1,7 +1,5 @@
 #include "net/PageRequest.h"
 
-#include "net/ReplyFailure.h"
-
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -20,18 +18,11 @@ namespace {
 // kMaxBodyBytes instead of filling memory first.
 constexpr qint64 kReplyBufferBytes = 1024 * 1024;
 
-QNetworkRequest pageRequest(const QString& url, int timeoutSeconds)
+// The transfer time-out bounds the life of a detached request.
+std::chrono::milliseconds transferTimeout(int timeoutSeconds)
 {
-    QNetworkRequest request { QUrl(url) };
-    // Over HTTP/2 there is no reason phrase, and success is told by it.
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    // Only the shop's own scheme, host and port: a redirect elsewhere fails.
-    request.setAttribute(
-        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-    // Bounds the life of a detached request.
-    request.setTransferTimeout(static_cast<int>(std::clamp<qint64>(
-        qint64 { timeoutSeconds } * 1000, 1000, std::numeric_limits<int>::max())));
-    return request;
+    return std::chrono::milliseconds(std::clamp<qint64>(
+        qint64 { timeoutSeconds } * 1000, 1000, std::numeric_limits<int>::max()));
 }
 
 int timerInterval(const QDeadlineTimer& deadline)
@@ -40,26 +31,18 @@ int timerInterval(const QDeadlineTimer& deadline)
         std::clamp<qint64>(deadline.remainingTime(), 0, std::numeric_limits<int>::max()));
 }
 
-// An answer that waiting cannot turn into "OK".
-bool isDefinitiveFailure(const QNetworkReply& reply)
-{
-    if (reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400)
-        return true;
-    return reply.error() == QNetworkReply::ConnectionRefusedError
-        || reply.error() == QNetworkReply::HostNotFoundError;
-}
-
 } // namespace
 
-PageRequest::PageRequest(
-    QNetworkAccessManager& manager, const QString& url, const QString& body, int timeoutSeconds)
+PageRequest::PageRequest(QNetworkAccessManager& manager, const QString& url, const QString& body,
+    int timeoutSeconds, const ShopAccess& access)
     : m_deadline(std::chrono::seconds(std::max(timeoutSeconds, 0)), Qt::PreciseTimer)
     , m_timeoutSeconds(timeoutSeconds)
 {
-    const QNetworkRequest request = pageRequest(url, timeoutSeconds);
+    const QNetworkRequest request = access.request(url, transferTimeout(timeoutSeconds));
     m_reply.reset(body.isEmpty() ? manager.get(request)
                                  : manager.sendCustomRequest(request, "GET", body.toUtf8()));
 
+    m_replyAlive = m_reply.get();
     m_reply->setReadBufferSize(kReplyBufferBytes);
     connect(m_reply.get(), &QNetworkReply::metaDataChanged, this, [this] {
         const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
@@ -87,6 +70,8 @@ PageRequest::PageRequest(
 
 PageRequest::~PageRequest()
 {
+    if (!m_replyAlive) // its manager went first and took it along
+        (void)m_reply.release();
     if (m_reply) {
         m_reply->disconnect(this);
         if (!m_reply->isFinished())
@@ -152,23 +137,23 @@ void PageRequest::gather()
 
 void PageRequest::onFinished()
 {
-    if (m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray() == "OK") {
-        gather();
-        const bool whole = m_reply->error() == QNetworkReply::NoError && !m_tooLarge;
-        if (whole) {
-            m_body = std::exchange(m_received, QByteArray());
-            m_body.squeeze();
-        } else {
-            m_failure = m_tooLarge ? u"больше %1 МБ"_s.arg(kMaxBodyBytes / (1024 * 1024))
-                                   : DescribeReplyFailure(*m_reply);
-        }
-        finish(whole ? Outcome::Body : Outcome::Failed);
+    if (m_outcome != Outcome::Waiting)
+        return;
+    if (m_tooLarge) {
+        m_verdict = { ReplyVerdict::Kind::Final,
+            u"больше %1 МБ"_s.arg(kMaxBodyBytes / (1024 * 1024)), std::nullopt };
+        finish(Outcome::Failed);
         return;
     }
-    m_failure = DescribeReplyFailure(*m_reply);
-    if (isDefinitiveFailure(*m_reply))
+    m_verdict = JudgeReply(*m_reply, QDateTime::currentDateTimeUtc());
+    if (m_verdict.kind != ReplyVerdict::Kind::Success) {
         finish(Outcome::Failed);
-    // Anything else is waited out.
+        return;
+    }
+    gather();
+    m_body = std::exchange(m_received, QByteArray());
+    m_body.squeeze();
+    finish(Outcome::Body);
 }
 
 void PageRequest::finish(Outcome outcome)
@@ -177,8 +162,9 @@ void PageRequest::finish(Outcome outcome)
         return;
     m_outcome = outcome;
     m_timer.stop();
-    if (outcome == Outcome::TimedOut && m_failure.isEmpty())
-        m_failure = u"нет ответа за %1 с"_s.arg(m_timeoutSeconds);
+    if (outcome == Outcome::TimedOut)
+        m_verdict = { ReplyVerdict::Kind::Passing, u"нет ответа за %1 с"_s.arg(m_timeoutSeconds),
+            std::nullopt };
     if (outcome == Outcome::TimedOut && !m_reply->isFinished())
         m_reply->abort();
     Q_EMIT finished();

@@ -1,26 +1,29 @@
 #pragma once
 
 #include "net/PendingPage.h"
+#include "net/ShopAccess.h"
 
 #include <QDeadlineTimer>
+#include <QNetworkReply>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 
 namespace zp {
 
 // One GET for a catalogue page, under way on its own: the rules of
 // PageFetcher::ReadHTML without the wait. finished() is emitted once, when the
 // outcome is known:
-//  - Body: the final response's reason phrase read exactly "OK" and its body
-//    arrived whole (at most kMaxBodyBytes);
-//  - Failed: a definitive answer that no waiting can change, told at once: a
-//    status of 400 or above, a refused connection, an unknown host, or an "OK"
-//    whose body could not be had whole;
-//  - TimedOut: timeoutSeconds passed since the request was sent without one
-//    of the above (silence, or an answer that is not "OK").
+//  - Body: the final response's status was 200 (whatever its reason phrase)
+//    and its body arrived whole (at most kMaxBodyBytes);
+//  - Failed: any other answer, told at once and judged by JudgeReply
+//    (verdict()): an error status, a connection closed, reset or refused, an
+//    unknown host, a certificate or TLS handshake refused, a 200 whose body
+//    could not be had whole;
+//  - TimedOut: timeoutSeconds passed since the request was sent without an
+//    answer (silence).
 // Redirects are followed only within the same scheme, host and port; the
 // body is gathered as it comes, so an endless answer is cut at kMaxBodyBytes.
 // Destroying or abandoning the request aborts it.
@@ -31,13 +34,14 @@ public:
     static constexpr qint64 kMaxBodyBytes = 64LL * 1024 * 1024;
 
     PageRequest(QNetworkAccessManager& manager, const QString& url, const QString& body,
-        int timeoutSeconds);
+        int timeoutSeconds, const ShopAccess& access = {});
     ~PageRequest() override;
 
     Outcome outcome() const { return m_outcome; }
     bool isDone() const override { return m_outcome != Outcome::Waiting; }
     QByteArray takeBody() override;
-    QString failure() const override { return m_failure; }
+    QString failure() const override { return m_verdict.reason; }
+    ReplyVerdict verdict() const override { return m_verdict; }
     void abandon() override;
     qint64 heldBytes() const override { return m_received.size() + m_body.size(); }
     // Leaves the transfer to end on its own (bounded by its time-out) and
@@ -52,12 +56,13 @@ private:
     void finish(Outcome outcome);
 
     std::unique_ptr<QNetworkReply> m_reply;
+    QPointer<QNetworkReply> m_replyAlive;
     QDeadlineTimer m_deadline;
     QTimer m_timer;
     Outcome m_outcome = Outcome::Waiting;
     QByteArray m_body;
     QByteArray m_received;
-    QString m_failure;
+    ReplyVerdict m_verdict { ReplyVerdict::Kind::Success, {}, std::nullopt };
     int m_timeoutSeconds = 0;
     bool m_tooLarge = false;
 };

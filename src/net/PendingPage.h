@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/ReplyVerdict.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -21,6 +23,14 @@ public:
     // Why the page could not be had, in a few words ("404"); empty when it
     // arrived or the request does not say.
     virtual QString failure() const { return {}; }
+    // How the answer was judged, once done; Final with failure() as the
+    // reason when the request does not say more.
+    virtual ReplyVerdict verdict() const
+    {
+        return { isDone() && failure().isEmpty() ? ReplyVerdict::Kind::Success
+                                                 : ReplyVerdict::Kind::Final,
+            failure(), std::nullopt };
+    }
     // Aborts the transfer at once; finished() is not emitted any more.
     virtual void abandon() = 0;
     // The bytes of the page held so far, received or done.

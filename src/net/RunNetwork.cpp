@@ -1,17 +1,22 @@
 #include "net/RunNetwork.h"
 
+#include <QNetworkAccessManager>
+
 namespace zp {
 
 RunNetwork::RunNetwork(
-    QNetworkAccessManager& manager, const StopFlag& stop, int connections, int timeoutSeconds)
-    : m_fetcher(manager, stop)
-    , m_files(FileDownloader::kDefaultIdleTimeout, &stop)
+    const StopFlag& stop, int connections, int timeoutSeconds, const ShopAccess& access)
+    : m_manager(access.makeManager())
+    , m_fetcher(*m_manager, stop, access)
+    , m_files(
+          FileDownloader::kDefaultIdleTimeout, &stop, FileDownloader::kDefaultRetryDelays, access)
 {
     if (connections <= 1)
         return;
-    m_source = std::make_unique<NetworkPageSource>(connections);
+    m_source = std::make_unique<NetworkPageSource>(connections, access);
     m_prefetcher = std::make_unique<PagePrefetcher>(*m_source, stop, connections, timeoutSeconds);
-    m_pictures = std::make_unique<BackgroundDownloader>(stop, connections);
+    m_pictures = std::make_unique<BackgroundDownloader>(stop, connections,
+        FileDownloader::kDefaultIdleTimeout, FileDownloader::kDefaultRetryDelays, access);
 }
 
 Downloader& RunNetwork::downloader()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 
 namespace zp {
 
@@ -25,5 +26,9 @@ Q_SIGNALS:
 private:
     bool m_set = false;
 };
+
+// Waits in an event loop for delay, or until stop is raised (at once when it
+// is set already); true when the whole delay passed.
+bool WaitUnlessStopped(std::chrono::milliseconds delay, const StopFlag& stop);
 
 } // namespace zp
