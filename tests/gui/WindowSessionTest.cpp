@@ -233,22 +233,33 @@ TEST_F(WindowSessionTest, SecondRunStartsTheCounterAtTheLastStoredRow)
     expectIdle();
 }
 
-// A second click on Command1 while the third product's row is done.
+// A second click on Command1, or a close of the window, while the third
+// product's row is done: both ask the same question.
 struct StopAnswerCase {
     const char* name;
+    bool byClosing;
     MessageAnswer answer;
 };
 
 class StopQuestionTest : public WindowSessionTest,
                          public ::testing::WithParamInterface<StopAnswerCase> { };
 
-TEST_P(StopQuestionTest, SecondClickDuringTheRunOnlyAsksWhetherToStop)
+TEST_P(StopQuestionTest, ClickOrCloseDuringTheRunOnlyAsksWhetherToStop)
 {
+    const StopAnswerCase& c = GetParam();
     startShop(12, 1);
     WindowWatch watch(*m_window);
-    watch.whenCounterShows(u"4"_s, [this] { clickCommand1(); });
-    const bool stop = GetParam().answer == MessageAnswer::Yes;
-    m_dialogs.answer(GetParam().answer).answer(MessageAnswer::Ok);
+    bool closedAtOnce = false;
+    watch.whenCounterShows(u"4"_s, [&] {
+        if (c.byClosing)
+            closedAtOnce = m_window->close();
+        else
+            clickCommand1();
+    });
+    bool visibleAtReport = false;
+    m_dialogs.setOnShow([&](const ShownMessage&) { visibleAtReport = m_window->isVisible(); });
+    const bool stop = c.answer == MessageAnswer::Yes;
+    m_dialogs.answer(c.answer).answer(MessageAnswer::Ok);
     if (stop)
         m_dialogs.answer(MessageAnswer::Ok);
 
@@ -270,12 +281,18 @@ TEST_P(StopQuestionTest, SecondClickDuringTheRunOnlyAsksWhetherToStop)
     EXPECT_EQ(watch.counters(), QStringList { u"0"_s } + counterRun(written));
     EXPECT_EQ(storedRows(), written);
     EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_TRUE(visibleAtReport);
+    // A confirmed close closes the window once the run has reported.
+    EXPECT_EQ(m_window->isVisible(), !(c.byClosing && stop));
     expectIdle();
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, StopQuestionTest,
-    ::testing::Values(
-        StopAnswerCase { "No", MessageAnswer::No }, StopAnswerCase { "Yes", MessageAnswer::Yes }),
+    ::testing::Values(StopAnswerCase { "ClickNo", false, MessageAnswer::No },
+        StopAnswerCase { "ClickYes", false, MessageAnswer::Yes },
+        StopAnswerCase { "CloseNo", true, MessageAnswer::No },
+        StopAnswerCase { "CloseYes", true, MessageAnswer::Yes }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowSessionTest, ClosingWhileIdleClosesAtOnce)
@@ -288,64 +305,6 @@ TEST_F(WindowSessionTest, ClosingWhileIdleClosesAtOnce)
     EXPECT_TRUE(m_dialogs.shown().empty());
     EXPECT_FALSE(QFile::exists(workbookPath()));
 }
-
-// Closing the window during a run asks what the button asks.
-class CloseQuestionTest : public WindowSessionTest,
-                          public ::testing::WithParamInterface<StopAnswerCase> { };
-
-TEST_P(CloseQuestionTest, ClosingDuringTheRunAsksWhetherToStop)
-{
-    startShop(12, 1);
-    WindowWatch watch(*m_window);
-    const bool stop = GetParam().answer == MessageAnswer::Yes;
-    bool closedAtOnce = true;
-    bool closedAtOnceAgain = true;
-    bool visibleAfterClose = false;
-    watch.whenCounterShows(u"3"_s, [&] {
-        closedAtOnce = m_window->close();
-        // Asked again only when the first answer was No.
-        closedAtOnceAgain = m_window->close();
-        visibleAfterClose = m_window->isVisible();
-    });
-    bool visibleAtReport = false;
-    m_dialogs.setOnShow([&](const ShownMessage&) { visibleAtReport = m_window->isVisible(); });
-    m_dialogs.answer(GetParam().answer);
-    if (!stop)
-        m_dialogs.answer(MessageAnswer::No);
-    m_dialogs.answer(MessageAnswer::Ok);
-    if (stop)
-        m_dialogs.answer(MessageAnswer::Ok);
-
-    clickCommand1();
-
-    EXPECT_FALSE(closedAtOnce);
-    EXPECT_FALSE(closedAtOnceAgain);
-    EXPECT_TRUE(visibleAfterClose);
-    EXPECT_TRUE(visibleAtReport);
-    const int written = m_window->runState().NewCount;
-    std::vector<ShownMessage> expected { StopQuestion };
-    if (stop) {
-        expected.push_back(StoppedNotice);
-        EXPECT_GE(written, 2);
-        EXPECT_LT(written, m_productCount);
-    } else {
-        expected.push_back(StopQuestion);
-        EXPECT_EQ(written, m_productCount);
-    }
-    expected.push_back({ MessageStyle::Report, reportText(written) });
-    EXPECT_EQ(m_dialogs.shown(), expected);
-    EXPECT_EQ(m_dialogs.pendingAnswers(), 0);
-    EXPECT_EQ(watch.captions(), QStringList { u"Стоп"_s }) << "the question must not end the run";
-    EXPECT_EQ(m_window->isVisible(), !stop);
-    EXPECT_EQ(storedRows(), written);
-    EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
-    expectIdle();
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, CloseQuestionTest,
-    ::testing::Values(
-        StopAnswerCase { "No", MessageAnswer::No }, StopAnswerCase { "Yes", MessageAnswer::Yes }),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowSessionTest, ClosingAfterAConfirmedStopClosesWithoutAskingAgain)
 {
