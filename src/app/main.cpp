@@ -69,6 +69,7 @@ int runWindow(int argc, char* argv[], const zp::CommandLine& command)
     window.show();
     return QApplication::exec();
 }
+
 // Started from the desktop, nobody reads standard error: a usage error is
 // shown in a message box as well, when there is a screen to show it on.
 bool showsUsageErrorBox()
