@@ -170,7 +170,8 @@ void BackgroundDownloader::retryOrEnd(Transfer& transfer, const FileDownloader::
         return;
     }
     if (verdict.attempt != FileDownloader::Attempt::Done && m_onFailure)
-        m_onFailure(transfer.url, verdict.failure);
+        m_onFailure(transfer.url, verdict.failure,
+            verdict.attempt == FileDownloader::Attempt::PassingFault);
     end(transfer);
 }
 

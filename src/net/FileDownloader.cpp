@@ -116,6 +116,7 @@ bool FileDownloader::DownloadFile(const QString& url, const QString& localPath,
         if (runStopped())
             return false;
         const Attempt result = tryDownload(url, localPath, observer, minimumSize, progressInterval);
+        m_lastFailureMayPass = result == Attempt::PassingFault;
         if (result != Attempt::PassingFault || attempt >= m_retryDelays.size())
             return result == Attempt::Done;
         waitFor(m_retryDelays[attempt], m_stop);

@@ -78,6 +78,7 @@ public:
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
     QString lastFailure() const override { return m_lastFailure; }
+    bool lastFailureMayPass() const override { return m_lastFailureMayPass; }
 
     // The temporary file a download to localPath writes first.
     static QString temporaryPath(const QString& localPath);
@@ -109,6 +110,7 @@ private:
     const StopFlag* m_stop;
     QList<std::chrono::milliseconds> m_retryDelays;
     QString m_lastFailure;
+    bool m_lastFailureMayPass = false;
 };
 
 } // namespace zp

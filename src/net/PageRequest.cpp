@@ -44,6 +44,7 @@ PageRequest::PageRequest(QNetworkAccessManager& manager, const QString& url, con
     m_reply.reset(body.isEmpty() ? manager.get(request)
                                  : manager.sendCustomRequest(request, "GET", body.toUtf8()));
 
+    m_replyAlive = m_reply.get();
     m_reply->setReadBufferSize(kReplyBufferBytes);
     connect(m_reply.get(), &QNetworkReply::metaDataChanged, this, [this] {
         const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
@@ -71,6 +72,8 @@ PageRequest::PageRequest(QNetworkAccessManager& manager, const QString& url, con
 
 PageRequest::~PageRequest()
 {
+    if (!m_replyAlive) // its manager went first and took it along
+        (void)m_reply.release();
     if (m_reply) {
         m_reply->disconnect(this);
         if (!m_reply->isFinished())
@@ -90,10 +93,6 @@ void PageRequest::abandon()
         m_reply->disconnect(this);
         if (!m_reply->isFinished())
             m_reply->abort();
-        // Not kept: the request itself may be deleted after its manager,
-        // which deletes the reply with itself. Later, as this may run in
-        // one of the reply's signals.
-        m_reply.release()->deleteLater();
     }
 }
 

@@ -178,6 +178,7 @@ QString CatalogCrawler::fetchPage(const QString& url, bool* skipped)
             continue;
         if (skipped && m_context.failedPages.skipFailedProducts) {
             m_context.view.warn(SkippedProductPrefix + url);
+            ++m_context.state.SkippedProducts;
             *skipped = true;
             return {};
         }

@@ -22,6 +22,7 @@
 #include <QJsonObject>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -281,6 +282,29 @@ TEST_F(RunEndToEnd, StopConfirmedWhileTheFirstPageLoadsSavesAnEmptyWorkbook)
     EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
     EXPECT_EQ(m_pages.productFetches(), 0);
     EXPECT_EQ(readWorkbook().productCount(), 0);
+    expectIdle();
+}
+
+// The stop arrives while the shop still holds the first page back: the fetch
+// ends empty, but that is the user's stop, not a site that cannot be reached.
+TEST_F(RunEndToEnd, StopConfirmedBeforeTheFirstPageArrivesIsAStop)
+{
+    DemoShop::Options options;
+    options.latencyMs = 1500;
+    startShop(options);
+    QTimer::singleShot(150, [this] { m_controller->Command1_Click(); });
+    m_dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::StopQuestion, u"Остановить парсерсер?"_s },
+            { MessageStyle::Failure, u"Парсер остановлен."_s },
+            { MessageStyle::Report, reportText(0) } }));
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Stopped);
+    EXPECT_TRUE(m_view.notLoaded.isEmpty());
+    EXPECT_TRUE(QDir(m_folder.path()).isEmpty());
+    EXPECT_TRUE(m_handedOver.isEmpty());
     expectIdle();
 }
 

@@ -228,13 +228,20 @@ void TestHttpServer::answerNext(Connection& connection)
     Q_EMIT requestReceived(request.target);
 
     const Response response = responseFor(request);
-    if (response.hangUp != Response::HangUp::No) {
-        hangUp(*connection.socket, response.hangUp);
-        return;
-    }
     if (response.neverAnswer) {
         connection.silent = true;
         connection.input.clear();
+        return;
+    }
+    if (response.hangup != Response::Hangup::None) {
+        QTcpSocket* socket = connection.socket;
+        if (response.hangup == Response::Hangup::Reset) {
+            // A zero linger time makes close() send RST instead of FIN.
+            const linger abortive { 1, 0 };
+            ::setsockopt(
+                int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        }
+        QMetaObject::invokeMethod(socket, &QTcpSocket::close, Qt::QueuedConnection);
         return;
     }
     const bool closeAfter = response.closeConnection || !response.contentLength
@@ -249,19 +256,6 @@ void TestHttpServer::answerNext(Connection& connection)
     } else {
         startResponse(connection, response, closeAfter);
     }
-}
-
-void TestHttpServer::hangUp(QTcpSocket& socket, Response::HangUp how)
-{
-    if (how == Response::HangUp::Reset) {
-        // No lingering: closing sends a reset instead of the end of the stream.
-        const linger immediately { 1, 0 };
-        ::setsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER,
-            &immediately, sizeof immediately);
-        socket.abort();
-        return;
-    }
-    socket.disconnectFromHost();
 }
 
 void TestHttpServer::startResponse(

@@ -81,9 +81,9 @@ public:
         // Read the request and never answer; the connection stays open until
         // the client closes it or the server is destroyed.
         bool neverAnswer = false;
-        // Read the request, then end the connection without an answer: Close
-        // as a server that goes away does, Reset with a TCP reset.
-        enum class HangUp { No, Close, Reset } hangUp = HangUp::No;
+        // Read the request and close the connection without a byte of
+        // answer: gently (FIN) or with a reset (RST).
+        enum class Hangup { None, Close, Reset } hangup = Hangup::None;
         // >= 0: send the headers (with the full Content-Length) and only this
         // many body bytes, then close the connection.
         qint64 cutAfterBodyBytes = -1;
@@ -144,7 +144,6 @@ private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
     void answerNext(Connection& connection);
-    static void hangUp(QTcpSocket& socket, Response::HangUp how);
     void startResponse(Connection& connection, const Response& response, bool closeAfter);
     void pump(Connection& connection);
     void finishResponse(Connection& connection);
