@@ -2,6 +2,7 @@
 
 #include "net/PageReader.h"
 #include "net/PendingPage.h"
+#include "net/RequestPacing.h"
 #include "net/RetryPolicy.h"
 
 #include <QDeadlineTimer>
@@ -31,13 +32,15 @@ class StopFlag;
 // the page is tried again on its own, up to the policy's throttle retries,
 // before it counts as failed. The requests under way are bounded by the
 // host's concurrency, which halves on every throttling answer and grows
-// back after successes. The throttled handler hears of every such answer.
+// back after successes, and from the first throttling answer on their starts
+// are spaced by the rate the host was seen to allow (RequestPacing). The
+// throttled handler hears of every such answer.
 //
 // Bounds: only the first windowPages() expected pages (2 × connections)
 // start requests; a page pushed behind that window by pages expected later
 // keeps what it has or is fetching (the page asked for may then wait for its
-// connection: a request abandoned would cost the shop another). At most kMaxExpected addresses are kept; the farthest ones
-// beyond that are forgotten and read when asked for. The pages ahead of the
+// connection: a request abandoned would cost the shop another). At most kMaxExpected addresses are
+// kept; the farthest ones beyond that are forgotten and read when asked for. The pages ahead of the
 // one asked for (all pages, between two questions) hold at most
 // kMaxAheadBytes between them: past that the
 // farthest one that holds anything is abandoned and read only when it is
@@ -112,6 +115,7 @@ private:
     const int m_timeoutSeconds;
     const RetryPolicy m_throttling;
     HostConcurrency m_concurrency;
+    RequestPacing m_pacing;
     QDeadlineTimer m_pause; // expired: requests may start
     std::deque<Entry> m_expected; // in the order the caller will ask
     QEventLoop* m_waiting = nullptr; // the caller's wait for the front entry
