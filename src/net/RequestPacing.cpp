@@ -35,12 +35,16 @@ void RequestPacing::onThrottled(Clock::time_point now)
 {
     if (m_throttles > 0 && now - m_lastThrottled <= kTogether)
         return; // the same slow-down, told by another request under way
-    const Clock::time_point from = std::max(now - kWindow, m_windowOpen ? m_windowStart : now);
-    forgetBefore(from);
-    const double seen = std::max(1.0, duration<double>(now - from).count());
-    m_rate = std::max(kMinRate, kShare * double(m_successes.size()) / seen);
     ++m_throttles;
     m_lastThrottled = now;
+    const bool measured = m_windowOpen && now - m_windowStart >= kShortest;
+    if (m_rate <= 0 || measured) {
+        const Clock::time_point from = std::max(now - kWindow, m_windowOpen ? m_windowStart : now);
+        forgetBefore(from);
+        const double seen = std::max(1.0, duration<double>(now - from).count());
+        const double allowed = kShare * double(m_successes.size()) / seen;
+        m_rate = std::max({ kMinRate, allowed, m_rate / 2 });
+    }
     m_windowOpen = false;
 }
 

@@ -12,7 +12,10 @@ namespace zp {
 // becomes kShare of the rate the host was seen to allow: the answers that came
 // within the last kWindow, counted from the first request after the last
 // throttling answer (a pause the host asked for is no part of its rate), over
-// at least a second. From there the pace grows
+// at least a second; at most halving a pace already set, and unchanged by a
+// slow-down that comes within kShortest of the first request after the last
+// one (too little to tell a rate by).
+// From there the pace grows
 // with every answer that came: fast until the next throttling answer (the
 // first estimate is rough), slowly after it. Throttling answers that come
 // together (the requests under way at that moment) count as one.
@@ -26,6 +29,7 @@ public:
     static constexpr double kFastGrowth = 0.5; // requests per second, per answer
     static constexpr double kSlowGrowth = 0.01;
     static constexpr std::chrono::milliseconds kTogether { 500 };
+    static constexpr std::chrono::seconds kShortest { 1 };
 
     // How long a request that would start at now must wait first.
     std::chrono::milliseconds waitBeforeNext(Clock::time_point now) const;
