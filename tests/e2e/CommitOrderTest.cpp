@@ -1,0 +1,229 @@
+// The order in which a whole run puts its files on disk, recorded by standing
+// in for fsync and rename: before a save flushes the workbook, every picture
+// its rows name has been flushed, then renamed under its name, and the Images
+// folder flushed after that rename; and the folder is flushed once per save,
+// not once per picture.
+
+#include "WorkbookRows.h"
+#include "app/RunController.h"
+#include "net/FileDownloader.h"
+#include "net/RunNetwork.h"
+#include "run/RunState.h"
+#include "scrape/FakeRunView.h"
+#include "scrape/ProductExtractor.h"
+#include "support/DemoShop.h"
+#include "support/ScriptedDialogs.h"
+#include "util/Clock.h"
+#include "workbook/ExternalTools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QNetworkAccessManager>
+#include <QSet>
+#include <QTemporaryDir>
+#include <array>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <unistd.h>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct DiskEvent {
+    enum Kind { Flush, Rename } kind;
+    QString path; // flushed, or renamed from
+    QString to; // renamed to
+    QString copy; // of a workbook being saved, as it was flushed
+};
+
+// What the stand-ins record while a test listens; they are called from the
+// committer's workers too.
+struct DiskLog {
+    std::mutex mutex;
+    bool listening = false;
+    QString copies; // folder for the copies of flushed workbooks
+    std::vector<DiskEvent> events;
+};
+
+DiskLog& diskLog()
+{
+    static DiskLog log;
+    return log;
+}
+
+QString pathOf(int descriptor)
+{
+    std::array<char, 4096> target {};
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(descriptor);
+    const ssize_t length = ::readlink(link.constData(), target.data(), target.size() - 1);
+    return length > 0 ? QFile::decodeName(QByteArray(target.data(), length)) : QString();
+}
+
+void recordFlush(int descriptor)
+{
+    DiskLog& log = diskLog();
+    const std::lock_guard lock(log.mutex);
+    if (!log.listening)
+        return;
+    DiskEvent event { DiskEvent::Flush, pathOf(descriptor), {}, {} };
+    if (event.path.endsWith(u".xlsx.saving"_s)) {
+        event.copy = log.copies + u"/save-"_s + QString::number(log.events.size()) + u".xlsx"_s;
+        QFile::copy(event.path, event.copy);
+    }
+    log.events.push_back(event);
+}
+
+void recordRename(const char* from, const char* to)
+{
+    DiskLog& log = diskLog();
+    const std::lock_guard lock(log.mutex);
+    if (log.listening)
+        log.events.push_back(
+            { DiskEvent::Rename, QFile::decodeName(from), QFile::decodeName(to), {} });
+}
+
+template <typename Function> Function real(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+// The program's calls bind to these; the C library's stand behind them.
+extern "C" int fsync(int descriptor)
+{
+    static const auto next = real<int (*)(int)>("fsync");
+    const int result = next(descriptor);
+    if (result == 0)
+        recordFlush(descriptor);
+    return result;
+}
+
+extern "C" int rename(const char* from, const char* to)
+{
+    static const auto next = real<int (*)(const char*, const char*)>("rename");
+    const int result = next(from, to);
+    if (result == 0)
+        recordRename(from, to);
+    return result;
+}
+
+namespace zp::test {
+namespace {
+
+class CommitOrderTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override
+    {
+        if (ExternalTools::python().isEmpty())
+            GTEST_SKIP()
+                << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
+        ASSERT_TRUE(m_folder.isValid() && m_copies.isValid());
+        // As the flushed descriptors name them.
+        m_root = QDir(m_folder.path()).canonicalPath();
+    }
+
+    // One whole run with `connections` against shop; the flushes and renames
+    // it made.
+    std::vector<DiskEvent> recordRun(const DemoShop& shop, int connections)
+    {
+        RunState state;
+        FakeRunView view;
+        ScriptedDialogs dialogs;
+        QNetworkAccessManager network;
+        SystemClock clock;
+        RunNetwork net(network, state.StopRequested, connections, 60);
+        RunController controller(state, view, dialogs, net.reader(), net.downloader(), clock,
+            { shop.catalogBaseUrl(), shop.imageBaseUrl(), m_root, connections },
+            [](const QString&) {});
+        dialogs.answer(MessageAnswer::Ok);
+        listen(true);
+        controller.Command1_Click();
+        listen(false);
+        EXPECT_EQ(controller.lastOutcome(), RunOutcome::Completed);
+        const std::lock_guard lock(diskLog().mutex);
+        return std::exchange(diskLog().events, {});
+    }
+
+    void listen(bool on)
+    {
+        const std::lock_guard lock(diskLog().mutex);
+        diskLog().listening = on;
+        diskLog().copies = m_copies.path();
+    }
+
+    QTemporaryDir m_folder;
+    QTemporaryDir m_copies;
+    QString m_root;
+};
+
+TEST_P(CommitOrderTest, EverySaveFlushesTheWorkbookAfterThePicturesItsRowsName)
+{
+    constexpr int products = 2 * ProductExtractor::SaveEveryProducts + 50;
+    DemoShop shop;
+    // Pictures slower than pages, so that some are on their way at a save.
+    ASSERT_TRUE(
+        shop.start({ .products = products, .extra = { u"--picture-latency-ms"_s, u"10"_s } }));
+
+    const std::vector<DiskEvent> events = recordRun(shop, GetParam());
+
+    const QString images = m_root + u"/Images"_s;
+    QSet<QString> flushedPictures; // by name, flushed under their temporary names
+    QHash<QString, size_t> renamedAt; // picture name: the event that put it under its name
+    std::optional<size_t> lastImagesFlush;
+    int imagesFlushes = 0;
+    int saves = 0;
+    qsizetype named = 0;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const DiskEvent& event = events[i];
+        if (event.kind == DiskEvent::Rename) {
+            if (QFileInfo(event.to).absolutePath() != images)
+                continue;
+            const QString name = QFileInfo(event.to).fileName();
+            EXPECT_EQ(event.path, FileDownloader::temporaryPath(event.to));
+            EXPECT_TRUE(flushedPictures.contains(name))
+                << "renamed before its flush: " << name.toStdString();
+            renamedAt.insert(name, i);
+        } else if (event.path == images) {
+            lastImagesFlush = i;
+            ++imagesFlushes;
+        } else if (QFileInfo(event.path).absolutePath() == images) {
+            flushedPictures.insert(QFileInfo(event.path)
+                                       .fileName()
+                                       .mid(2)
+                                       .chopped(FileDownloader::TemporarySuffix.size()));
+        } else if (!event.copy.isEmpty()) {
+            const std::optional<WorkbookRows> rows = WorkbookRows::read(event.copy);
+            ASSERT_TRUE(rows.has_value()) << event.copy.toStdString();
+            if (rows->productCount() > 0)
+                ++saves;
+            for (int row = 0; row < rows->productCount(); ++row) {
+                const QString picture = rows->cell(row, RowLayout::PictureColumn).text;
+                if (picture.isEmpty())
+                    continue;
+                ++named;
+                SCOPED_TRACE(picture.toStdString() + " named by save " + std::to_string(saves));
+                ASSERT_TRUE(renamedAt.contains(picture)) << "not under its name";
+                ASSERT_TRUE(lastImagesFlush.has_value());
+                EXPECT_GT(*lastImagesFlush, renamedAt.value(picture)) << "folder not flushed";
+            }
+        }
+    }
+
+    EXPECT_EQ(saves, 3);
+    EXPECT_GT(named, products); // the pictures of the first rows count in every save
+    EXPECT_GT(renamedAt.size(), products / 2);
+    EXPECT_LE(imagesFlushes, saves);
+}
+
+INSTANTIATE_TEST_SUITE_P(Connections, CommitOrderTest, ::testing::Values(1, 6),
+    [](const ::testing::TestParamInfo<int>& info) {
+        return "Connections" + std::to_string(info.param);
+    });
+
+} // namespace
+} // namespace zp::test
