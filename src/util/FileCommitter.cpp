@@ -10,8 +10,9 @@ namespace zp {
 
 class FileCommitter::Job final : public QRunnable {
 public:
-    Job(FileCommitter& committer, WrittenFile file, Done done)
+    Job(FileCommitter& committer, quint64 ticket, WrittenFile file, Done done)
         : m_committer(committer)
+        , m_ticket(ticket)
         , m_file(std::move(file))
         , m_done(std::move(done))
     {
@@ -23,13 +24,21 @@ public:
         const bool committed = m_file.commit();
         QMetaObject::invokeMethod(
             &m_committer.m_receiver,
-            [&committer = m_committer, folder = QFileInfo(m_file.path()).absolutePath(), committed,
-                done = std::move(m_done)] { committer.finished(folder, committed, done); },
+            [&committer = m_committer, ticket = m_ticket,
+                folder = QFileInfo(m_file.path()).absolutePath(), committed,
+                done = std::move(m_done)] {
+                if (committed)
+                    committer.m_unflushedFolders.insert(folder);
+                if (done)
+                    done(committed);
+                committer.over(ticket);
+            },
             Qt::QueuedConnection);
     }
 
 private:
     FileCommitter& m_committer;
+    const quint64 m_ticket;
     WrittenFile m_file;
     Done m_done;
 };
@@ -46,34 +55,51 @@ FileCommitter::~FileCommitter()
 
 void FileCommitter::commit(WrittenFile file, Done done)
 {
-    ++m_pending;
-    m_workers.start(new Job(*this, std::move(file), std::move(done)));
-}
-
-void FileCommitter::finished(const QString& folder, bool committed, const Done& done)
-{
-    --m_pending;
-    if (committed)
-        m_unflushedFolders.insert(folder);
-    if (done)
-        done(committed);
-    if (m_waiting && m_pending == 0)
-        m_waiting->quit();
+    const quint64 ticket = m_nextTicket++;
+    m_outstanding.insert(ticket);
+    m_workers.start(new Job(*this, ticket, std::move(file), std::move(done)));
 }
 
 void FileCommitter::flushCommitted()
 {
-    if (m_pending > 0) {
-        QEventLoop loop;
-        QEventLoop* const outer = std::exchange(m_waiting, &loop);
-        loop.exec();
-        // An outer wait (a done that waits in its turn) is over as well.
-        m_waiting = outer;
-        if (m_waiting)
-            m_waiting->quit();
+    waitUntilOver(m_nextTicket);
+    if (m_unflushedFolders.isEmpty())
+        return;
+    // On a worker too, so that the event loop goes on during the flush.
+    const quint64 ticket = m_nextTicket++;
+    m_outstanding.insert(ticket);
+    m_workers.start([this, ticket, folders = std::exchange(m_unflushedFolders, {})] {
+        for (const QString& folder : folders)
+            SyncFolder(folder);
+        QMetaObject::invokeMethod(
+            &m_receiver, [this, ticket] { over(ticket); }, Qt::QueuedConnection);
+    });
+    waitUntilOver(ticket + 1);
+}
+
+bool FileCommitter::isOver(quint64 before) const
+{
+    return m_outstanding.empty() || *m_outstanding.begin() >= before;
+}
+
+void FileCommitter::over(quint64 ticket)
+{
+    m_outstanding.erase(ticket);
+    for (Wait* wait : m_waits) {
+        if (isOver(wait->before))
+            wait->loop.quit();
     }
-    for (const QString& folder : std::exchange(m_unflushedFolders, {}))
-        SyncFolder(folder);
+}
+
+void FileCommitter::waitUntilOver(quint64 before)
+{
+    if (isOver(before))
+        return;
+    Wait wait;
+    wait.before = before;
+    m_waits.push_back(&wait);
+    wait.loop.exec();
+    m_waits.erase(std::find(m_waits.begin(), m_waits.end(), &wait));
 }
 
 } // namespace zp
