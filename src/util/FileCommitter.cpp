@@ -29,9 +29,11 @@ public:
                 done = std::move(m_done)] {
                 if (committed)
                     committer.m_unflushedFolders.insert(folder);
+                // Over before done is told, so that done may wait in its turn;
+                // a wait it ends returns only after done.
+                committer.over(ticket);
                 if (done)
                     done(committed);
-                committer.over(ticket);
             },
             Qt::QueuedConnection);
     }

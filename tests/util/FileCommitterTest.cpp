@@ -111,6 +111,25 @@ TEST_F(FileCommitterTest, FlushWaitsForEveryCommitHandedOver)
         EXPECT_EQ(contents(QString::number(i)).size(), 300) << i;
 }
 
+TEST_F(FileCommitterTest, FlushFromWithinADoneEndsAndSoDoesTheOneAroundIt)
+{
+    bool innerReturned = false;
+    std::optional<WrittenFile> first = written(u"a"_s, QByteArray(300, 'p'));
+    std::optional<WrittenFile> second = written(u"b"_s, QByteArray(300, 'p'));
+    ASSERT_TRUE(first.has_value() && second.has_value());
+    m_committer.commit(std::move(*first), [&](bool) {
+        m_committer.flushCommitted();
+        innerReturned = true;
+    });
+    m_committer.commit(std::move(*second), {});
+
+    m_committer.flushCommitted();
+
+    EXPECT_TRUE(innerReturned);
+    EXPECT_EQ(m_committer.pending(), 0);
+    EXPECT_EQ(contents(u"b"_s).size(), 300);
+}
+
 TEST_F(FileCommitterTest, CommitterGoneWhileCommittingFinishesTheFilesAndTellsNobody)
 {
     auto committer = std::make_unique<FileCommitter>(1);
