@@ -19,7 +19,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QNetworkAccessManager>
 #include <QSet>
 #include <QTemporaryDir>
 #include <array>
@@ -134,9 +133,8 @@ protected:
         RunState state;
         FakeRunView view;
         ScriptedDialogs dialogs;
-        QNetworkAccessManager network;
         SystemClock clock;
-        RunNetwork net(network, state.StopRequested, connections, 60);
+        RunNetwork net(state.StopRequested, connections, 60, {});
         RunController controller(state, view, dialogs, net.reader(), net.downloader(), clock,
             { shop.catalogBaseUrl(), shop.imageBaseUrl(), m_root, connections },
             [](const QString&) {});
