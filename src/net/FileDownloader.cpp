@@ -28,6 +28,12 @@ namespace {
 // How much of the body the reply holds before it stops reading the socket.
 constexpr qint64 kReplyBufferBytes = 32 * FileDownloader::kChunkBytes;
 
+// Why a file that could not be written, flushed or renamed is not there.
+QString writeFailure()
+{
+    return u"не удалось записать файл"_s;
+}
+
 } // namespace
 
 QNetworkRequest FileDownloader::fileRequest(
@@ -238,7 +244,7 @@ FileDownloader::Verdict FileDownloader::commitAndWait(AtomicFileWriter& file)
 void FileDownloader::commitTransfer(
     AtomicFileWriter& file, FileCommitter& committer, std::function<void(const Verdict&)> done)
 {
-    const Verdict writeFailed { Attempt::Failed, u"не удалось записать файл"_s };
+    const Verdict writeFailed { Attempt::Failed, writeFailure() };
     std::optional<WrittenFile> written = file.finish();
     if (!written) {
         done(writeFailed);
@@ -260,7 +266,7 @@ FileDownloader::Verdict FileDownloader::finishTransfer(
     if (fault == LocalFault::TooLarge)
         return { Attempt::Failed, u"больше %1 МБ"_s.arg(kMaxFileBytes / (1024 * 1024)) };
     if (fault == LocalFault::WriteFailed)
-        return { Attempt::Failed, u"не удалось записать файл"_s };
+        return { Attempt::Failed, writeFailure() };
     if (reply.error() != QNetworkReply::NoError)
         return { isPassingFault(reply.error()) ? Attempt::PassingFault : Attempt::Failed,
             DescribeReplyFailure(reply) };
