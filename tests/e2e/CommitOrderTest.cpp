@@ -6,7 +6,6 @@
 
 #include "WorkbookRows.h"
 #include "app/RunController.h"
-#include "net/FileDownloader.h"
 #include "net/RunNetwork.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
@@ -18,14 +17,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <QTemporaryDir>
-#include <array>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <unistd.h>
+#include <optional>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -39,50 +38,28 @@ struct DiskEvent {
     QString copy; // of a workbook being saved, as it was flushed
 };
 
-// What the stand-ins record while a test listens; they are called from the
-// committer's workers too.
+// What the stand-ins record while a test listens, from every thread.
 struct DiskLog {
     std::mutex mutex;
     bool listening = false;
     QString copies; // folder for the copies of flushed workbooks
     std::vector<DiskEvent> events;
-};
+} diskLog;
 
-DiskLog& diskLog()
+void record(DiskEvent event)
 {
-    static DiskLog log;
-    return log;
-}
-
-QString pathOf(int descriptor)
-{
-    std::array<char, 4096> target {};
-    const QByteArray link = "/proc/self/fd/" + QByteArray::number(descriptor);
-    const ssize_t length = ::readlink(link.constData(), target.data(), target.size() - 1);
-    return length > 0 ? QFile::decodeName(QByteArray(target.data(), length)) : QString();
-}
-
-void recordFlush(int descriptor)
-{
-    DiskLog& log = diskLog();
-    const std::lock_guard lock(log.mutex);
-    if (!log.listening)
+    const std::lock_guard lock(diskLog.mutex);
+    if (!diskLog.listening)
         return;
-    DiskEvent event { DiskEvent::Flush, pathOf(descriptor), {}, {} };
     if (event.path.endsWith(u".xlsx.saving"_s)) {
-        event.copy = log.copies + u"/save-"_s + QString::number(log.events.size()) + u".xlsx"_s;
-        QFile::copy(event.path, event.copy);
+        // Not QFile::copy, which may rename.
+        event.copy = diskLog.copies + u"/"_s + QString::number(diskLog.events.size()) + u".xlsx"_s;
+        QFile source(event.path);
+        QFile copy(event.copy);
+        if (source.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly))
+            copy.write(source.readAll());
     }
-    log.events.push_back(event);
-}
-
-void recordRename(const char* from, const char* to)
-{
-    DiskLog& log = diskLog();
-    const std::lock_guard lock(log.mutex);
-    if (log.listening)
-        log.events.push_back(
-            { DiskEvent::Rename, QFile::decodeName(from), QFile::decodeName(to), {} });
+    diskLog.events.push_back(event);
 }
 
 template <typename Function> Function real(const char* name)
@@ -98,7 +75,8 @@ extern "C" int fsync(int descriptor)
     static const auto next = real<int (*)(int)>("fsync");
     const int result = next(descriptor);
     if (result == 0)
-        recordFlush(descriptor);
+        record({ DiskEvent::Flush,
+            QFileInfo(u"/proc/self/fd/"_s + QString::number(descriptor)).symLinkTarget(), {}, {} });
     return result;
 }
 
@@ -107,7 +85,7 @@ extern "C" int rename(const char* from, const char* to)
     static const auto next = real<int (*)(const char*, const char*)>("rename");
     const int result = next(from, to);
     if (result == 0)
-        recordRename(from, to);
+        record({ DiskEvent::Rename, QFile::decodeName(from), QFile::decodeName(to), {} });
     return result;
 }
 
@@ -141,17 +119,17 @@ protected:
         dialogs.answer(MessageAnswer::Ok);
         listen(true);
         controller.Command1_Click();
-        listen(false);
         EXPECT_EQ(controller.lastOutcome(), RunOutcome::Completed);
-        const std::lock_guard lock(diskLog().mutex);
-        return std::exchange(diskLog().events, {});
+        return listen(false);
     }
 
-    void listen(bool on)
+    // Starts or stops the recording; the events recorded so far.
+    std::vector<DiskEvent> listen(bool on)
     {
-        const std::lock_guard lock(diskLog().mutex);
-        diskLog().listening = on;
-        diskLog().copies = m_copies.path();
+        const std::lock_guard lock(diskLog.mutex);
+        diskLog.listening = on;
+        diskLog.copies = m_copies.path();
+        return std::exchange(diskLog.events, {});
     }
 
     QTemporaryDir m_folder;
@@ -170,7 +148,7 @@ TEST_P(CommitOrderTest, EverySaveFlushesTheWorkbookAfterThePicturesItsRowsName)
     const std::vector<DiskEvent> events = recordRun(shop, GetParam());
 
     const QString images = m_root + u"/Images"_s;
-    QSet<QString> flushedPictures; // by name, flushed under their temporary names
+    QSet<QString> flushed;
     QHash<QString, size_t> renamedAt; // picture name: the event that put it under its name
     std::optional<size_t> lastImagesFlush;
     int imagesFlushes = 0;
@@ -179,36 +157,32 @@ TEST_P(CommitOrderTest, EverySaveFlushesTheWorkbookAfterThePicturesItsRowsName)
     for (size_t i = 0; i < events.size(); ++i) {
         const DiskEvent& event = events[i];
         if (event.kind == DiskEvent::Rename) {
-            if (QFileInfo(event.to).absolutePath() != images)
-                continue;
-            const QString name = QFileInfo(event.to).fileName();
-            EXPECT_EQ(event.path, FileDownloader::temporaryPath(event.to));
-            EXPECT_TRUE(flushedPictures.contains(name))
-                << "renamed before its flush: " << name.toStdString();
-            renamedAt.insert(name, i);
-        } else if (event.path == images) {
+            if (QFileInfo(event.to).absolutePath() == images) {
+                EXPECT_TRUE(flushed.contains(event.path))
+                    << "renamed unflushed: " << event.to.toStdString();
+                renamedAt.insert(QFileInfo(event.to).fileName(), i);
+            }
+            continue;
+        }
+        flushed.insert(event.path);
+        if (event.path == images) {
             lastImagesFlush = i;
             ++imagesFlushes;
-        } else if (QFileInfo(event.path).absolutePath() == images) {
-            flushedPictures.insert(QFileInfo(event.path)
-                                       .fileName()
-                                       .mid(2)
-                                       .chopped(FileDownloader::TemporarySuffix.size()));
-        } else if (!event.copy.isEmpty()) {
-            const std::optional<WorkbookRows> rows = WorkbookRows::read(event.copy);
-            ASSERT_TRUE(rows.has_value()) << event.copy.toStdString();
-            if (rows->productCount() > 0)
-                ++saves;
-            for (int row = 0; row < rows->productCount(); ++row) {
-                const QString picture = rows->cell(row, RowLayout::PictureColumn).text;
-                if (picture.isEmpty())
-                    continue;
-                ++named;
-                SCOPED_TRACE(picture.toStdString() + " named by save " + std::to_string(saves));
-                ASSERT_TRUE(renamedAt.contains(picture)) << "not under its name";
-                ASSERT_TRUE(lastImagesFlush.has_value());
-                EXPECT_GT(*lastImagesFlush, renamedAt.value(picture)) << "folder not flushed";
-            }
+        }
+        if (event.copy.isEmpty())
+            continue;
+        const std::optional<WorkbookRows> rows = WorkbookRows::read(event.copy);
+        ASSERT_TRUE(rows.has_value());
+        saves += rows->productCount() > 0;
+        for (int row = 0; row < rows->productCount(); ++row) {
+            const QString picture = rows->cell(row, RowLayout::PictureColumn).text;
+            if (picture.isEmpty())
+                continue;
+            ++named;
+            SCOPED_TRACE(picture.toStdString() + " named by save " + std::to_string(saves));
+            ASSERT_TRUE(renamedAt.contains(picture)) << "not under its name";
+            ASSERT_TRUE(lastImagesFlush.has_value());
+            EXPECT_GT(*lastImagesFlush, renamedAt.value(picture)) << "folder not flushed";
         }
     }
 

@@ -156,26 +156,5 @@ TEST_F(FileCommitterTest, WrittenFileDroppedUncommittedLeavesNothing)
     EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(u' ').toStdString();
 }
 
-TEST_F(FileCommitterTest, WriterThatCouldNotCreateItsFileHandsNothingOver)
-{
-    const QString target = path(u"missing/a.jpg"_s);
-    AtomicFileWriter writer(target, temporary(target));
-
-    EXPECT_FALSE(writer.open());
-    EXPECT_FALSE(writer.write("abc"));
-    EXPECT_FALSE(writer.finish().has_value());
-}
-
-TEST_F(FileCommitterTest, WriterWithNothingWrittenCommitsAnEmptyFile)
-{
-    AtomicFileWriter writer(path(u"empty"_s), temporary(path(u"empty"_s)));
-    std::optional<WrittenFile> file = writer.finish();
-    ASSERT_TRUE(file.has_value());
-
-    EXPECT_TRUE(file->commit());
-    EXPECT_TRUE(QFile::exists(path(u"empty"_s)));
-    EXPECT_EQ(QFile(path(u"empty"_s)).size(), 0);
-}
-
 } // namespace
 } // namespace zp
