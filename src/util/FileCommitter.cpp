@@ -1,5 +1,6 @@
 #include "util/FileCommitter.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QRunnable>
@@ -95,6 +96,10 @@ void FileCommitter::over(quint64 ticket)
 
 void FileCommitter::waitUntilOver(quint64 before)
 {
+    // Outcomes posted before the event being handled now (a done, a queued
+    // signal) would reach a nested loop only after that handler: Qt's GLib
+    // dispatcher does not hand them over again.
+    QCoreApplication::sendPostedEvents(&m_receiver, QEvent::MetaCall);
     if (isOver(before))
         return;
     Wait wait;

@@ -92,62 +92,44 @@ extern "C" int rename(const char* from, const char* to)
 namespace zp::test {
 namespace {
 
-class CommitOrderTest : public ::testing::TestWithParam<int> {
-protected:
-    void SetUp() override
-    {
-        if (ExternalTools::python().isEmpty())
-            GTEST_SKIP()
-                << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
-        ASSERT_TRUE(m_folder.isValid() && m_copies.isValid());
-        // As the flushed descriptors name them.
-        m_root = QDir(m_folder.path()).canonicalPath();
-    }
+// Starts or stops the recording; the events recorded so far.
+std::vector<DiskEvent> listen(bool on, const QString& copies)
+{
+    const std::lock_guard lock(diskLog.mutex);
+    diskLog.listening = on;
+    diskLog.copies = copies;
+    return std::exchange(diskLog.events, {});
+}
 
-    // One whole run with `connections` against shop; the flushes and renames
-    // it made.
-    std::vector<DiskEvent> recordRun(const DemoShop& shop, int connections)
-    {
-        RunState state;
-        FakeRunView view;
-        ScriptedDialogs dialogs;
-        SystemClock clock;
-        RunNetwork net(state.StopRequested, connections, 60, {});
-        RunController controller(state, view, dialogs, net.reader(), net.downloader(), clock,
-            { shop.catalogBaseUrl(), shop.imageBaseUrl(), m_root, connections },
-            [](const QString&) {});
-        dialogs.answer(MessageAnswer::Ok);
-        listen(true);
-        controller.Command1_Click();
-        EXPECT_EQ(controller.lastOutcome(), RunOutcome::Completed);
-        return listen(false);
-    }
-
-    // Starts or stops the recording; the events recorded so far.
-    std::vector<DiskEvent> listen(bool on)
-    {
-        const std::lock_guard lock(diskLog.mutex);
-        diskLog.listening = on;
-        diskLog.copies = m_copies.path();
-        return std::exchange(diskLog.events, {});
-    }
-
-    QTemporaryDir m_folder;
-    QTemporaryDir m_copies;
-    QString m_root;
-};
+class CommitOrderTest : public ::testing::TestWithParam<int> { };
 
 TEST_P(CommitOrderTest, EverySaveFlushesTheWorkbookAfterThePicturesItsRowsName)
 {
+    if (ExternalTools::python().isEmpty())
+        GTEST_SKIP() << "python3 with openpyxl is not installed (scripts/install-deps installs it)";
+    QTemporaryDir folder;
+    QTemporaryDir copies;
+    const QString root = QDir(folder.path()).canonicalPath(); // as descriptors name it
     constexpr int products = 2 * ProductExtractor::SaveEveryProducts + 50;
     DemoShop shop;
     // Pictures slower than pages, so that some are on their way at a save.
     ASSERT_TRUE(
         shop.start({ .products = products, .extra = { u"--picture-latency-ms"_s, u"10"_s } }));
+    RunState state;
+    FakeRunView view;
+    ScriptedDialogs dialogs;
+    SystemClock clock;
+    RunNetwork net(state.StopRequested, GetParam(), 60, {});
+    RunController controller(state, view, dialogs, net.reader(), net.downloader(), clock,
+        { shop.catalogBaseUrl(), shop.imageBaseUrl(), root, GetParam() }, [](const QString&) {});
+    dialogs.answer(MessageAnswer::Ok);
 
-    const std::vector<DiskEvent> events = recordRun(shop, GetParam());
+    listen(true, copies.path());
+    controller.Command1_Click();
+    const std::vector<DiskEvent> events = listen(false, copies.path());
 
-    const QString images = m_root + u"/Images"_s;
+    ASSERT_EQ(controller.lastOutcome(), RunOutcome::Completed);
+    const QString images = root + u"/Images"_s;
     QSet<QString> flushed;
     QHash<QString, size_t> renamedAt; // picture name: the event that put it under its name
     std::optional<size_t> lastImagesFlush;

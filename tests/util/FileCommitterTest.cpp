@@ -94,23 +94,6 @@ INSTANTIATE_TEST_SUITE_P(FileCommitter, CommitOutcomeTest,
             false }),
     [](const ::testing::TestParamInfo<CommitCase>& info) { return info.param.name; });
 
-TEST_F(FileCommitterTest, FlushWaitsForEveryCommitHandedOver)
-{
-    constexpr int files = 40;
-    int told = 0;
-    for (int i = 0; i < files; ++i) {
-        std::optional<WrittenFile> file = written(QString::number(i), QByteArray(300, 'p'));
-        ASSERT_TRUE(file.has_value());
-        m_committer.commit(std::move(*file), [&told](bool committed) { told += committed; });
-    }
-
-    m_committer.flushCommitted();
-
-    EXPECT_EQ(told, files);
-    for (int i = 0; i < files; ++i)
-        EXPECT_EQ(contents(QString::number(i)).size(), 300) << i;
-}
-
 TEST_F(FileCommitterTest, FlushFromWithinADoneEndsAndSoDoesTheOneAroundIt)
 {
     bool innerReturned = false;
@@ -146,14 +129,6 @@ TEST_F(FileCommitterTest, CommitterGoneWhileCommittingFinishesTheFilesAndTellsNo
     EXPECT_FALSE(told);
     EXPECT_EQ(contents(u"a"_s).size(), 300);
     EXPECT_EQ(contents(u"b"_s).size(), 300);
-}
-
-TEST_F(FileCommitterTest, WrittenFileDroppedUncommittedLeavesNothing)
-{
-    written(u"a.jpg"_s, QByteArray(300, 'p')).reset();
-
-    EXPECT_FALSE(QFile::exists(path(u"a.jpg"_s)));
-    EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(u' ').toStdString();
 }
 
 } // namespace
