@@ -182,8 +182,9 @@ void BackgroundDownloader::committed(
     const QString& url, const QString& path, const FileDownloader::Verdict& verdict)
 {
     m_committing.remove(path);
+    // A file that could not be written is not tried again.
     if (verdict.attempt != FileDownloader::Attempt::Done && m_onFailure)
-        m_onFailure(url, verdict.failure);
+        m_onFailure(url, verdict.failure, false);
     if (m_waiting && idle())
         m_waiting->quit();
 }
