@@ -48,7 +48,7 @@ struct BackgroundDownloader::Transfer {
 BackgroundDownloader::BackgroundDownloader(const StopFlag& stop, int connections,
     std::chrono::milliseconds idleTimeout, QList<std::chrono::milliseconds> retryDelays,
     const ShopAccess& access)
-    : m_direct(idleTimeout, &stop, retryDelays, access)
+    : m_direct(idleTimeout, &stop, retryDelays, access, &m_committer)
     , m_access(access)
     , m_manager(access.makeManager())
     , m_stop(stop)
@@ -95,17 +95,27 @@ void BackgroundDownloader::setBackgroundFailureHandler(FailureHandler handler)
 
 bool BackgroundDownloader::isDownloading(const QString& localPath) const
 {
-    return m_paths.contains(localPath);
+    return m_paths.contains(localPath) || m_committing.contains(localPath);
+}
+
+bool BackgroundDownloader::idle() const
+{
+    return m_paths.isEmpty() && m_committing.isEmpty();
 }
 
 void BackgroundDownloader::waitForBackground()
 {
-    if (m_paths.isEmpty())
+    if (idle())
         return;
     QEventLoop loop;
     m_waiting = &loop;
     loop.exec();
     m_waiting = nullptr;
+}
+
+void BackgroundDownloader::flushDownloaded()
+{
+    m_committer.flushCommitted();
 }
 
 void BackgroundDownloader::startQueued()
@@ -151,9 +161,32 @@ void BackgroundDownloader::onData(Transfer& transfer)
 void BackgroundDownloader::onFinished(Transfer& transfer)
 {
     onData(transfer);
-    retryOrEnd(transfer,
-        FileDownloader::finishTransfer(
-            *transfer.reply, transfer.fault, *transfer.file, transfer.minimumSize));
+    const FileDownloader::Verdict verdict = FileDownloader::finishTransfer(
+        *transfer.reply, transfer.fault, transfer.file->written(), transfer.minimumSize);
+    if (verdict.attempt == FileDownloader::Attempt::Done)
+        commit(transfer);
+    else
+        retryOrEnd(transfer, verdict);
+}
+
+void BackgroundDownloader::commit(Transfer& transfer)
+{
+    m_committing.insert(transfer.path);
+    FileDownloader::commitTransfer(*transfer.file, m_committer,
+        [this, url = transfer.url, path = transfer.path](
+            const FileDownloader::Verdict& verdict) { committed(url, path, verdict); });
+    end(transfer);
+}
+
+void BackgroundDownloader::committed(
+    const QString& url, const QString& path, const FileDownloader::Verdict& verdict)
+{
+    m_committing.remove(path);
+    // A file that could not be written is not tried again.
+    if (verdict.attempt != FileDownloader::Attempt::Done && m_onFailure)
+        m_onFailure(url, verdict.failure, false);
+    if (m_waiting && idle())
+        m_waiting->quit();
 }
 
 void BackgroundDownloader::retryOrEnd(Transfer& transfer, const FileDownloader::Verdict& verdict)
@@ -183,7 +216,7 @@ void BackgroundDownloader::end(Transfer& transfer)
     if (it != m_running.end())
         m_running.erase(it);
     startQueued();
-    if (m_waiting && m_paths.isEmpty())
+    if (m_waiting && idle())
         m_waiting->quit();
 }
 

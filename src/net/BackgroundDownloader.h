@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/FileDownloader.h"
+#include "util/FileCommitter.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -23,9 +24,15 @@ class AtomicFileWriter;
 // fewer than minimumSize bytes or an error status is a failure. A path that
 // is queued or under way is not queued twice.
 //
+// A file received whole goes to disk through the committer's workers; its
+// connection serves the next transfer meanwhile, and its path counts as
+// under way until it stands under its name.
+//
 // A stop abandons every background download at once; their temporary files
-// are removed. waitForBackground() waits in an event loop woken by the
-// transfers, their retry timers and the stop flag.
+// are removed. Files already received are still committed, and
+// flushDownloaded() waits for them. waitForBackground() waits in an event
+// loop woken by the transfers, the commits, their retry timers and the stop
+// flag.
 class BackgroundDownloader final : public Downloader {
 public:
     BackgroundDownloader(const StopFlag& stop, int connections,
@@ -41,6 +48,7 @@ public:
     void setBackgroundFailureHandler(FailureHandler handler) override;
     bool isDownloading(const QString& localPath) const override;
     void waitForBackground() override;
+    void flushDownloaded() override;
 
 private:
     struct Transfer;
@@ -49,10 +57,14 @@ private:
     void begin(Transfer& transfer);
     void onData(Transfer& transfer);
     void onFinished(Transfer& transfer);
+    void commit(Transfer& transfer);
+    void committed(const QString& url, const QString& path, const FileDownloader::Verdict& verdict);
+    bool idle() const;
     void end(Transfer& transfer);
     void abandonAll();
     void retryOrEnd(Transfer& transfer, const FileDownloader::Verdict& verdict);
 
+    FileCommitter m_committer; // of the files of this downloader and of m_direct
     FileDownloader m_direct;
     ShopAccess m_access;
     // its own, so that pages and pictures do not queue behind each other
@@ -64,6 +76,7 @@ private:
     std::deque<std::unique_ptr<Transfer>> m_queued;
     std::vector<std::unique_ptr<Transfer>> m_running;
     QSet<QString> m_paths; // queued or under way
+    QSet<QString> m_committing; // received, on their way to disk
     FailureHandler m_onFailure;
     QObject m_receiver;
     QEventLoop* m_waiting = nullptr;

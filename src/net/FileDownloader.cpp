@@ -2,6 +2,7 @@
 
 #include "net/ReplyFailure.h"
 #include "util/AtomicFile.h"
+#include "util/FileCommitter.h"
 #include "util/StopFlag.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <QTimer>
 #include <array>
 #include <memory>
+#include <optional>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -25,6 +27,12 @@ namespace {
 
 // How much of the body the reply holds before it stops reading the socket.
 constexpr qint64 kReplyBufferBytes = 32 * FileDownloader::kChunkBytes;
+
+// Why a file that could not be written, flushed or renamed is not there.
+QString writeFailure()
+{
+    return u"не удалось записать файл"_s;
+}
 
 } // namespace
 
@@ -75,13 +83,23 @@ void waitFor(std::chrono::milliseconds delay, const StopFlag* stop)
 } // namespace
 
 FileDownloader::FileDownloader(std::chrono::milliseconds idleTimeout, const StopFlag* stop,
-    QList<std::chrono::milliseconds> retryDelays, const ShopAccess& access)
-    : m_access(access)
+    QList<std::chrono::milliseconds> retryDelays, const ShopAccess& access,
+    FileCommitter* committer)
+    : m_ownCommitter(committer ? nullptr : std::make_unique<FileCommitter>())
+    , m_committer(committer ? *committer : *m_ownCommitter)
+    , m_access(access)
     , m_manager(access.makeManager())
     , m_idleTimeout(idleTimeout)
     , m_stop(stop)
     , m_retryDelays(std::move(retryDelays))
 {
+}
+
+FileDownloader::~FileDownloader() = default;
+
+void FileDownloader::flushDownloaded()
+{
+    m_committer.flushCommitted();
 }
 
 QString FileDownloader::temporaryPath(const QString& localPath)
@@ -203,13 +221,42 @@ FileDownloader::Attempt FileDownloader::tryDownload(const QString& url, const QS
         return Attempt::Done;
     if (runStop)
         return Attempt::Failed;
-    const Verdict verdict = finishTransfer(*reply, fault, file, minimumSize);
+    Verdict verdict = finishTransfer(*reply, fault, file.written(), minimumSize);
+    if (verdict.attempt == Attempt::Done)
+        verdict = commitAndWait(file);
     m_lastFailure = verdict.failure;
     return verdict.attempt;
 }
 
+FileDownloader::Verdict FileDownloader::commitAndWait(AtomicFileWriter& file)
+{
+    std::optional<Verdict> verdict;
+    QEventLoop loop;
+    commitTransfer(file, m_committer, [&](const Verdict& outcome) {
+        verdict = outcome;
+        loop.quit();
+    });
+    if (!verdict)
+        loop.exec();
+    return *verdict;
+}
+
+void FileDownloader::commitTransfer(
+    AtomicFileWriter& file, FileCommitter& committer, std::function<void(const Verdict&)> done)
+{
+    const Verdict writeFailed { Attempt::Failed, writeFailure() };
+    std::optional<WrittenFile> written = file.finish();
+    if (!written) {
+        done(writeFailed);
+        return;
+    }
+    committer.commit(std::move(*written), [done = std::move(done), writeFailed](bool committed) {
+        done(committed ? Verdict { Attempt::Done, {} } : writeFailed);
+    });
+}
+
 FileDownloader::Verdict FileDownloader::finishTransfer(
-    const QNetworkReply& reply, LocalFault fault, AtomicFileWriter& file, qint32 minimumSize)
+    const QNetworkReply& reply, LocalFault fault, qint64 written, qint32 minimumSize)
 {
     // Judged before the reply's own error, which aborting it sets.
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -219,14 +266,12 @@ FileDownloader::Verdict FileDownloader::finishTransfer(
     if (fault == LocalFault::TooLarge)
         return { Attempt::Failed, u"больше %1 МБ"_s.arg(kMaxFileBytes / (1024 * 1024)) };
     if (fault == LocalFault::WriteFailed)
-        return { Attempt::Failed, u"не удалось записать файл"_s };
+        return { Attempt::Failed, writeFailure() };
     if (reply.error() != QNetworkReply::NoError)
         return { isPassingFault(reply.error()) ? Attempt::PassingFault : Attempt::Failed,
             DescribeReplyFailure(reply) };
-    if (file.written() < minimumSize)
+    if (written < minimumSize)
         return { Attempt::Failed, u"меньше %1 байт"_s.arg(minimumSize) };
-    if ((!file.isOpen() && !file.open()) || !file.commit())
-        return { Attempt::Failed, u"не удалось записать файл"_s };
     return { Attempt::Done, {} };
 }
 

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QNetworkAccessManager>
 #include <chrono>
+#include <functional>
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -14,6 +16,7 @@ class QNetworkRequest;
 namespace zp {
 
 class AtomicFileWriter;
+class FileCommitter;
 class StopFlag;
 
 // Downloads one file over HTTP on a direct connection.
@@ -46,8 +49,10 @@ class StopFlag;
 //
 // Only a body that arrived whole, every write and the flush to disk of which
 // succeeded and whose size on disk is the size received, is moved under
-// localPath. The temporary file is named ".~<name>.download" beside it;
-// RemoveLeftovers() removes those a killed run left behind.
+// localPath. The flush and the move run on the committer's workers, so that
+// the event loop goes on meanwhile; the folder's entry is flushed by
+// flushDownloaded(), once for all the files since the last call. The temporary file is named
+// ".~<name>.download" beside it; RemoveLeftovers() removes those a killed run left behind.
 //
 // A transfer that failed on a passing fault (time-out, connection cut or
 // refused, status 5xx) is tried again after each of the retry delays, so
@@ -70,13 +75,17 @@ public:
     // idleTimeout: a transfer during which no byte moves for this long fails.
     // stop: the run's stop request, watched during every wait; may be null.
     // retryDelays: the pauses before each new attempt after a passing fault.
+    // committer: puts the files on disk; borrowed, it must outlive the
+    // downloader; null: the downloader has one of its own.
     explicit FileDownloader(std::chrono::milliseconds idleTimeout = kDefaultIdleTimeout,
         const StopFlag* stop = nullptr,
         QList<std::chrono::milliseconds> retryDelays = kDefaultRetryDelays,
-        const ShopAccess& access = {});
+        const ShopAccess& access = {}, FileCommitter* committer = nullptr);
+    ~FileDownloader() override;
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval) override;
+    void flushDownloaded() override;
     QString lastFailure() const override { return m_lastFailure; }
     bool lastFailureMayPass() const override { return m_lastFailureMayPass; }
 
@@ -93,9 +102,15 @@ public:
         QString failure; // a few words, as lastFailure() gives them; empty when Done
     };
     // How a transfer that was not stopped ended, once its reply is finished
-    // or aborted: commits file when it is whole and long enough.
+    // or aborted, with written bytes in its file. Done: the body is whole and
+    // long enough, and its file is to be committed (commitTransfer).
     static Verdict finishTransfer(
-        const QNetworkReply& reply, LocalFault fault, AtomicFileWriter& file, qint32 minimumSize);
+        const QNetworkReply& reply, LocalFault fault, qint64 written, qint32 minimumSize);
+    // Hands the file of a transfer found Done over to committer. done is told
+    // Done once the file stands under its name, or the failure to write it;
+    // from within this call when the file cannot even be handed over.
+    static void commitTransfer(
+        AtomicFileWriter& file, FileCommitter& committer, std::function<void(const Verdict&)> done);
     static QNetworkRequest fileRequest(
         const QString& url, std::chrono::milliseconds idleTimeout, const ShopAccess& access);
 
@@ -103,7 +118,11 @@ private:
     Attempt tryDownload(const QString& url, const QString& localPath, DownloadObserver* observer,
         qint32 minimumSize, double progressInterval);
     bool runStopped() const;
+    // Commits file and waits for the outcome in an event loop.
+    Verdict commitAndWait(AtomicFileWriter& file);
 
+    std::unique_ptr<FileCommitter> m_ownCommitter;
+    FileCommitter& m_committer;
     ShopAccess m_access;
     std::unique_ptr<QNetworkAccessManager> m_manager;
     std::chrono::milliseconds m_idleTimeout;

@@ -12,8 +12,9 @@ namespace zp {
 // number, description, category path, properties, accessories and picture,
 // with their links; downloads the picture into Images/ unless a file of that
 // name is there already or on its way (the downloader may go on with it in
-// the background; every save waits until the pictures are over); advances NextRow, NewCount and the
-// labels, and saves the workbook after every SaveEveryProducts new products.
+// the background; every save waits until the pictures are over and on disk
+// to stay); advances NextRow, NewCount and the labels, and saves the workbook
+// after every SaveEveryProducts new products.
 //
 // Fields are cut out of the page by plain markers, in a fixed order; from the
 // picture onwards each search starts where the previous one stopped, so the
