@@ -86,7 +86,8 @@ TEST(RetryPolicyTest, PassingFaultsGetTheirRetriesAndFinalFailuresNone)
     EXPECT_EQ(many.throttleRetries(), 8); // more retries asked for than the floor
 
     // The back-off may start elsewhere than at a second, doubling alike.
-    const RetryPolicy quick(2, [] { return 0.5; }, 10ms);
+    const RetryPolicy quick(
+        2, [] { return 0.5; }, 10ms);
     RetryPolicy::Tries quickTries;
     EXPECT_EQ(quick.nextTry(quickTries, verdict(ReplyVerdict::Kind::Passing)), 10ms);
     EXPECT_EQ(quick.nextTry(quickTries, verdict(ReplyVerdict::Kind::Passing)), 20ms);
