@@ -8,7 +8,6 @@
 // Without CONNECTIONS the run uses the program's default.
 
 #include "app/RunController.h"
-#include "net/FileDownloader.h"
 #include "net/RunNetwork.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"

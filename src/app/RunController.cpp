@@ -1,6 +1,6 @@
 #include "app/RunController.h"
 
-#include "net/FileDownloader.h"
+#include "net/FileTransfer.h"
 #include "net/PageReader.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"
@@ -160,7 +160,7 @@ bool RunController::prepareImagesFolder()
     // Tried once here: without it every picture of the crawl would be lost.
     QTemporaryFile probe(folder + u"/.~probe-XXXXXX"_s);
     if (QFileInfo(folder).isDir() && probe.open()) {
-        FileDownloader::RemoveLeftovers(folder);
+        FileTransfer::RemoveLeftovers(folder);
         return true;
     }
     m_dialogs.show(MessageStyle::Failure,

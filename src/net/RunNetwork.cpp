@@ -8,22 +8,17 @@ RunNetwork::RunNetwork(
     const StopFlag& stop, int connections, int timeoutSeconds, const ShopAccess& access)
     : m_manager(access.makeManager())
     , m_fetcher(*m_manager, stop, access)
-    , m_files(
-          FileDownloader::kDefaultIdleTimeout, &stop, FileDownloader::kDefaultRetryDelays, access)
+    , m_pictures(stop, connections, access)
 {
     if (connections <= 1)
         return;
     m_source = std::make_unique<NetworkPageSource>(connections, access);
     m_prefetcher = std::make_unique<PagePrefetcher>(*m_source, stop, connections, timeoutSeconds);
-    m_pictures = std::make_unique<BackgroundDownloader>(stop, connections,
-        FileDownloader::kDefaultIdleTimeout, FileDownloader::kDefaultRetryDelays, access);
 }
 
 Downloader& RunNetwork::downloader()
 {
-    if (m_pictures)
-        return *m_pictures;
-    return m_files;
+    return m_pictures;
 }
 
 PageReader& RunNetwork::reader()

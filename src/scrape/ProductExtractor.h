@@ -11,9 +11,11 @@ namespace zp {
 // Turns one product page into one row of the worksheet (row NextRow): order
 // number, description, category path, properties, accessories and picture,
 // with their links; downloads the picture into Images/ unless a file of that
-// name is there already or on its way (the downloader may go on with it in
-// the background; every save waits until the pictures are over); advances NextRow, NewCount and the
-// labels, and saves the workbook after every SaveEveryProducts new products.
+// name is there already (the downloader goes on with it in the background,
+// and tries a later address of a name on its way only when the earlier one
+// fails; every save waits until the pictures of its rows are over); advances
+// NextRow, NewCount and the labels, and saves the workbook after every
+// SaveEveryProducts new products.
 //
 // Fields are cut out of the page by plain markers, in a fixed order; from the
 // picture onwards each search starts where the previous one stopped, so the

@@ -4,7 +4,7 @@
 
 #include "WorkbookRows.h"
 #include "app/RunController.h"
-#include "net/FileDownloader.h"
+#include "net/BackgroundDownloader.h"
 #include "net/PageFetcher.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
@@ -132,7 +132,7 @@ protected:
     QNetworkAccessManager m_network;
     PageFetcher m_fetcher { m_network, m_state.StopRequested };
     RecordingPageReader m_pages { m_fetcher };
-    FileDownloader m_downloader;
+    BackgroundDownloader m_downloader { m_state.StopRequested, 1 };
     SystemClock m_clock;
     QStringList m_handedOver;
     std::unique_ptr<RunController> m_controller;
