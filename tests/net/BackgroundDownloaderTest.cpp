@@ -35,6 +35,33 @@ QByteArray contents(const QString& path)
     return file.readAll();
 }
 
+// Qt's own warnings while a test runs: a reply finished twice or read after
+// it was closed shows here.
+class QtWarnings {
+public:
+    QtWarnings()
+    {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&QtWarnings::record);
+    }
+    ~QtWarnings()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    std::string text() const { return m_messages.join(u'\n').toStdString(); }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext&, const QString& message)
+    {
+        if (s_current && type != QtDebugMsg && type != QtInfoMsg)
+            s_current->m_messages.append(message);
+    }
+    static inline QtWarnings* s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    QStringList m_messages;
+};
+
 // Records what the downloader tells it, and asks to stop when told to.
 class RecordingObserver : public zp::DownloadObserver {
 public:
@@ -85,6 +112,7 @@ protected:
         ASSERT_TRUE(folder.isValid());
         target = folder.filePath(u"picture.jpg"_s);
     }
+    void TearDown() override { EXPECT_EQ(warnings.text(), ""); }
 
     bool download(const QString& path, zp::DownloadObserver* observer = nullptr,
         qint32 minimumSize = kPictureMinimum, double interval = kPictureInterval)
@@ -106,6 +134,7 @@ protected:
         return names;
     }
 
+    QtWarnings warnings;
     TestHttpServer server;
     zp::StopFlag stop;
     zp::BackgroundDownloader downloader { stop, 1, {}, steadyPolicy(2), 5s };
@@ -478,6 +507,7 @@ protected:
         ASSERT_TRUE(server.listen());
         ASSERT_TRUE(folder.isValid());
     }
+    void TearDown() override { EXPECT_EQ(warnings.text(), ""); }
 
     std::unique_ptr<zp::BackgroundDownloader> engine(int connections, int passingRetries = 2)
     {
@@ -503,6 +533,7 @@ protected:
         });
     }
 
+    QtWarnings warnings;
     TestHttpServer server;
     QTemporaryDir folder;
     zp::StopFlag stop;
