@@ -387,8 +387,11 @@ class HeadlessRunTest(unittest.TestCase):
 
     def test_connections_leave_the_same_workbook_and_pictures(self):
         """Reading ahead changes only the waiting: one connection and the
-        default give the same sheet parts, byte for byte, and the same Images/."""
-        self.start_shop("--products", 130, "--seed", 11, "--latency-ms", 5)
+        default give the same sheet parts, byte for byte, and the same Images/,
+        also where two products' pictures share a name and the first is
+        refused."""
+        self.start_shop("--products", 130, "--seed", 11, "--latency-ms", 5,
+                        "--shared-picture-name")
         results = []
         for arguments in (["--connections", "1"], [], ["--connections", "16"]):
             folder = tempfile.mkdtemp(prefix="zp-connections-")
@@ -405,6 +408,7 @@ class HeadlessRunTest(unittest.TestCase):
             results.append((parts, pictures))
         self.assertIn("xl/worksheets/sheet1.xml", results[0][0])
         self.assertGreater(len(results[0][1]), 100)
+        self.assertTrue("uusinta.png" in results[0][1], "no uusinta.png in Images/")
         for parts, pictures in results[1:]:
             self.assertEqual(sorted(parts), sorted(results[0][0]))
             for name, data in parts.items():
