@@ -481,17 +481,34 @@ TEST_F(RunEndToEnd, UnwritableFolderIsFoundBeforeTheCrawl)
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
 }
 
-TEST_F(RunEndToEnd, MissingPictureOfAStoredProductIsFetchedAgain)
+// A picture missing from Images/ is fetched again from the stored products'
+// pages, in crawl order: where two share its name and the first address
+// gives too little, the second one's picture is kept.
+struct MissingPictureCase {
+    const char* name;
+    QStringList shopOptions;
+    QString picture; // empty: the first row's
+    int productFetches;
+};
+
+class MissingPictureTest : public RunEndToEnd,
+                           public ::testing::WithParamInterface<MissingPictureCase> { };
+
+TEST_P(MissingPictureTest, IsFetchedAgainFromTheStoredProductsPages)
 {
-    startShop({});
+    const MissingPictureCase& c = GetParam();
+    DemoShop::Options options;
+    options.extra = c.shopOptions;
+    startShop(options);
     runExpectingReport();
     const WorkbookRows first = readWorkbook();
-    QString picture;
+    QString picture = c.picture;
     for (int row = 0; row < first.productCount() && picture.isEmpty(); ++row)
         picture = first.cell(row, 14).text;
     ASSERT_FALSE(picture.isEmpty());
     const QString path = m_folder.filePath(u"Images/"_s + picture);
     const QByteArray whole = fileHash(path);
+    ASSERT_FALSE(whole.isEmpty());
     ASSERT_TRUE(QFile::remove(path));
     const QByteArray workbookBefore = fileHash(workbookPath());
     m_pages.clear();
@@ -499,11 +516,17 @@ TEST_F(RunEndToEnd, MissingPictureOfAStoredProductIsFetchedAgain)
     runExpectingReport();
 
     EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
-    EXPECT_EQ(m_pages.productFetches(), 1);
+    EXPECT_EQ(m_pages.productFetches(), c.productFetches);
     EXPECT_EQ(fileHash(path), whole);
     EXPECT_EQ(readWorkbook().productCount(), first.productCount());
     EXPECT_EQ(fileHash(workbookPath()), workbookBefore);
 }
+
+INSTANTIATE_TEST_SUITE_P(RunEndToEnd, MissingPictureTest,
+    ::testing::Values(MissingPictureCase { "OwnName", {}, {}, 1 },
+        MissingPictureCase {
+            "SharedNameFirstTooShort", { u"--shared-picture-name"_s }, u"uusinta.png"_s, 2 }),
+    [](const ::testing::TestParamInfo<MissingPictureCase>& info) { return info.param.name; });
 
 TEST_F(RunEndToEnd, ImagesThatIsAFileStopsTheRunBeforeTheCrawl)
 {
