@@ -5,7 +5,9 @@
 //
 //   bench_crawl CATALOG_BASE_URL IMAGE_BASE_URL [CONNECTIONS]
 //
-// Without CONNECTIONS the run uses the program's default.
+// Without CONNECTIONS the run uses the program's default. ZP_BENCH_CA names a
+// certificate authority to trust besides the system's (a test server's);
+// ZP_BENCH_HTTP2=1 lets the run use HTTP/2 where the server offers it.
 
 #include "app/RunController.h"
 #include "net/RunNetwork.h"
@@ -19,7 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QNetworkAccessManager>
+#include <QSslCertificate>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <sys/resource.h>
@@ -47,11 +49,14 @@ public:
     zp::MessageAnswer show(zp::MessageStyle style, const QString& text) override
     {
         last = text;
+        if (style != zp::MessageStyle::Failure && style != zp::MessageStyle::Report)
+            ++questions;
         return style == zp::MessageStyle::Failure || style == zp::MessageStyle::Report
             ? zp::MessageAnswer::Ok
             : zp::MessageAnswer::No;
     }
     QString last;
+    int questions = 0;
 };
 
 double processCpuSeconds()
@@ -84,10 +89,15 @@ int main(int argc, char* argv[])
     QuietView view;
     DefaultAnswers dialogs;
     const int connections = args.size() > 3 ? args.at(3).toInt() : zp::RunSettings {}.connections;
-    zp::RunNetwork pages(state.StopRequested, connections, 60, {});
+    zp::RunSettings settings { args.at(1), args.at(2), folder.path(), connections };
+    const QString ca = qEnvironmentVariable("ZP_BENCH_CA");
+    if (!ca.isEmpty())
+        settings.access.extraCaCertificates = QSslCertificate::fromPath(ca);
+    settings.access.allowHttp2 = qEnvironmentVariable("ZP_BENCH_HTTP2") == u"1"_s;
+    zp::RunNetwork pages(state.StopRequested, connections, 60, settings.access);
     zp::SystemClock clock;
     zp::RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,
-        { args.at(1), args.at(2), folder.path(), connections }, [](const QString&) {});
+        settings, [](const QString&) {});
 
     const double cpuBefore = processCpuSeconds();
     QElapsedTimer wall;
@@ -105,8 +115,8 @@ int main(int argc, char* argv[])
               .entryList(QDir::Files)
               .size();
     std::printf("products %d  pictures %lld  connections %d  wall %.2f s  %.1f products/s  "
-                "process CPU %.2f s (%.1f%% of wall)\n",
+                "process CPU %.2f s (%.1f%% of wall)  questions %d\n",
         state.NewCount, static_cast<long long>(pictures), connections, seconds,
-        state.NewCount / seconds, cpu, 100.0 * cpu / seconds);
+        state.NewCount / seconds, cpu, 100.0 * cpu / seconds, dialogs.questions);
     return 0;
 }

@@ -23,3 +23,22 @@ if(ZP_BUILD_FUZZ)
         -fno-sanitize-recover=undefined)
     target_link_options(zp_common INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Debian's hardening, as a Debian package is built: the flags dpkg-buildflags
+# gives with every hardening feature on (fortified functions, the stack
+# protector, PIE, relocations made read-only and bound at start), and the
+# stack clash protection that later dpkg versions add.
+if(ZP_DEBIAN_HARDENING)
+    find_program(DPKG_BUILDFLAGS dpkg-buildflags REQUIRED)
+    foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
+        execute_process(
+            COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+                    ${DPKG_BUILDFLAGS} --get ${kind}
+            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+            OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+        separate_arguments(hardening_${kind} UNIX_COMMAND "${flags}")
+    endforeach()
+    target_compile_options(zp_common INTERFACE ${hardening_CPPFLAGS} ${hardening_CXXFLAGS}
+        -fstack-clash-protection)
+    target_link_options(zp_common INTERFACE ${hardening_LDFLAGS})
+endif()

@@ -45,10 +45,10 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     parser.setApplicationDescription(
         u"Копирует каталог Zavrinello из магазина Tolmari в Zavrinello.xlsx, картинки —\n"
         u"в папку Images рядом с ним.\n\n"
-        u"Папка файлов: заданная параметром --folder; иначе папка программы, если в неё\n"
-        u"можно писать и программа не установлена в систему; иначе папка документов\n"
-        u"пользователя + /Zavrinello (обычно ~/Documents/Zavrinello), она создаётся\n"
-        u"при необходимости."_s);
+        u"Папка файлов: заданная параметром --folder; иначе папка программы, если\n"
+        u"в ней уже есть Zavrinello.xlsx или если в неё можно писать и программа\n"
+        u"не установлена в систему; иначе папка документов пользователя + /Zavrinello\n"
+        u"(обычно ~/Documents/Zavrinello), она создаётся при необходимости."_s);
     const QCommandLineOption folder(u"folder"_s,
         u"Хранить Zavrinello.xlsx и Images в папке <папка> (создаётся при необходимости)."_s,
         u"папка"_s);

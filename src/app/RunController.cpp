@@ -56,16 +56,26 @@ void RunController::performRun()
     m_view.setButtonCaption(u"Стоп"_s);
     m_state.StartTime = m_clock.now();
     m_state.NewCount = 0;
+    m_state.MissingPictures = 0;
+    m_state.PassingPictureFaults = 0;
+    m_state.SkippedProducts = 0;
     m_downloader.setBackgroundFailureHandler(
-        [this](const QString& url, const QString& reason) { m_view.warnNotLoaded(url, reason); });
+        [this](const QString& url, const QString& reason, bool mayPass) {
+            m_state.countMissingPicture(mayPass);
+            m_view.warnNotLoaded(url, reason);
+        });
 
     const std::optional<ListingLinks> firstLinks = readFirstListing();
     if (!firstLinks) {
-        if (!m_state.StopRequested.isSet())
+        // A stop while the first page loads is the user's, not the site's.
+        if (m_state.StopRequested.isSet()) {
+            report(true, 0);
+        } else {
             m_view.warnNotLoaded(
                 m_settings.catalogBaseUrl + FirstListingPath, m_pages.lastFailure());
-        m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
-        m_outcome = RunOutcome::NoSiteAccess;
+            m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
+            m_outcome = RunOutcome::NoSiteAccess;
+        }
         endRun();
         return;
     }
@@ -232,15 +242,21 @@ void RunController::showSaveFailed()
 
 void RunController::report(bool usable, qint32 stored)
 {
+    const bool gaps = m_state.SkippedProducts > 0 || m_state.PassingPictureFaults > 0;
     m_outcome = !usable                 ? RunOutcome::WorkbookUnusable
         : m_state.StopRequested.isSet() ? RunOutcome::Stopped
+        : gaps                          ? RunOutcome::CompletedWithGaps
                                         : RunOutcome::Completed;
     if (m_state.StopRequested.isSet()) {
         m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);
         m_state.StopRequested.clear();
     }
-    m_dialogs.show(MessageStyle::Report,
-        u"Загрузка закончена.\rБыло загружено "_s + QString::number(stored) + u" новых товаров."_s);
+    QString text = u"Загрузка закончена.\rБыло загружено "_s + QString::number(stored)
+        + u" новых товаров."_s;
+    if (m_state.MissingPictures > 0)
+        text += u"\rНе загружено картинок: "_s + QString::number(m_state.MissingPictures)
+            + u". Их загрузят при следующем запуске."_s;
+    m_dialogs.show(MessageStyle::Report, text);
     m_view.setStatusText(QString());
 }
 

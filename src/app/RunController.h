@@ -30,6 +30,9 @@ struct RunSettings {
 enum class RunOutcome {
     NotRun,
     Completed, // the catalogue was walked to its end and saved
+    // walked to its end and saved, but products were skipped or pictures
+    // lost to faults that may pass: the next run has them to fill in
+    CompletedWithGaps,
     Stopped, // stopped by the user or a declined retry, what was written is saved
     NoSiteAccess, // the first listing page could not be had
     WorkbookUnusable, // the workbook could not be opened, created, checked or saved

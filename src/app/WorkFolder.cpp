@@ -1,5 +1,7 @@
 #include "app/WorkFolder.h"
 
+#include "workbook/ExcelConnection.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -22,6 +24,11 @@ QString chosenFolder(const QString& requested, const QString& programFolder)
 {
     if (!requested.isEmpty())
         return QFileInfo(requested).absoluteFilePath();
+    // A workbook beside the program is the user's, writable or not: a run
+    // that cannot save it says so before the crawl instead of starting a
+    // second workbook elsewhere.
+    if (!ExcelConnection::FindWorkbookFile(programFolder).isEmpty())
+        return programFolder;
     if (QFileInfo(programFolder).isWritable() && !isInstalled(programFolder))
         return programFolder;
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + u"/Zavrinello"_s;

@@ -1,9 +1,11 @@
 #include "app/BuildConfig.h"
 #include "app/CommandLine.h"
+#include "app/QtMessageFilter.h"
 #include "app/QtTranslation.h"
 #include "app/WorkFolder.h"
 #include "headless/HeadlessRun.h"
 #include "headless/StopSignals.h"
+#include "headless/TerminalOutput.h"
 
 #ifdef ZP_WITH_WINDOW
 #include "gui/Form1.h"
@@ -67,6 +69,25 @@ int runWindow(int argc, char* argv[], const zp::CommandLine& command)
     window.show();
     return QApplication::exec();
 }
+
+// Started from the desktop, nobody reads standard error: a usage error is
+// shown in a message box as well, when there is a screen to show it on.
+bool showsUsageErrorBox()
+{
+    const bool screen = qEnvironmentVariableIsSet("DISPLAY")
+        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
+        || qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    return screen && !zp::IsTerminal(stdin);
+}
+
+int showUsageError(int argc, char* argv[], const QString& text)
+{
+    QApplication app(argc, argv);
+    describeApplication(app);
+    QApplication::setWindowIcon(zp::ProgramIcon());
+    zp::MessageBoxDialogs(nullptr).show(zp::MessageStyle::Failure, text);
+    return zp::ExitUsage;
+}
 #else
 // A build without the window (ZP_BUILD_GUI=OFF) runs only with --headless.
 int runWindow(int, char*[], const zp::CommandLine&)
@@ -75,12 +96,23 @@ int runWindow(int, char*[], const zp::CommandLine&)
         u"Эта сборка программы без окна: запустите её с --headless."_s.toLocal8Bit().constData());
     return zp::ExitUsage;
 }
+
+bool showsUsageErrorBox()
+{
+    return false;
+}
+
+int showUsageError(int, char*[], const QString&)
+{
+    return zp::ExitUsage;
+}
 #endif
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    zp::KeepQtNotesOffStandardError();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--headless") == 0)
             zp::HoldStopSignals();
@@ -103,10 +135,14 @@ int main(int argc, char* argv[])
             return zp::ExitCompleted;
         case zp::CommandLine::Mode::UsageError:
             std::fprintf(stderr, "%s\n", command.text.toLocal8Bit().constData());
-            return zp::ExitUsage;
+            if (!showsUsageErrorBox())
+                return zp::ExitUsage;
+            break;
         case zp::CommandLine::Mode::Window:
             break;
         }
     }
+    if (command.mode == zp::CommandLine::Mode::UsageError)
+        return showUsageError(argc, argv, command.text);
     return runWindow(argc, argv, command);
 }

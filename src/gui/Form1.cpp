@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -65,6 +66,7 @@ Form1::Form1(QWidget* parent)
     m_command1->setObjectName(u"Command1"_s);
     m_command1->setFont(bold);
     m_command1->setGeometry(twipsRect(8265, 600, 1665, 420));
+    m_command1->setDefault(true);
 
     m_label3 = makeLabel(this, u"Label3"_s, u"Загружено:"_s);
     m_label3->setGeometry(twipsRect(90, 720, 945, 285));
@@ -138,6 +140,17 @@ QFont Form1::controlFont(bool bold)
 int Form1::twipsToPixels(int twips, qreal logicalDpi)
 {
     return static_cast<int>(std::lround(twips * logicalDpi / TwipsPerInch));
+}
+
+// Enter presses the default button wherever the focus is, as in a dialog.
+void Form1::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        m_command1->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent* event)

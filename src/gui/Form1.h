@@ -15,6 +15,8 @@ namespace zp {
 // "Загружено:" (Label3), the row counter (Label2), the elapsed time (Label1)
 // and the Start/Stop button Command1 at the right.
 //
+// Command1 is the window's default button: Enter presses it.
+//
 // Form1 shows state and forwards the click; it does not run anything itself.
 // It owns the run state of the current run, which the run controller and the
 // crawl read and write through runState().
@@ -61,6 +63,7 @@ Q_SIGNALS:
     void startStopClicked();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -14,10 +14,11 @@ WindowSession::WindowSession(Form1& window, const RunSettings& settings,
     ExcelConnection::Handover handover, Dialogs* dialogs)
     : m_window(window)
     , m_messageBoxes(&window)
+    , m_dialogs(dialogs ? *dialogs : m_messageBoxes)
     , m_pages(window.runState().StopRequested, settings.connections,
           CatalogCrawler::PageTimeoutSeconds, settings.access)
-    , m_controller(window.runState(), window, dialogs ? *dialogs : m_messageBoxes, m_pages.reader(),
-          m_pages.downloader(), m_clock, settings, std::move(handover))
+    , m_controller(window.runState(), window, m_dialogs, m_pages.reader(), m_pages.downloader(),
+          m_clock, settings, std::move(handover))
 {
     // The window is the context object and outlives the session, so the
     // connection is taken down by hand.
@@ -45,13 +46,31 @@ void WindowSession::onClicked()
     }
 }
 
+// During a run, closing asks what the button asks (the controller asks it
+// when called during a run).
 bool WindowSession::mayClose()
 {
-    if (!m_window.runState().IsRunning)
+    RunState& state = m_window.runState();
+    if (!state.IsRunning)
         return true;
-    m_closeAfterRun = true;
-    m_window.runState().StopRequested.set();
+    if (!m_dialogs.showing() && !state.StopRequested.isSet())
+        m_controller.Command1_Click();
+    if (m_dialogs.showing() || state.StopRequested.isSet())
+        m_closeAfterRun = true;
     return false;
+}
+
+WindowSession::WatchedDialogs::WatchedDialogs(Dialogs& boxes)
+    : m_boxes(boxes)
+{
+}
+
+MessageAnswer WindowSession::WatchedDialogs::show(MessageStyle style, const QString& text)
+{
+    ++m_showing;
+    const MessageAnswer answer = m_boxes.show(style, text);
+    --m_showing;
+    return answer;
 }
 
 void OpenInSpreadsheetApplication(const QString& workbookPath, Dialogs& dialogs)

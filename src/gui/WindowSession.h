@@ -11,8 +11,11 @@ class Dialogs;
 class Form1;
 
 // Wires the window to a run: the button's clicks go to the run controller,
-// and closing the window during a run requests a stop, lets the run save and
-// finish, then closes the window. Closing while idle closes at once.
+// and closing the window during a run asks whether to stop it, as the button
+// does; on Yes the run saves and reports, then the window closes, on No both
+// go on. Closing while a message box of the run is up asks nothing: the
+// window closes when the run is over, and the box's answer decides whether
+// the run stops. Closing while idle closes at once.
 //
 // The window must outlive the session; destroying the session takes its click
 // handler and close guard off the window again.
@@ -28,11 +31,24 @@ public:
     WindowSession& operator=(const WindowSession&) = delete;
 
 private:
+    // Passes the run's message boxes on and knows whether one is on screen.
+    class WatchedDialogs final : public Dialogs {
+    public:
+        explicit WatchedDialogs(Dialogs& boxes);
+        MessageAnswer show(MessageStyle style, const QString& text) override;
+        bool showing() const { return m_showing > 0; }
+
+    private:
+        Dialogs& m_boxes;
+        int m_showing = 0;
+    };
+
     void onClicked();
     bool mayClose();
 
     Form1& m_window;
     MessageBoxDialogs m_messageBoxes;
+    WatchedDialogs m_dialogs;
     SystemClock m_clock;
     RunNetwork m_pages;
     RunController m_controller;

@@ -22,6 +22,8 @@ int ExitStatusFor(RunOutcome outcome)
     switch (outcome) {
     case RunOutcome::Completed:
         return ExitCompleted;
+    case RunOutcome::CompletedWithGaps:
+        return ExitIncomplete;
     case RunOutcome::Stopped:
         return ExitStopped;
     case RunOutcome::NotRun:

@@ -12,6 +12,8 @@ enum ExitStatus : int {
     ExitFailed = 1, // no access to the first page, or the workbook could not be used
     ExitUsage = 2, // bad command line
     ExitStopped = 3, // stopped by a signal or a declined retry, after saving
+    ExitIncomplete
+    = 4, // walked to the end, but products skipped or pictures lost to passing faults
 };
 
 // The exit status that tells how a run ended.

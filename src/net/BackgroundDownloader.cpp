@@ -25,6 +25,7 @@ struct BackgroundDownloader::Job {
     QTimer retryTimer;
     bool succeeded = false;
     QString failure;
+    bool failureMayPass = false;
 };
 
 BackgroundDownloader::BackgroundDownloader(const StopFlag& stop, int connections,
@@ -52,6 +53,7 @@ bool BackgroundDownloader::DownloadFile(const QString& url, const QString& local
     DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
     m_lastFailure.clear();
+    m_lastFailureMayPass = false;
     waitUntil([&] { return m_stop.isSet() || !m_byPath.contains(localPath); });
     if (m_stop.isSet())
         return false;
@@ -61,6 +63,7 @@ bool BackgroundDownloader::DownloadFile(const QString& url, const QString& local
     startReady();
     waitUntil([&job] { return job.state == Job::State::Over; });
     m_lastFailure = job.failure;
+    m_lastFailureMayPass = job.failureMayPass;
     return job.succeeded;
 }
 
@@ -187,12 +190,13 @@ void BackgroundDownloader::retryLater(Job& job, std::chrono::milliseconds delay)
 void BackgroundDownloader::giveUpAddress(Job& job, const ReplyVerdict& verdict)
 {
     job.failure = verdict.reason;
+    job.failureMayPass = verdict.mayPass();
     if (job.foreground) {
         finish(job, false);
         return;
     }
     if (m_onFailure)
-        m_onFailure(job.urls.at(job.current), verdict.reason);
+        m_onFailure(job.urls.at(job.current), verdict.reason, verdict.mayPass());
     if (!m_stop.isSet() && job.current + 1 < job.urls.size()) {
         ++job.current;
         job.tries = {};

@@ -52,8 +52,9 @@ class StopFlag;
 //  - leaves the transfers under way and queued to finish, since the rows that
 //    name them are about to be saved; waitForBackground() waits for them.
 //    A further stop during that wait abandons them.
-// Every failure for good, abandoned ones included, goes to the failure
-// handler with its reason.
+// Every address that failed for good, abandoned ones included, goes to the
+// failure handler with its reason, also when a later address of the same name
+// is tried next: whether that one was known yet must not change what is told.
 class BackgroundDownloader final : public Downloader {
 public:
     static constexpr int kConnectionsPerManager = 6;
@@ -74,6 +75,7 @@ public:
     bool isDownloading(const QString& localPath) const override;
     void waitForBackground() override;
     QString lastFailure() const override { return m_lastFailure; }
+    bool lastFailureMayPass() const override { return m_lastFailureMayPass; }
 
     // Transfers the host gets at once now (HostConcurrency).
     int hostLimit() const { return m_host.limit(); }
@@ -114,6 +116,7 @@ private:
     int m_running = 0;
     FailureHandler m_onFailure;
     QString m_lastFailure;
+    bool m_lastFailureMayPass = false;
     std::vector<QEventLoop*> m_waits;
     int m_stopsDuringWait = -1; // counts stops while waitForBackground runs; -1 outside
     QObject m_receiver;

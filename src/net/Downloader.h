@@ -39,7 +39,11 @@ public:
     {
         return DownloadFile(url, localPath, nullptr, minimumSize, progressInterval);
     }
-    using FailureHandler = std::function<void(const QString& url, const QString& reason)>;
+    // mayPass: the failure may be gone at a later try (a time-out, a dropped
+    // connection, an HTTP status of 500 or more), unlike a refusal (404, a
+    // file too small).
+    using FailureHandler
+        = std::function<void(const QString& url, const QString& reason, bool mayPass)>;
     // Told of every background download that failed for good, as it ends;
     // reason in the words of lastFailure().
     virtual void setBackgroundFailureHandler(FailureHandler handler) { Q_UNUSED(handler); }
@@ -56,6 +60,8 @@ public:
     // Why the last DownloadFile gave false, in a few words ("404", "меньше
     // 256 байт"); empty after success or when the downloader does not say.
     virtual QString lastFailure() const { return {}; }
+    // Whether the last DownloadFile's failure may pass (see FailureHandler).
+    virtual bool lastFailureMayPass() const { return false; }
 };
 
 } // namespace zp

@@ -42,6 +42,7 @@ PageRequest::PageRequest(QNetworkAccessManager& manager, const QString& url, con
     m_reply.reset(body.isEmpty() ? manager.get(request)
                                  : manager.sendCustomRequest(request, "GET", body.toUtf8()));
 
+    m_replyAlive = m_reply.get();
     m_reply->setReadBufferSize(kReplyBufferBytes);
     connect(m_reply.get(), &QNetworkReply::metaDataChanged, this, [this] {
         const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
@@ -69,6 +70,8 @@ PageRequest::PageRequest(QNetworkAccessManager& manager, const QString& url, con
 
 PageRequest::~PageRequest()
 {
+    if (!m_replyAlive) // its manager went first and took it along
+        (void)m_reply.release();
     if (m_reply) {
         m_reply->disconnect(this);
         if (!m_reply->isFinished())

@@ -4,11 +4,12 @@
 #include "net/ShopAccess.h"
 
 #include <QDeadlineTimer>
+#include <QNetworkReply>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 
 class QNetworkAccessManager;
-class QNetworkReply;
 
 namespace zp {
 
@@ -55,6 +56,7 @@ private:
     void finish(Outcome outcome);
 
     std::unique_ptr<QNetworkReply> m_reply;
+    QPointer<QNetworkReply> m_replyAlive;
     QDeadlineTimer m_deadline;
     QTimer m_timer;
     Outcome m_outcome = Outcome::Waiting;

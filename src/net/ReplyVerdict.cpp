@@ -4,6 +4,7 @@
 
 #include <QLocale>
 #include <QNetworkProxy>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <algorithm>
 
@@ -39,13 +40,26 @@ QString hostOf(const QNetworkReply& reply)
     return url.port() > 0 ? u"%1:%2"_s.arg(url.host()).arg(url.port()) : url.host();
 }
 
+// The proxy the system names for the reply's address, as host:port.
+QString proxyOf(const QNetworkReply& reply)
+{
+    const QList<QNetworkProxy> proxies
+        = QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(reply.request().url()));
+    for (const QNetworkProxy& proxy : proxies) {
+        if (proxy.type() != QNetworkProxy::NoProxy)
+            return u"%1:%2"_s.arg(proxy.hostName()).arg(proxy.port());
+    }
+    return u"?"_s;
+}
+
 QString describe(const QNetworkReply& reply)
 {
     switch (reply.error()) {
     case QNetworkReply::SslHandshakeFailedError:
         return u"%1: %2"_s.arg(hostOf(reply), reply.errorString());
     case QNetworkReply::ProxyAuthenticationRequiredError:
-        return u"прокси-сервер требует имя и пароль (407): %1"_s.arg(reply.errorString());
+        return u"прокси-сервер %1 требует имя и пароль (407): укажите их в его адресе, "
+               u"http://имя:пароль@%1"_s.arg(proxyOf(reply));
     default:
         return DescribeReplyFailure(reply);
     }
@@ -53,18 +67,23 @@ QString describe(const QNetworkReply& reply)
 
 std::optional<QDateTime> parseHttpDate(const QString& text)
 {
-    // RFC 9110 allows three forms; the first is what servers send today.
-    static const QString forms[] = { u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_s,
-        u"dddd, dd-MMM-yy HH:mm:ss 'GMT'"_s, u"ddd MMM d HH:mm:ss yyyy"_s };
+    // RFC 9110's three forms, weekday dropped: "Tue, 08 Dec 2026 10:00:30 GMT",
+    // "Tuesday, 08-Dec-26 10:00:30 GMT" and asctime's "Tue Dec  8 10:00:30 2026".
+    const QString simple = text.simplified();
+    const qsizetype comma = simple.indexOf(u',');
+    const QString rest
+        = comma >= 0 ? simple.mid(comma + 1).trimmed() : simple.mid(simple.indexOf(u' ') + 1);
+    static const QString forms[] = { u"dd MMM yyyy HH:mm:ss 'GMT'"_s, u"dd-MMM-yy HH:mm:ss 'GMT'"_s,
+        u"MMM d HH:mm:ss yyyy"_s };
     const QLocale c = QLocale::c();
     for (const QString& form : forms) {
-        QDateTime date = c.toDateTime(text.simplified(), form);
-        if (date.isValid()) {
-            if (date.date().year() < 100)
-                date = date.addYears(date.date().year() < 70 ? 2000 : 1900);
-            date.setTimeSpec(Qt::UTC);
-            return date;
-        }
+        QDateTime date = c.toDateTime(rest, form);
+        if (!date.isValid())
+            continue;
+        if (date.date().year() < 1970) // two digits of a year read as 19yy
+            date = date.addYears(100);
+        date.setTimeSpec(Qt::UTC);
+        return date;
     }
     return std::nullopt;
 }

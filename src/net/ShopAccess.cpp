@@ -37,6 +37,7 @@ QNetworkRequest ShopAccess::request(const QString& url, std::chrono::millisecond
     QNetworkRequest request { QUrl(url) };
     if (!userAgent.isEmpty())
         request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, allowHttp2);
     // Only the shop's own scheme, host and port: a redirect elsewhere fails.
     request.setAttribute(
         QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);

@@ -20,12 +20,16 @@ namespace zp {
 // certificate authorities and extraCaCertificates.
 struct ShopAccess {
     QList<QSslCertificate> extraCaCertificates; // trusted besides the system's
+    // HTTP/2 where a server offers it over TLS. Off: Qt 6.4 fails the requests
+    // under way when a server ends an HTTP/2 connection with GOAWAY (nginx
+    // does so after keepalive_requests) instead of sending them again.
+    bool allowHttp2 = false;
 
     // A manager that asks the system for its proxy on every request.
     std::unique_ptr<QNetworkAccessManager> makeManager() const;
 
     // A GET of url: redirects only within the same scheme, host and port,
-    // HTTP/2 where the server offers it over TLS, and transferTimeout of
+    // HTTP/2 where allowed and the server offers it over TLS, and transferTimeout of
     // silence ending the transfer. userAgent: sent when not empty.
     QNetworkRequest request(const QString& url, std::chrono::milliseconds transferTimeout,
         const QByteArray& userAgent = {}) const;

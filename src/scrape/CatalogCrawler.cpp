@@ -181,6 +181,7 @@ QString CatalogCrawler::fetchPage(const QString& url, bool* skipped)
             continue;
         if (skipped && policy.skipFailedProducts) {
             m_context.view.warn(SkippedProductPrefix + url);
+            ++m_context.state.SkippedProducts;
             *skipped = true;
             return {};
         }

@@ -142,8 +142,10 @@ void ProductExtractor::downloadPicture(
         return;
     m_context.view.setStatusText(categoryPath + fileName + u"..."_s);
     if (!m_context.downloader.DownloadInBackground(
-            address, localPath, PictureMinimumSize, PictureProgressInterval))
+            address, localPath, PictureMinimumSize, PictureProgressInterval)) {
+        m_context.state.countMissingPicture(m_context.downloader.lastFailureMayPass());
         m_context.view.warnNotLoaded(address, m_context.downloader.lastFailure());
+    }
 }
 
 void ProductExtractor::FetchMissingPicture(const QString& productPageText, const QString& fileName)
@@ -153,7 +155,7 @@ void ProductExtractor::FetchMissingPicture(const QString& productPageText, const
     walkBreadcrumb(walk);
     qint32 endPos = 0;
     const QString address = findPicture(walk, endPos);
-    if (!address.isEmpty() && GetFileNameFromURL(address) == fileName && IsSafeFileName(fileName)
+    if (!address.isEmpty() && PictureFileName(address) == fileName && IsSafeFileName(fileName)
         && IsSameOrigin(address, m_context.imageBaseUrl))
         downloadPicture(address, fileName, walk.categoryPath);
 }
@@ -165,7 +167,7 @@ void ProductExtractor::takePicture(Walk& walk)
     if (address.isEmpty())
         return;
 
-    const QString fileName = GetFileNameFromURL(address);
+    const QString fileName = PictureFileName(address);
     if (IsSafeFileName(fileName) && IsSameOrigin(address, m_context.imageBaseUrl)) {
         const QString relativePath = ImagesFolder + u'/' + fileName;
         downloadPicture(address, fileName, walk.categoryPath);
@@ -175,6 +177,7 @@ void ProductExtractor::takePicture(Walk& walk)
         if (!m_context.sheet.linkCell(walk.row, column, relativePath))
             return;
     } else {
+        m_context.state.countMissingPicture(false);
         m_context.view.warnNotLoaded(address, u"недопустимое имя файла"_s);
     }
     walk.pos = endPos;

@@ -32,6 +32,14 @@ QString GetFileNameFromURL(const QString& url)
     return url.mid(url.lastIndexOf(u'/') + 1);
 }
 
+QString PictureFileName(const QString& url)
+{
+    qsizetype end = 0;
+    while (end < url.size() && url[end] != u'?' && url[end] != u'#')
+        ++end;
+    return GetFileNameFromURL(url.left(end));
+}
+
 namespace {
 
 // Characters that reorder how a name is shown (a picture "exe.jpg" that reads

@@ -18,6 +18,12 @@ bool CreateDir(const QString& path);
 // empty. A query or fragment stays part of the result.
 QString GetFileNameFromURL(const QString& url);
 
+// The file name a picture at url is saved under: the last path segment of
+// url without its query ("?...") and fragment ("#..."), so that cache
+// busting ("a.png?v=2") or size parameters do not become part of the name.
+// Nothing is decoded ("%3F" stays). May be empty or unsafe (IsSafeFileName).
+QString PictureFileName(const QString& url);
+
 // True when name can be used as the name of a file inside a folder on Linux
 // and Windows alike: not empty, not "." or "..", free of path separators,
 // control characters, bidirectional controls and the characters Windows

@@ -23,22 +23,21 @@ void ExcelConnection::ConnectExcel()
     m_ready = false;
 }
 
-QString ExcelConnection::findWorkbookFile() const
+QString ExcelConnection::FindWorkbookFile(const QString& folder)
 {
     // Hidden files are left out, so neither our own save's temporary file nor
     // a spreadsheet application's lock file can be taken for the workbook.
-    const QStringList names
-        = QDir(m_programFolder)
-              .entryList({ u"Zavrinello.xls*"_s }, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QStringList names = QDir(folder).entryList(
+        { u"Zavrinello.xls*"_s }, QDir::Files, QDir::Name | QDir::IgnoreCase);
     // Among the matches the engine takes what it can read: an .xlsx before an
     // .xlsm before anything else (an old .xls is refused).
     for (const QString& suffix : { u".xlsx"_s, u".xlsm"_s }) {
         for (const QString& name : names) {
             if (name.endsWith(suffix, Qt::CaseInsensitive))
-                return QDir(m_programFolder).filePath(name);
+                return QDir(folder).filePath(name);
         }
     }
-    return names.isEmpty() ? QString() : QDir(m_programFolder).filePath(names.first());
+    return names.isEmpty() ? QString() : QDir(folder).filePath(names.first());
 }
 
 WorkbookStatus ExcelConnection::unusableFile(const QString& path)
@@ -79,7 +78,7 @@ WorkbookOpening ExcelConnection::checkSavable()
 WorkbookOpening ExcelConnection::OpenWorkbook(bool despiteLock)
 {
     m_ready = false;
-    m_path = findWorkbookFile();
+    m_path = FindWorkbookFile(m_programFolder);
     const bool found = !m_path.isEmpty();
     if (!found)
         m_path = QDir(m_programFolder).filePath(WorkbookLayout::FileName);

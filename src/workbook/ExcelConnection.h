@@ -71,8 +71,11 @@ public:
     // The workbook file of the run (empty before OpenWorkbook found or made one).
     QString workbookPath() const { return m_path; }
 
+    // The workbook file OpenWorkbook would open in folder; empty when there
+    // is none (a new one would be created).
+    static QString FindWorkbookFile(const QString& folder);
+
 private:
-    QString findWorkbookFile() const;
     // Why the file at path cannot be the workbook before it is even read.
     static WorkbookStatus unusableFile(const QString& path);
     WorkbookOpening checkSavable();

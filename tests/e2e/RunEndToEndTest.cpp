@@ -22,6 +22,7 @@
 #include <QNetworkAccessManager>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -64,10 +65,14 @@ private:
     std::function<void(const QString&)> m_afterFetch;
 };
 
-QString reportText(int newProducts)
+QString reportText(int newProducts, int missingPictures = 0)
 {
-    return u"Загрузка закончена.\rБыло загружено "_s + QString::number(newProducts)
+    QString text = u"Загрузка закончена.\rБыло загружено "_s + QString::number(newProducts)
         + u" новых товаров."_s;
+    if (missingPictures > 0)
+        text += u"\rНе загружено картинок: "_s + QString::number(missingPictures)
+            + u". Их загрузят при следующем запуске."_s;
+    return text;
 }
 
 QByteArray fileHash(const QString& path)
@@ -275,6 +280,29 @@ TEST_F(RunEndToEnd, StopConfirmedWhileTheFirstPageLoadsSavesAnEmptyWorkbook)
     EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
     EXPECT_EQ(m_pages.productFetches(), 0);
     EXPECT_EQ(readWorkbook().productCount(), 0);
+    expectIdle();
+}
+
+// The stop arrives while the shop still holds the first page back: the fetch
+// ends empty, but that is the user's stop, not a site that cannot be reached.
+TEST_F(RunEndToEnd, StopConfirmedBeforeTheFirstPageArrivesIsAStop)
+{
+    DemoShop::Options options;
+    options.latencyMs = 1500;
+    startShop(options);
+    QTimer::singleShot(150, [this] { m_controller->Command1_Click(); });
+    m_dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+
+    m_controller->Command1_Click();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> { { MessageStyle::StopQuestion, u"Остановить парсерсер?"_s },
+            { MessageStyle::Failure, u"Парсер остановлен."_s },
+            { MessageStyle::Report, reportText(0) } }));
+    EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::Stopped);
+    EXPECT_TRUE(m_view.notLoaded.isEmpty());
+    EXPECT_TRUE(QDir(m_folder.path()).isEmpty());
+    EXPECT_TRUE(m_handedOver.isEmpty());
     expectIdle();
 }
 
@@ -489,6 +517,7 @@ struct MissingPictureCase {
     QStringList shopOptions;
     QString picture; // empty: the first row's
     int productFetches;
+    int refusedAddresses; // counted by the report: the first of a shared name
 };
 
 class MissingPictureTest : public RunEndToEnd,
@@ -515,7 +544,8 @@ TEST_P(MissingPictureTest, IsFetchedAgainFromTheStoredProductsPages)
 
     runExpectingReport();
 
-    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
+    EXPECT_EQ(m_dialogs.shown().back(),
+        (ShownMessage { MessageStyle::Report, reportText(0, c.refusedAddresses) }));
     EXPECT_EQ(m_pages.productFetches(), c.productFetches);
     EXPECT_EQ(fileHash(path), whole);
     EXPECT_EQ(readWorkbook().productCount(), first.productCount());
@@ -523,9 +553,9 @@ TEST_P(MissingPictureTest, IsFetchedAgainFromTheStoredProductsPages)
 }
 
 INSTANTIATE_TEST_SUITE_P(RunEndToEnd, MissingPictureTest,
-    ::testing::Values(MissingPictureCase { "OwnName", {}, {}, 1 },
+    ::testing::Values(MissingPictureCase { "OwnName", {}, {}, 1, 0 },
         MissingPictureCase {
-            "SharedNameFirstTooShort", { u"--shared-picture-name"_s }, u"uusinta.png"_s, 2 }),
+            "SharedNameFirstTooShort", { u"--shared-picture-name"_s }, u"uusinta.png"_s, 2, 1 }),
     [](const ::testing::TestParamInfo<MissingPictureCase>& info) { return info.param.name; });
 
 TEST_F(RunEndToEnd, ImagesThatIsAFileStopsTheRunBeforeTheCrawl)

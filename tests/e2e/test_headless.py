@@ -195,6 +195,16 @@ def file_hash(path):
         return hashlib.sha256(data.read()).hexdigest()
 
 
+def connected_to_shop():
+    """True while a TCP connection to the shop's port is established."""
+    with open("/proc/net/tcp", encoding="ascii") as table:
+        for line in list(table)[1:]:
+            fields = line.split()
+            if fields[2].endswith(f":{PORT:04X}") and fields[3] == "01":
+                return True
+    return False
+
+
 def port_is_free():
     with socket.socket() as probe:
         probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -294,6 +304,18 @@ class HeadlessRunTest(unittest.TestCase):
         pictures = os.listdir(os.path.join(self.folder, "Images"))
         self.assertTrue(pictures)
 
+    def test_qt_notes_stay_off_standard_error(self):
+        """Every logging category of Qt switched on: none of it reaches the
+        documented output of a release build."""
+        self.start_shop("--products", 8, "--seed", 3)
+        environment = dict(os.environ, QT_LOGGING_RULES="*=true")
+        run = Run(self.folder, "--headless", environment=environment)
+        status = run.finish()
+
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(run.stderr_text, "")
+        self.assertEqual(self.check_plain_output(run), 8)
+
     def test_second_run_appends_only_new_products(self):
         self.start_shop("--products", 30, "--seed", 5)
         first, status = self.run_to_end()
@@ -372,18 +394,36 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertIn(f"Не удалось загрузить http://127.0.0.1:{PORT}{failing}: 500\n",
                       run.stderr_text)
 
-    def test_pictures_that_cannot_be_had_are_named_on_stderr(self):
-        shop = self.start_shop("--products", 6, "--seed", 21, "--fail-path", "/picture/")
-        pictures = [p["picture_path"] for p in shop.manifest()["products"] if p["picture_path"]]
+    def test_pictures_that_cannot_be_had_are_named_counted_and_fail_the_run_when_they_may_pass(self):
+        """A server error may pass: the run ends with 4, so that a scheduler
+        tries again. A picture the shop does not have (404) fails no run.
+        Both with the pictures downloaded one by one and in the background."""
+        for options, reason, expected_status in [
+                (("--fail-path", "/picture/"), "500", 4),
+                (("--image-base", f"http://127.0.0.1:{PORT}/picture/gone"), "404", 0)]:
+            shop = self.start_shop("--products", 6, "--seed", 21, *options)
+            base = f"http://127.0.0.1:{PORT}/picture" + ("/gone" if reason == "404" else "")
+            pictures = [p["picture_path"] for p in shop.manifest()["products"]
+                        if p["picture_path"]]
+            self.assertTrue(pictures)
+            for connections in ("1", "6"):
+                with self.subTest(reason=reason, connections=connections):
+                    shutil.rmtree(os.path.join(self.folder, "Images"), ignore_errors=True)
+                    if os.path.exists(self.workbook()):
+                        os.remove(self.workbook())
+                    run = Run(self.folder, "--headless", "--connections", connections)
+                    status = run.finish()
 
-        run, status = self.run_to_end()
-
-        self.assertEqual(status, 0, run.lines + [run.stderr_text])
-        self.assertEqual(self.check_plain_output(run), 6)
-        self.assertFalse(any("Не удалось" in l for l in run.lines), run.lines)
-        warned = sorted(run.stderr_text.splitlines())
-        self.assertEqual(warned, sorted(f"Не удалось загрузить http://127.0.0.1:{PORT}/picture{p}: 500"
-                                        for p in pictures))
+                    self.assertEqual(status, expected_status, run.lines + [run.stderr_text])
+                    self.assertEqual(self.check_plain_output(run), 6)
+                    self.assertEqual(self.reported_count(run), 6)
+                    report = run.lines.index(FINISHED)
+                    self.assertEqual(run.lines[report + 2],
+                                     f"Не загружено картинок: {len(pictures)}. "
+                                     "Их загрузят при следующем запуске.")
+                    warned = sorted(run.stderr_text.splitlines())
+                    self.assertEqual(warned, sorted(f"Не удалось загрузить {base}{p}: {reason}"
+                                                    for p in pictures))
 
     def test_connections_leave_the_same_workbook_and_pictures(self):
         """Reading ahead changes only the waiting: one connection and the
@@ -486,7 +526,8 @@ class HeadlessRunTest(unittest.TestCase):
         shop, failing = self.failing_product_shop()
         run = Run(self.folder, "--headless", "--retries", "0", "--skip-failed-products")
         status = run.finish(RUN_SECONDS)
-        self.assertEqual(status, 0, run.lines)
+        # Walked to the end, but the next run has a product to fill in.
+        self.assertEqual(status, 4, run.lines)
         self.assertIn("Товар пропущен, страница недоступна: ", run.stderr_text)
         self.assertIn(failing["path"], run.stderr_text)
         expected = [n for n in shop.order_numbers() if n != failing["order_number"]]
@@ -556,6 +597,43 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertEqual(len(workbook_order_numbers(target)), 3)
         self.assertEqual(os.listdir(self.folder), [os.path.basename(PROGRAM)])
 
+    def make_read_only(self, folder):
+        """Root writes through permissions: a read-only bind mount binds it."""
+        if os.geteuid() != 0:
+            os.chmod(folder, 0o555)
+            self.addCleanup(os.chmod, folder, 0o755)
+            return
+        subprocess.run(["mount", "--bind", folder, folder], check=True)
+        self.addCleanup(subprocess.run, ["umount", folder], check=True)
+        subprocess.run(["mount", "-o", "remount,ro,bind", folder], check=True)
+
+    def test_workbook_in_a_read_only_program_folder_stops_before_the_crawl(self):
+        """The workbook beside the program is used, also where it cannot be
+        saved: the run says so and starts no second workbook elsewhere."""
+        self.start_shop("--products", 3, "--seed", 19)
+        first, status = self.run_to_end()
+        self.assertEqual(status, 0, first.lines)
+        before = file_hash(self.workbook())
+        contents = sorted(os.listdir(self.folder))
+        home = tempfile.mkdtemp(prefix="zp-home-")
+        self.addCleanup(shutil.rmtree, home, ignore_errors=True)
+        environment = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+        environment["HOME"] = home
+        self.make_read_only(self.folder)
+
+        run = Run(self.folder, "--headless", environment=environment)
+        status = run.finish()
+
+        self.assertEqual(status, 1, run.lines + [run.stderr_text])
+        folder = os.path.realpath(self.folder)
+        self.assertIn(f"Не удалось сохранить файл {self.workbook()}: запись в папку {folder} "
+                      "невозможна.", run.lines)
+        self.assertFalse([l for l in run.lines if PRODUCT_LINE.match(l)], run.lines)
+        self.assertNotIn(FINISHED, run.lines)
+        self.assertEqual(file_hash(self.workbook()), before)
+        self.assertEqual(sorted(os.listdir(self.folder)), contents)
+        self.assertEqual(os.listdir(home), [])
+
     def test_installed_program_writes_to_documents_even_where_it_may_write(self):
         self.start_shop("--products", 2, "--seed", 23)
         program_folder = os.path.join(self.folder, "usr", "bin")
@@ -623,8 +701,27 @@ class HeadlessRunTest(unittest.TestCase):
         run.signal(signal.SIGTERM)
         status = run.finish()
 
-        # Not killed by the signal: a stop before the workbook (1) or after it (3).
-        self.assertIn(status, (1, 3), run.lines + [run.stderr_text])
+        # Not killed by the signal, and a stop however early it comes.
+        self.assertEqual(status, 3, run.lines + [run.stderr_text])
+        self.assertIn(STOPPED, run.lines)
+        self.assertNotIn(NO_ACCESS, run.lines)
+
+    def test_sigterm_while_the_first_page_is_held_is_a_stop(self):
+        self.start_shop("--products", 5, "--seed", 11, "--latency-ms", 3000)
+        run = Run(self.folder, "--headless")
+        deadline = time.monotonic() + 10
+        while not connected_to_shop() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        self.assertTrue(connected_to_shop())
+        time.sleep(0.2)
+        run.signal(signal.SIGTERM)
+        status = run.finish()
+
+        self.assertEqual(status, 3, run.lines + [run.stderr_text])
+        self.assertEqual(run.lines[:3], [STOPPED, FINISHED, "Было загружено 0 новых товаров."])
+        self.assertNotIn(NO_ACCESS, run.lines)
+        self.assertEqual(run.stderr_text, "")
+        self.assertEqual(os.listdir(self.folder), [os.path.basename(PROGRAM)])
 
 
 class CommandLineTest(unittest.TestCase):
@@ -669,6 +766,32 @@ class CommandLineTest(unittest.TestCase):
                 self.assertIn(named, result.stderr)
                 self.assertIn("Использование:", result.stderr)
                 self.assertIn("--headless", result.stderr)
+
+    def test_usage_error_without_a_terminal_waits_in_a_message_box(self):
+        """Started from the desktop, the error is shown on the screen: the
+        program waits for the box's OK (the offscreen screen has nobody to
+        press it); with a terminal on standard input it only prints."""
+        environment = {k: v for k, v in os.environ.items()
+                       if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        environment["QT_QPA_PLATFORM"] = "offscreen"
+        process = subprocess.Popen([PROGRAM, "--frobnicate"], env=environment,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+        with self.assertRaises(subprocess.TimeoutExpired):
+            process.wait(timeout=3)
+        process.kill()
+        _, errors = process.communicate()
+        self.assertTrue(errors.startswith("Неизвестный параметр: frobnicate\n"), errors)
+
+        answers, terminal = pty.openpty()
+        try:
+            result = subprocess.run([PROGRAM, "--frobnicate"], env=environment, stdin=terminal,
+                                    capture_output=True, text=True, timeout=60)
+        finally:
+            os.close(terminal)
+            os.close(answers)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("frobnicate", result.stderr)
 
 
 if __name__ == "__main__":

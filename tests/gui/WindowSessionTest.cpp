@@ -233,22 +233,33 @@ TEST_F(WindowSessionTest, SecondRunStartsTheCounterAtTheLastStoredRow)
     expectIdle();
 }
 
-// A second click on Command1 while the third product's row is done.
+// A second click on Command1, or a close of the window, while the third
+// product's row is done: both ask the same question.
 struct StopAnswerCase {
     const char* name;
+    bool byClosing;
     MessageAnswer answer;
 };
 
 class StopQuestionTest : public WindowSessionTest,
                          public ::testing::WithParamInterface<StopAnswerCase> { };
 
-TEST_P(StopQuestionTest, SecondClickDuringTheRunOnlyAsksWhetherToStop)
+TEST_P(StopQuestionTest, ClickOrCloseDuringTheRunOnlyAsksWhetherToStop)
 {
+    const StopAnswerCase& c = GetParam();
     startShop(12, 1);
     WindowWatch watch(*m_window);
-    watch.whenCounterShows(u"4"_s, [this] { clickCommand1(); });
-    const bool stop = GetParam().answer == MessageAnswer::Yes;
-    m_dialogs.answer(GetParam().answer).answer(MessageAnswer::Ok);
+    bool closedAtOnce = false;
+    watch.whenCounterShows(u"4"_s, [&] {
+        if (c.byClosing)
+            closedAtOnce = m_window->close();
+        else
+            clickCommand1();
+    });
+    bool visibleAtReport = false;
+    m_dialogs.setOnShow([&](const ShownMessage&) { visibleAtReport = m_window->isVisible(); });
+    const bool stop = c.answer == MessageAnswer::Yes;
+    m_dialogs.answer(c.answer).answer(MessageAnswer::Ok);
     if (stop)
         m_dialogs.answer(MessageAnswer::Ok);
 
@@ -270,12 +281,18 @@ TEST_P(StopQuestionTest, SecondClickDuringTheRunOnlyAsksWhetherToStop)
     EXPECT_EQ(watch.counters(), QStringList { u"0"_s } + counterRun(written));
     EXPECT_EQ(storedRows(), written);
     EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_TRUE(visibleAtReport);
+    // A confirmed close closes the window once the run has reported.
+    EXPECT_EQ(m_window->isVisible(), !(c.byClosing && stop));
     expectIdle();
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, StopQuestionTest,
-    ::testing::Values(
-        StopAnswerCase { "No", MessageAnswer::No }, StopAnswerCase { "Yes", MessageAnswer::Yes }),
+    ::testing::Values(StopAnswerCase { "ClickNo", false, MessageAnswer::No },
+        StopAnswerCase { "ClickYes", false, MessageAnswer::Yes },
+        StopAnswerCase { "CloseNo", true, MessageAnswer::No },
+        StopAnswerCase { "CloseYes", true, MessageAnswer::Yes }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowSessionTest, ClosingWhileIdleClosesAtOnce)
@@ -289,61 +306,84 @@ TEST_F(WindowSessionTest, ClosingWhileIdleClosesAtOnce)
     EXPECT_FALSE(QFile::exists(workbookPath()));
 }
 
-TEST_F(WindowSessionTest, ClosingDuringTheRunStopsItSavesAndThenCloses)
+TEST_F(WindowSessionTest, ClosingAfterAConfirmedStopClosesWithoutAskingAgain)
 {
     startShop(12, 1);
     WindowWatch watch(*m_window);
     bool closedAtOnce = true;
-    bool closedAtOnceAgain = true;
-    bool visibleAfterClose = false;
     watch.whenCounterShows(u"3"_s, [&] {
+        clickCommand1();
         closedAtOnce = m_window->close();
-        closedAtOnceAgain = m_window->close();
-        visibleAfterClose = m_window->isVisible();
     });
-    bool visibleAtReport = false;
-    m_dialogs.setOnShow([&](const ShownMessage&) { visibleAtReport = m_window->isVisible(); });
-    m_dialogs.answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+    m_dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
 
     clickCommand1();
 
+    const int written = m_window->runState().NewCount;
     EXPECT_FALSE(closedAtOnce);
-    EXPECT_FALSE(closedAtOnceAgain);
-    EXPECT_TRUE(visibleAfterClose);
-    EXPECT_TRUE(visibleAtReport);
-    const int written = m_window->runState().NewCount;
-    EXPECT_GE(written, 2);
-    EXPECT_LT(written, m_productCount);
-    EXPECT_EQ(m_dialogs.shown(),
-        (std::vector<ShownMessage> {
-            StoppedNotice, { MessageStyle::Report, reportText(written) } }));
-    EXPECT_FALSE(m_window->isVisible());
-    EXPECT_EQ(storedRows(), written);
-    EXPECT_EQ(m_handedOver, QStringList { workbookPath() });
-    expectIdle();
-}
-
-TEST_F(WindowSessionTest, ClosingWhileTheStopQuestionIsUpStopsWhateverTheAnswer)
-{
-    startShop(12, 1);
-    WindowWatch watch(*m_window);
-    watch.whenCounterShows(u"3"_s, [this] { clickCommand1(); });
-    m_dialogs.setOnShow([this](const ShownMessage& shown) {
-        if (shown == StopQuestion)
-            m_window->close();
-    });
-    m_dialogs.answer(MessageAnswer::No).answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
-
-    clickCommand1();
-
-    const int written = m_window->runState().NewCount;
-    EXPECT_LT(written, m_productCount);
     EXPECT_EQ(m_dialogs.shown(),
         (std::vector<ShownMessage> {
             StopQuestion, StoppedNotice, { MessageStyle::Report, reportText(written) } }));
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(storedRows(), written);
     expectIdle();
+}
+
+// A message box keeps the window from being closed by the user; should a
+// close come through anyway, it asks nothing more: the window closes after
+// the run, and the box's answer decides whether the run stops.
+TEST_F(WindowSessionTest, ClosingWhileTheStopQuestionIsUpLeavesTheStopToItsAnswer)
+{
+    startShop(12, 1);
+    WindowWatch watch(*m_window);
+    watch.whenCounterShows(u"3"_s, [this] { clickCommand1(); });
+    bool closedAtOnce = true;
+    bool visibleAtReport = false;
+    m_dialogs.setOnShow([&](const ShownMessage& shown) {
+        if (shown == StopQuestion)
+            closedAtOnce = m_window->close();
+        else
+            visibleAtReport = m_window->isVisible();
+    });
+    m_dialogs.answer(MessageAnswer::No).answer(MessageAnswer::Ok);
+
+    clickCommand1();
+
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_TRUE(visibleAtReport);
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> {
+            StopQuestion, { MessageStyle::Report, reportText(m_productCount) } }));
+    EXPECT_FALSE(m_window->isVisible());
+    EXPECT_EQ(storedRows(), m_productCount);
+    expectIdle();
+}
+
+// Command1 is the default button: Enter starts a run wherever the focus is.
+TEST_F(WindowSessionTest, EnterStartsARun)
+{
+    startShop();
+    const struct {
+        const char* name;
+        QWidget* target;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } presses[] = { { "Return on the window", m_window.get(), Qt::Key_Return, Qt::NoModifier },
+        { "keypad Enter on the window", m_window.get(), Qt::Key_Enter, Qt::KeypadModifier },
+        { "Return on Command1", command1(), Qt::Key_Return, Qt::NoModifier } };
+    for (const auto& press : presses) {
+        SCOPED_TRACE(press.name);
+        m_dialogs.clearShown();
+        m_dialogs.answer(MessageAnswer::Ok);
+
+        QTest::keyClick(press.target, press.key, press.modifiers);
+
+        ASSERT_EQ(m_dialogs.shown().size(), 1u);
+        EXPECT_EQ(m_dialogs.shown().front().style, MessageStyle::Report);
+        expectIdle();
+    }
+    EXPECT_EQ(storedRows(), m_productCount);
+    EXPECT_EQ(m_handedOver.size(), 3);
 }
 
 TEST_F(WindowSessionTest, ClosingWhileTheReportIsUpClosesAfterTheRunWithEveryRowSaved)
@@ -383,7 +423,7 @@ TEST_F(WindowSessionTest, ClosingDuringALaterRunStillWaitsForThatRun)
         // stored and writes two more before the close.
         watch.whenCounterShows(
             QString::number(1 + 2 * run), [&] { closedAtOnce = m_window->close(); });
-        m_dialogs.answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+        m_dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
 
         clickCommand1();
 

@@ -172,6 +172,7 @@ TEST(ExitStatusFor, EveryOutcome)
 {
     const std::pair<RunOutcome, int> expected[] = {
         { RunOutcome::Completed, 0 },
+        { RunOutcome::CompletedWithGaps, 4 },
         { RunOutcome::Stopped, 3 },
         { RunOutcome::NoSiteAccess, 1 },
         { RunOutcome::WorkbookUnusable, 1 },

@@ -318,6 +318,7 @@ TEST_P(SkipFailedTest, NoAfterTheRetries)
         ? QStringList()
         : QStringList { CatalogCrawler::SkippedProductPrefix + url(productLink(2)) };
     EXPECT_EQ(view.warnings, warnings);
+    EXPECT_EQ(state.SkippedProducts, c.stopped ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, SkipFailedTest,

@@ -32,8 +32,19 @@ public:
         qint32 minimumSize, double progressInterval) override
     {
         m_calls.append({ url, localPath, observer, minimumSize, progressInterval });
+        if (!m_failure.isEmpty())
+            return false;
         return writeFile(localPath, minimumSize);
     }
+
+    // Every download fails from now on, for reason.
+    void failWith(const QString& reason, bool mayPass)
+    {
+        m_failure = reason;
+        m_mayPass = mayPass;
+    }
+    QString lastFailure() const override { return m_failure; }
+    bool lastFailureMayPass() const override { return m_mayPass; }
 
     // In the background, downloads only queue; waitForBackground() makes them.
     void setBackground(bool background) { m_background = background; }
@@ -77,6 +88,8 @@ private:
     QList<Call> m_calls;
     QList<qsizetype> m_pending;
     bool m_background = false;
+    QString m_failure;
+    bool m_mayPass = false;
     int m_waits = 0;
 };
 

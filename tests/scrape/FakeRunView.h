@@ -6,6 +6,8 @@
 
 namespace zp::test {
 
+using namespace Qt::Literals::StringLiterals;
+
 // Keeps the captions and every status text shown, oldest first.
 class FakeRunView : public RunView {
 public:
@@ -20,6 +22,10 @@ public:
     void setCounterText(const QString& text) override { m_counter = text; }
 
     void warn(const QString& text) override { warnings.append(text); }
+    void warnNotLoaded(const QString& address, const QString& reason) override
+    {
+        notLoaded.append(address + u": "_s + reason);
+    }
     const QStringList& statusTexts() const { return m_statusTexts; }
     QString statusText() const
     {
@@ -29,6 +35,7 @@ public:
     int elapsedUpdates() const { return m_elapsedUpdates; }
 
     QStringList warnings;
+    QStringList notLoaded; // "<address>: <reason>"
 
 private:
     QString m_button;

@@ -22,6 +22,30 @@ QString demoShopScript()
 }
 } // namespace
 
+QByteArray StartServer(QProcess& process, int timeoutMs)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#ifdef Q_OS_LINUX
+    // A test binary that crashes must not leave its servers holding ports.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#endif
+    process.start();
+
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::readyReadStandardOutput, &loop, [&] {
+        if (process.canReadLine())
+            loop.quit();
+    });
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+    if (!process.canReadLine())
+        loop.exec();
+    return process.readLine();
+}
+
 DemoShop::~DemoShop()
 {
     stop();
@@ -41,28 +65,10 @@ bool DemoShop::start(const Options& options)
     m_process.setProgram(u"python3"_s);
     m_process.setArguments(
         arguments(options) + QStringList { u"--port"_s, QString::number(options.port) });
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-#ifdef Q_OS_LINUX
-    // A test binary that crashes must not leave its shop holding the port.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-#endif
-    m_process.start();
-
     // The shop prints its port as the first line once it listens.
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &loop, [&] {
-        if (m_process.canReadLine())
-            loop.quit();
-    });
-    QObject::connect(&m_process, &QProcess::finished, &loop, &QEventLoop::quit);
-    deadline.start(20000);
-    if (!m_process.canReadLine())
-        loop.exec();
+    const QByteArray firstLine = StartServer(m_process, 20000);
     bool ok = false;
-    m_port = m_process.readLine().trimmed().toInt(&ok);
+    m_port = firstLine.trimmed().toInt(&ok);
     return ok && m_port > 0;
 }
 

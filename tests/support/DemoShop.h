@@ -41,6 +41,11 @@ private:
     int m_port = 0;
 };
 
+// Starts a server process whose first line on standard output says it
+// listens, and returns that line (empty when none came within timeoutMs).
+// Its standard error goes to the test's; it is ended with the test binary.
+QByteArray StartServer(QProcess& process, int timeoutMs);
+
 // Runs python3 with a script file and arguments; returns its standard output,
 // or an empty array when it failed (its standard error goes to the test log).
 QByteArray RunPython(const QString& script, const QStringList& arguments, int timeoutMs = 120000);

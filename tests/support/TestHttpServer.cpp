@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <sys/socket.h>
 
 namespace zp::test {
 
@@ -230,6 +231,17 @@ void TestHttpServer::answerNext(Connection& connection)
     if (response.neverAnswer) {
         connection.silent = true;
         connection.input.clear();
+        return;
+    }
+    if (response.hangup != Response::Hangup::None) {
+        QTcpSocket* socket = connection.socket;
+        if (response.hangup == Response::Hangup::Reset) {
+            // A zero linger time makes close() send RST instead of FIN.
+            const linger abortive { 1, 0 };
+            ::setsockopt(
+                int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        }
+        QMetaObject::invokeMethod(socket, &QTcpSocket::close, Qt::QueuedConnection);
         return;
     }
     const bool closeAfter = response.closeConnection || !response.contentLength

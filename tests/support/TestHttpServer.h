@@ -81,6 +81,9 @@ public:
         // Read the request and never answer; the connection stays open until
         // the client closes it or the server is destroyed.
         bool neverAnswer = false;
+        // Read the request and close the connection without a byte of
+        // answer: gently (FIN) or with a reset (RST).
+        enum class Hangup { None, Close, Reset } hangup = Hangup::None;
         // >= 0: send the headers (with the full Content-Length) and only this
         // many body bytes, then close the connection.
         qint64 cutAfterBodyBytes = -1;

@@ -76,6 +76,35 @@ TEST(GetFileNameFromURL, LastSegment)
     EXPECT_EQ(GetFileNameFromURL(u"/p/x.png?size=2#top"_s), u"x.png?size=2#top"_s);
 }
 
+// The name a picture is saved under, and whether it may be used.
+struct PictureNameCase {
+    QString url;
+    QString name;
+    bool safe;
+};
+
+TEST(PictureFileName, DropsQueryAndFragmentOnly)
+{
+    const QList<PictureNameCase> cases {
+        { u"http://p.example/picture/12/a.png"_s, u"a.png"_s, true },
+        { u"http://p.example/picture/12/a.png?v=2"_s, u"a.png"_s, true },
+        { u"http://p.example/picture/12/a.png#x"_s, u"a.png"_s, true },
+        { u"http://p.example/picture/12/a.png?x=1/2"_s, u"a.png"_s, true },
+        { u"http://p.example/picture/12/a.png#x?y=1/2"_s, u"a.png"_s, true },
+        { u"http://p.example/picture/12/a.png?v=2#x"_s, u"a.png"_s, true },
+        { u"http://p.example/picture/12/a.png?"_s, u"a.png"_s, true },
+        { u"http://p.example/picture/12/a%3Fv=2.png"_s, u"a%3Fv=2.png"_s, true },
+        { u"http://p.example/picture/12/?v=2"_s, QString(), false },
+        { u"http://p.example/picture/12/..?v=2"_s, u".."_s, false },
+        { u"http://p.example/picture/12/a:b.png?v=2"_s, u"a:b.png"_s, false },
+    };
+    for (const PictureNameCase& c : cases) {
+        SCOPED_TRACE(c.url.toStdString());
+        EXPECT_EQ(PictureFileName(c.url), c.name);
+        EXPECT_EQ(IsSafeFileName(PictureFileName(c.url)), c.safe);
+    }
+}
+
 TEST(IsSafeFileName, RejectsNamesThatLeaveTheFolder)
 {
     EXPECT_TRUE(IsSafeFileName(u"ZV-10234.png"_s));
