@@ -499,6 +499,13 @@ TEST_F(FileDownloaderTest, ServerSilentForTheIdleTimeoutIsFalse)
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
 }
 
+Response silence()
+{
+    Response response;
+    response.neverAnswer = true;
+    return response;
+}
+
 // Pictures queued in the background, as a crawl queues them.
 class BackgroundTest : public ::testing::Test {
 protected:
@@ -660,6 +667,25 @@ TEST_F(BackgroundTest, StopLetsThePicturesOnTheirWayFinish)
         EXPECT_TRUE(QFile::exists(path(u"p%1.jpg"_s.arg(i)))) << i;
 }
 
+// The crawl waits while 2 × connections pictures are on their way; a stop
+// ends that wait, and the picture is still queued for the row being saved.
+TEST_F(BackgroundTest, StopEndsTheWaitForRoomAndStillQueues)
+{
+    server.setFallback([](const TestHttpServer::Request&) { return silence(); });
+    const auto pictures = engine(1);
+    for (const QString& name : { u"a.jpg"_s, u"b.jpg"_s })
+        pictures->DownloadInBackground(server.url(u"/"_s + name), path(name), kPictureMinimum, 0.3);
+    QTimer::singleShot(200ms, &stop, &zp::StopFlag::set);
+
+    pictures->DownloadInBackground(server.url(u"/c.jpg"_s), path(u"c.jpg"_s), kPictureMinimum, 0.3);
+
+    EXPECT_TRUE(stop.isSet());
+    EXPECT_TRUE(pictures->isDownloading(path(u"c.jpg"_s)));
+    QTimer::singleShot(100ms, &stop, &zp::StopFlag::set);
+    pictures->waitForBackground();
+    EXPECT_EQ(failures.size(), 3);
+}
+
 struct StopCase {
     const char* name;
     Response answer;
@@ -693,13 +719,6 @@ Response retryMuchLater()
 {
     Response response = Response::status(429, "Too Many Requests", "x");
     response.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("600")));
-    return response;
-}
-
-Response silence()
-{
-    Response response;
-    response.neverAnswer = true;
     return response;
 }
 
