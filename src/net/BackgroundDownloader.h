@@ -48,7 +48,8 @@ class StopFlag;
 // A stop (the run's StopFlag):
 //  - ends DownloadFile's transfer at once (false, nothing written) and a
 //    DownloadFile asked for after it;
-//  - ends every wait for a retry: that picture has failed for this run;
+//  - ends every wait for a retry, and no further address is tried: that
+//    picture has failed for this run (the next run fetches it for the row);
 //  - leaves the transfers under way and queued to finish, since the rows that
 //    name them are about to be saved; waitForBackground() waits for them.
 //    A further stop during that wait abandons them.
