@@ -206,6 +206,7 @@ RunController::CrawlEnd RunController::crawl(const ListingLinks& firstLinks)
 bool RunController::finishCrawl(const CrawlEnd& end)
 {
     m_downloader.waitForBackground();
+    m_downloader.flushDownloaded();
     switch (end.failure) {
     case CatalogCrawler::Failure::SaveFailed:
         // The rows after the last good save are lost to this run; a further

@@ -107,6 +107,11 @@ void BackgroundDownloader::waitForBackground()
     m_stopsDuringWait = -1;
 }
 
+void BackgroundDownloader::flushDownloaded()
+{
+    m_committer.flushCommitted();
+}
+
 BackgroundDownloader::Job& BackgroundDownloader::add(
     const QString& url, const QString& localPath, qint32 minimumSize, bool first)
 {
@@ -142,14 +147,27 @@ void BackgroundDownloader::begin(Job& job)
 {
     Manager& manager = *std::min_element(m_managers.begin(), m_managers.end(),
         [](const Manager& a, const Manager& b) { return a.busy < b.busy; });
-    job.transfer = std::make_unique<FileTransfer>(*manager.manager, job.urls.at(job.current),
-        job.path, job.minimumSize, m_idleTimeout, m_access, job.watch);
+    job.transfer = std::make_unique<FileTransfer>(*manager.manager, m_committer,
+        job.urls.at(job.current), job.path, job.minimumSize, m_idleTimeout, m_access, job.watch);
     job.manager = &manager;
     ++manager.busy;
     ++m_running;
     job.state = Job::State::Running;
+    QObject::connect(job.transfer.get(), &FileTransfer::received, &m_receiver, [this, &job] {
+        release(job);
+        startReady();
+    });
     QObject::connect(job.transfer.get(), &FileTransfer::finished, &m_receiver,
         [this, &job] { onTransferEnd(job); });
+}
+
+void BackgroundDownloader::release(Job& job)
+{
+    if (!job.manager)
+        return;
+    --job.manager->busy;
+    job.manager = nullptr;
+    --m_running;
 }
 
 void BackgroundDownloader::onTransferEnd(Job& job)
@@ -157,9 +175,7 @@ void BackgroundDownloader::onTransferEnd(Job& job)
     const FileTransfer::Outcome outcome = job.transfer->outcome();
     const ReplyVerdict verdict = job.transfer->verdict();
     job.transfer.reset();
-    --job.manager->busy;
-    job.manager = nullptr;
-    --m_running;
+    release(job);
 
     if (outcome == FileTransfer::Outcome::Failed) {
         job.failure = verdict.reason;
@@ -230,9 +246,13 @@ template <typename Which> void BackgroundDownloader::endJobs(Which which)
 {
     std::vector<Job*> ending;
     for (const std::shared_ptr<Job>& job : m_jobs) {
-        // A transfer that has ended already is handled when its end arrives.
+        // A transfer that has ended already, or whose file is on its way to
+        // disk, is handled when its end arrives.
+        const FileTransfer* transfer = job->transfer.get();
         if (which(*job)
-            && !(job->transfer && job->transfer->outcome() != FileTransfer::Outcome::Running))
+            && !(transfer
+                && (transfer->outcome() != FileTransfer::Outcome::Running
+                    || transfer->isCommitting())))
             ending.push_back(job.get());
     }
     for (Job* job : ending) {
@@ -240,9 +260,7 @@ template <typename Which> void BackgroundDownloader::endJobs(Which which)
             job->transfer->cancel();
             job->failure = job->transfer->verdict().reason;
             job->transfer.reset();
-            --job->manager->busy;
-            job->manager = nullptr;
-            --m_running;
+            release(*job);
         }
         if (job->failure.isEmpty())
             job->failure = FileTransfer::CancelledReason;

@@ -4,6 +4,7 @@
 #include "net/FileTransfer.h"
 #include "net/RetryPolicy.h"
 #include "net/ShopAccess.h"
+#include "util/FileCommitter.h"
 
 #include <QHash>
 #include <QObject>
@@ -36,7 +37,10 @@ class StopFlag;
 // a connection dropped, reset or refused, a time-out) with the policy's
 // back-off; a final one (404, a refused certificate, a body under the minimum
 // size) at once. The picture host's transfers at once follow HostConcurrency:
-// halved on throttling, grown back after successes. Qt's manager opens at most
+// halved on throttling, grown back after successes. A body received whole goes
+// to disk through the committer's workers while its connection serves the
+// next transfer; flushDownloaded() makes the names of the files committed so
+// far survive a crash. Qt's manager opens at most
 // six connections per host, so the engine holds one manager per six
 // connections and starts each transfer on the least busy one.
 //
@@ -75,6 +79,7 @@ public:
     void setBackgroundFailureHandler(FailureHandler handler) override;
     bool isDownloading(const QString& localPath) const override;
     void waitForBackground() override;
+    void flushDownloaded() override;
     QString lastFailure() const override { return m_lastFailure; }
     bool lastFailureMayPass() const override { return m_lastFailureMayPass; }
 
@@ -91,6 +96,8 @@ private:
     Job& add(const QString& url, const QString& localPath, qint32 minimumSize, bool first);
     void startReady();
     void begin(Job& job);
+    // The transfer's connection is free again.
+    void release(Job& job);
     void onTransferEnd(Job& job);
     // After a failure for good of the job's address: its next address, or
     // the end of the job.
@@ -111,6 +118,7 @@ private:
     const RetryPolicy m_policy;
     const std::chrono::milliseconds m_idleTimeout;
     HostConcurrency m_host;
+    FileCommitter m_committer;
     std::vector<Manager> m_managers;
     std::list<std::shared_ptr<Job>> m_jobs; // pending, in the order asked for
     QHash<QString, Job*> m_byPath;

@@ -57,6 +57,11 @@ public:
     // when a stop during the wait (a second one, if the run was stopped
     // already) abandoned them.
     virtual void waitForBackground() { }
+    // Returns when every file downloaded so far is on disk under its name,
+    // there to stay whatever happens to the machine next: waits for the
+    // flushes still under way and flushes the folders of the files. Call it
+    // before a save names them.
+    virtual void flushDownloaded() { }
     // Why the last DownloadFile gave false, in a few words ("404", "меньше
     // 256 байт"); empty after success or when the downloader does not say.
     virtual QString lastFailure() const { return {}; }

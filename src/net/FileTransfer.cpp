@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QRegularExpression>
 #include <array>
 
@@ -21,10 +22,11 @@ const QString kWriteFailed = u"не удалось записать файл"_s;
 
 } // namespace
 
-FileTransfer::FileTransfer(QNetworkAccessManager& manager, const QString& url,
-    const QString& localPath, qint32 minimumSize, std::chrono::milliseconds idleTimeout,
-    const ShopAccess& access, TransferWatch watch)
+FileTransfer::FileTransfer(QNetworkAccessManager& manager, FileCommitter& committer,
+    const QString& url, const QString& localPath, qint32 minimumSize,
+    std::chrono::milliseconds idleTimeout, const ShopAccess& access, TransferWatch watch)
     : m_reply(manager.get(access.request(url, idleTimeout, QByteArrayLiteral("VB OpenUrl"))))
+    , m_committer(committer)
     , m_file(localPath, temporaryPath(localPath))
     , m_minimumSize(minimumSize)
     , m_watch(watch)
@@ -42,7 +44,7 @@ FileTransfer::~FileTransfer()
 
 void FileTransfer::cancel()
 {
-    if (m_outcome != Outcome::Running)
+    if (m_outcome != Outcome::Running || m_committing)
         return;
     m_outcome = Outcome::Failed;
     m_verdict = { ReplyVerdict::Kind::Passing, CancelledReason, std::nullopt };
@@ -139,9 +141,27 @@ void FileTransfer::onFinished()
         return end(Outcome::Failed);
     if (m_file.written() < m_minimumSize)
         return fail(ReplyVerdict::Kind::Final, u"меньше %1 байт"_s.arg(m_minimumSize));
-    if ((!m_file.isOpen() && !m_file.open()) || !m_file.commit())
+    commit();
+}
+
+void FileTransfer::commit()
+{
+    std::optional<WrittenFile> written = m_file.finish();
+    if (!written)
         return fail(ReplyVerdict::Kind::Final, kWriteFailed);
-    end(Outcome::Done);
+    dropReply();
+    m_committing = true;
+    QMetaObject::invokeMethod(this, &FileTransfer::received, Qt::QueuedConnection);
+    // The committer may tell its outcome after the transfer is gone.
+    m_committer.commit(std::move(*written), [self = QPointer<FileTransfer>(this)](bool committed) {
+        if (!self)
+            return;
+        self->m_committing = false;
+        if (committed)
+            self->end(Outcome::Done);
+        else
+            self->fail(ReplyVerdict::Kind::Final, kWriteFailed);
+    });
 }
 
 void FileTransfer::fail(ReplyVerdict::Kind kind, const QString& reason)

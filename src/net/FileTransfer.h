@@ -4,6 +4,7 @@
 #include "net/ReplyVerdict.h"
 #include "net/ShopAccess.h"
 #include "util/AtomicFile.h"
+#include "util/FileCommitter.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -26,7 +27,8 @@ struct TransferWatch {
 // outcome is known, from the event loop (a receiver may destroy the transfer):
 //  - Done: the final answer was 200, its body arrived whole, holds at least
 //    minimumSize bytes and now stands under localPath, replacing any file
-//    there;
+//    there (committed on the committer's workers; received() told when the
+//    body was whole and the connection free again);
 //  - Stopped: the observer asked to stop; nothing is written under localPath;
 //  - Failed: verdict() says why and whether it may pass (JudgeReply): an
 //    answer other than 200 (its body is dropped), a connection that failed,
@@ -44,7 +46,8 @@ struct TransferWatch {
 // last report, told the bytes written so far.
 //
 // Each reply is read only while it is open and finished or aborted once.
-// cancel() or destroying the transfer aborts it without finished().
+// cancel() or destroying the transfer aborts it without finished(); a body
+// already handed to the committer is committed all the same.
 class FileTransfer final : public QObject {
     Q_OBJECT
 public:
@@ -57,12 +60,14 @@ public:
     // The reason of a cancelled transfer.
     static inline const QString CancelledReason = QStringLiteral("загрузка прервана");
 
-    FileTransfer(QNetworkAccessManager& manager, const QString& url, const QString& localPath,
-        qint32 minimumSize, std::chrono::milliseconds idleTimeout, const ShopAccess& access,
-        TransferWatch watch = {});
+    FileTransfer(QNetworkAccessManager& manager, FileCommitter& committer, const QString& url,
+        const QString& localPath, qint32 minimumSize, std::chrono::milliseconds idleTimeout,
+        const ShopAccess& access, TransferWatch watch = {});
     ~FileTransfer() override;
 
     Outcome outcome() const { return m_outcome; }
+    // The body is whole and on its way to disk; it can no longer be cancelled.
+    bool isCommitting() const { return m_committing; }
     // Why it failed; Success while running or after Done and Stopped.
     const ReplyVerdict& verdict() const { return m_verdict; }
     // Ends the transfer at once; finished() is not emitted.
@@ -74,6 +79,8 @@ public:
     static void RemoveLeftovers(const QString& folder);
 
 Q_SIGNALS:
+    // The body arrived whole and went to the committer: the connection is free.
+    void received();
     void finished();
 
 private:
@@ -81,11 +88,13 @@ private:
     void onFinished();
     bool isAnswerOk() const;
     bool watch();
+    void commit();
     void fail(ReplyVerdict::Kind kind, const QString& reason);
     void end(Outcome outcome);
     void dropReply();
 
     std::unique_ptr<QNetworkReply> m_reply;
+    FileCommitter& m_committer;
     AtomicFileWriter m_file;
     const qint32 m_minimumSize;
     const TransferWatch m_watch;
@@ -93,6 +102,7 @@ private:
     double m_lastProgress = 0.0;
     qint64 m_discarded = 0; // of an answer other than 200
     Outcome m_outcome = Outcome::Running;
+    bool m_committing = false;
     ReplyVerdict m_verdict { ReplyVerdict::Kind::Success, {}, std::nullopt };
 };
 

@@ -266,9 +266,11 @@ bool ProductExtractor::finishRow()
     if (state.NewCount % SaveEveryProducts == 0) {
         // The doubled dash and "xls" are the status line the users know; kept as it is.
         m_context.view.setStatusText(u" - "_s + u" - сохранение xls..."_s);
-        // A saved row must not point at a picture still on its way: a later
-        // run takes the product as stored.
+        // A saved row must not point at a picture still on its way, nor at
+        // one a crash could take back: a later run takes the product as
+        // stored.
         m_context.downloader.waitForBackground();
+        m_context.downloader.flushDownloaded();
         if (!m_context.sheet.save())
             return false;
         m_savedCount = state.NewCount;

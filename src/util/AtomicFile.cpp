@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <utility>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -52,11 +53,52 @@ bool syncFile(QFile& file)
     return file.flush() && _commit(file.handle()) == 0;
 }
 
+int duplicateDescriptor(int descriptor)
+{
+    return _dup(descriptor);
+}
+
+bool syncDescriptor(int descriptor)
+{
+    return _commit(descriptor) == 0;
+}
+
+qint64 descriptorSize(int descriptor)
+{
+    return _filelengthi64(descriptor);
+}
+
+bool closeDescriptor(int descriptor)
+{
+    return _close(descriptor) == 0;
+}
+
 #else
 
 bool syncFile(QFile& file)
 {
     return file.flush() && ::fsync(file.handle()) == 0;
+}
+
+int duplicateDescriptor(int descriptor)
+{
+    return ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+}
+
+bool syncDescriptor(int descriptor)
+{
+    return ::fsync(descriptor) == 0;
+}
+
+qint64 descriptorSize(int descriptor)
+{
+    struct stat st;
+    return ::fstat(descriptor, &st) == 0 ? qint64(st.st_size) : -1;
+}
+
+bool closeDescriptor(int descriptor)
+{
+    return ::close(descriptor) == 0;
 }
 
 QString errnoText()
@@ -209,6 +251,49 @@ bool SyncFolder(const QString& folder)
     return syncFolder(folder);
 }
 
+WrittenFile::WrittenFile(int descriptor, QString temporaryPath, QString path, qint64 size)
+    : m_descriptor(descriptor)
+    , m_temporaryPath(std::move(temporaryPath))
+    , m_path(std::move(path))
+    , m_size(size)
+{
+}
+
+WrittenFile::WrittenFile(WrittenFile&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1))
+    , m_temporaryPath(std::exchange(other.m_temporaryPath, QString()))
+    , m_path(std::move(other.m_path))
+    , m_size(other.m_size)
+{
+}
+
+WrittenFile::~WrittenFile()
+{
+    drop();
+}
+
+bool WrittenFile::commit()
+{
+    if (m_descriptor < 0)
+        return false;
+    const bool whole = syncDescriptor(m_descriptor) && descriptorSize(m_descriptor) == m_size;
+    const bool closed = closeDescriptor(std::exchange(m_descriptor, -1));
+    if (!whole || !closed || !replace(m_temporaryPath, m_path)) {
+        drop();
+        return false;
+    }
+    m_temporaryPath.clear(); // it is the file under path now
+    return true;
+}
+
+void WrittenFile::drop()
+{
+    if (m_descriptor >= 0)
+        closeDescriptor(std::exchange(m_descriptor, -1));
+    if (!m_temporaryPath.isEmpty())
+        QFile::remove(std::exchange(m_temporaryPath, QString()));
+}
+
 AtomicFileWriter::AtomicFileWriter(QString path, QString temporaryPath)
     : m_path(std::move(path))
     , m_file(temporaryPath)
@@ -243,23 +328,26 @@ bool AtomicFileWriter::write(QByteArrayView data)
     return true;
 }
 
-bool AtomicFileWriter::commit()
+std::optional<WrittenFile> AtomicFileWriter::finish()
 {
-    if (m_failed || !m_file.isOpen())
-        return false;
-    const bool whole = syncFile(m_file) && m_file.size() == m_written;
+    if (!m_failed && !m_file.isOpen())
+        open();
+    if (m_failed) {
+        discard();
+        return std::nullopt;
+    }
+    // The descriptor outlives the QFile, which stays on this thread.
+    std::optional<WrittenFile> file;
+    if (const int descriptor = duplicateDescriptor(m_file.handle()); descriptor >= 0)
+        file.emplace(descriptor, m_file.fileName(), m_path, m_written);
     m_file.close();
-    if (!whole || m_file.error() != QFileDevice::NoError) {
-        discard();
-        return false;
-    }
-    if (!replace(m_file.fileName(), m_path)) {
-        discard();
-        return false;
-    }
-    syncFolder(QFileInfo(m_path).absolutePath());
     m_failed = true; // nothing more can be written
-    return true;
+    if (!file || m_file.error() != QFileDevice::NoError) {
+        discard();
+        return std::nullopt;
+    }
+    m_handedOver = true;
+    return file;
 }
 
 void AtomicFileWriter::discard()
@@ -267,7 +355,8 @@ void AtomicFileWriter::discard()
     m_failed = true;
     if (m_file.isOpen())
         m_file.close();
-    QFile::remove(m_file.fileName()); // gone already after a commit
+    if (!m_handedOver)
+        QFile::remove(m_file.fileName());
 }
 
 } // namespace zp

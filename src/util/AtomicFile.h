@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace zp {
 
@@ -48,10 +49,42 @@ Result<void> WriteFileDurably(const QString& path, const FileFiller& fill);
 // Flushes a folder's entries (renames, new files) to disk; false on failure.
 bool SyncFolder(const QString& folder);
 
+// A file written whole under a temporary name and still open, waiting to be
+// flushed to disk and put under its final name. It holds only a descriptor
+// and two paths, so it may be committed on any thread. One that goes away
+// uncommitted is closed and its temporary file removed.
+class WrittenFile {
+public:
+    // descriptor: open on temporaryPath, now owned; size: the bytes written.
+    WrittenFile(int descriptor, QString temporaryPath, QString path, qint64 size);
+    WrittenFile(WrittenFile&& other) noexcept;
+    WrittenFile& operator=(WrittenFile&&) = delete;
+    WrittenFile(const WrittenFile&) = delete;
+    WrittenFile& operator=(const WrittenFile&) = delete;
+    ~WrittenFile();
+
+    // Flushes the file to disk, checks that it holds exactly the bytes
+    // written, closes it and renames it over path. Its folder is not flushed
+    // (SyncFolder does that): until it is, a crash may lose the new name, but
+    // never shows a partial file under it. False when any step failed; the
+    // temporary file is removed then. Once only.
+    bool commit();
+
+    const QString& path() const { return m_path; }
+
+private:
+    void drop();
+
+    int m_descriptor;
+    QString m_temporaryPath;
+    QString m_path;
+    qint64 m_size;
+};
+
 // A file written piece by piece that appears under its final name whole or
-// not at all: the pieces go to a temporary file beside it, which commit()
-// flushes to disk, checks for size and renames over path. A temporary file
-// not committed is removed when the writer goes away.
+// not at all: the pieces go to a temporary file beside it, which finish()
+// hands over as a WrittenFile to be committed. A temporary file neither
+// handed over nor committed is removed when the writer goes away.
 class AtomicFileWriter {
 public:
     AtomicFileWriter(QString path, QString temporaryPath);
@@ -63,12 +96,15 @@ public:
     bool open();
     bool isOpen() const { return m_file.isOpen(); }
     // Appends data; false when not all of it was written. Every later call
-    // of write() and commit() fails then.
+    // of write() and finish() fails then.
     bool write(QByteArrayView data);
-    // True when every write succeeded, the file is on disk with exactly the
-    // bytes written and stands under path now (its folder flushed too).
-    bool commit();
-    // Removes the temporary file; nothing new is left under either name.
+    // Ends the writing (creating an empty file when nothing was written): the
+    // file, still under its temporary name, to be committed; nullopt, the
+    // temporary file removed, when a write or the hand-over failed. Nothing
+    // more can be written afterwards.
+    std::optional<WrittenFile> finish();
+    // Removes the temporary file unless it was handed over; nothing new is
+    // left under either name.
     void discard();
 
     qint64 written() const { return m_written; }
@@ -78,6 +114,7 @@ private:
     QFile m_file;
     qint64 m_written = 0;
     bool m_failed = false;
+    bool m_handedOver = false;
 };
 
 } // namespace zp

@@ -70,6 +70,8 @@ public:
         }
     }
     int waits() const { return m_waits; }
+    void flushDownloaded() override { ++m_flushes; }
+    int flushes() const { return m_flushes; }
 
     const QList<Call>& calls() const { return m_calls; }
 
@@ -91,6 +93,7 @@ private:
     QString m_failure;
     bool m_mayPass = false;
     int m_waits = 0;
+    int m_flushes = 0;
 };
 
 } // namespace zp::test

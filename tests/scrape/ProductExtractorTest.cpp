@@ -592,13 +592,17 @@ INSTANTIATE_TEST_SUITE_P(Products, SavePointTest,
     [](const ::testing::TestParamInfo<SaveCase>& info) { return std::string(info.param.name); });
 
 // Pictures may still be on their way while rows are written, but a save
-// comes only after every picture of the rows it saves is over.
+// comes only after every picture of the rows it saves is over and flushed.
 TEST_F(ProductExtractorTest, SaveWaitsForThePicturesOnTheirWay)
 {
     downloader.setBackground(true);
     state.NewCount = 98;
     bool pictureOnDiskAtSave = false;
-    sheet.setOnSave([&] { pictureOnDiskAtSave = QFileInfo::exists(imagesPath(u"ZV-1.jpg"_s)); });
+    int flushesAtSave = 0;
+    sheet.setOnSave([&] {
+        pictureOnDiskAtSave = QFileInfo::exists(imagesPath(u"ZV-1.jpg"_s));
+        flushesAtSave = downloader.flushes();
+    });
 
     parse(fullPage()); // the 99th: nothing saved, the picture still on its way
     EXPECT_FALSE(QFileInfo::exists(imagesPath(u"ZV-1.jpg"_s)));
@@ -608,6 +612,7 @@ TEST_F(ProductExtractorTest, SaveWaitsForThePicturesOnTheirWay)
     EXPECT_EQ(sheet.saveCount(), 1);
     EXPECT_EQ(downloader.waits(), 1);
     EXPECT_TRUE(pictureOnDiskAtSave);
+    EXPECT_EQ(flushesAtSave, 1);
     ASSERT_EQ(downloader.calls().size(), 2);
     EXPECT_EQ(downloader.calls().at(1).localPath, downloader.calls().at(0).localPath);
 }
