@@ -10,7 +10,6 @@
 // ZP_BENCH_HTTP2=1 lets the run use HTTP/2 where the server offers it.
 
 #include "app/RunController.h"
-#include "net/FileDownloader.h"
 #include "net/RunNetwork.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"

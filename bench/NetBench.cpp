@@ -4,7 +4,7 @@
 // in the client's wall-clock figure; the CPU figures are of the whole process,
 // server thread included (it sits idle during the silent wait).
 
-#include "net/FileDownloader.h"
+#include "net/BackgroundDownloader.h"
 #include "net/NetworkPageSource.h"
 #include "net/PagePrefetcher.h"
 #include "support/TestHttpServer.h"
@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -30,7 +29,7 @@ constexpr int kWarmUpFetches = 50;
 constexpr int kMeasuredFetches = 1000;
 constexpr qint64 kPageBytes = 100 * 1024;
 constexpr int kSilentWaitSeconds = 5;
-constexpr qint64 kDownloadBytes = zp::FileDownloader::kMaxFileBytes;
+constexpr qint64 kDownloadBytes = zp::FileTransfer::kMaxFileBytes;
 // A fast endless answer: far past every cap, without a Content-Length.
 constexpr qint64 kEndlessBytes = 4LL * 1024 * 1024 * 1024;
 
@@ -108,7 +107,7 @@ int main(int argc, char* argv[])
     zp::StopFlag stop;
     zp::NetworkPageSource source(1);
     zp::PagePrefetcher fetcher(source, stop, 1, 60);
-    zp::FileDownloader downloader;
+    zp::BackgroundDownloader downloader(stop, 1);
 
     const QString pageUrl = server.url(u"/page"_s);
     for (int i = 0; i < kWarmUpFetches; ++i) {

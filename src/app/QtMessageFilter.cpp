@@ -8,7 +8,8 @@ namespace {
 
 QtMessageHandler qtHandler = nullptr;
 
-void filterQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+[[maybe_unused]] void filterQtMessage(
+    QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     if ((type == QtCriticalMsg || type == QtFatalMsg) && qtHandler)
         qtHandler(type, context, text);

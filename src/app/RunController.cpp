@@ -1,7 +1,7 @@
 #include "app/RunController.h"
 
 #include "app/ThrottleNotice.h"
-#include "net/FileDownloader.h"
+#include "net/FileTransfer.h"
 #include "net/PageReader.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"
@@ -175,7 +175,7 @@ bool RunController::prepareImagesFolder()
     // Tried once here: without it every picture of the crawl would be lost.
     QTemporaryFile probe(folder + u"/.~probe-XXXXXX"_s);
     if (QFileInfo(folder).isDir() && probe.open()) {
-        FileDownloader::RemoveLeftovers(folder);
+        FileTransfer::RemoveLeftovers(folder);
         return true;
     }
     m_dialogs.show(MessageStyle::Failure,

@@ -2,7 +2,6 @@
 
 #include "app/RunController.h"
 #include "gui/MessageBoxDialogs.h"
-#include "net/FileDownloader.h"
 #include "net/RunNetwork.h"
 #include "util/Clock.h"
 

@@ -3,7 +3,6 @@
 #include "headless/StopSignals.h"
 #include "headless/TerminalOutput.h"
 #include "headless/TerminalRunView.h"
-#include "net/FileDownloader.h"
 #include "net/RunNetwork.h"
 #include "run/RunState.h"
 #include "util/Clock.h"

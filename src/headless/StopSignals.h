@@ -17,8 +17,9 @@ void HoldStopSignals();
 // Turns SIGINT and SIGTERM into a stop request while it lives: the run then
 // saves what it has written and reports, as after a confirmed Stop. Further
 // signals only repeat the request, so a second Ctrl+C cannot cut the save
-// short. The signal handler only writes to a pipe; the flag is set from the
-// event loop. (Unix; elsewhere it does nothing.)
+// short (it only ends the wait for the pictures of the rows being saved).
+// The signal handler only writes to a pipe; the flag is set from the event
+// loop. (Unix; elsewhere it does nothing.)
 class StopSignals : public QObject {
     Q_OBJECT
 public:

@@ -1,90 +1,92 @@
 #include "net/BackgroundDownloader.h"
 
-#include "util/AtomicFile.h"
 #include "util/StopFlag.h"
 
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
 #include <QTimer>
 #include <algorithm>
 
 namespace zp {
 
-namespace {
+struct BackgroundDownloader::Job {
+    enum class State { Ready, Running, Waiting, Over };
 
-// Not from within the reply's own signal: aborting finishes the reply at
-// once, and finishing ends the transfer that is handling the signal.
-void abortSoon(QNetworkReply& reply)
-{
-    QMetaObject::invokeMethod(&reply, &QNetworkReply::abort, Qt::QueuedConnection);
-}
-
-} // namespace
-
-struct BackgroundDownloader::Transfer {
-    QString url;
     QString path;
+    QStringList urls; // the first address, then later ones of the same name
+    qsizetype current = 0;
     qint32 minimumSize = 0;
-    int attempt = 0;
-    std::unique_ptr<QNetworkReply> reply;
-    std::unique_ptr<AtomicFileWriter> file;
-    FileDownloader::LocalFault fault = FileDownloader::LocalFault::None;
+    bool foreground = false; // DownloadFile's: no handler, no other addresses
+    TransferWatch watch;
+    State state = State::Ready;
+    RetryPolicy::Tries tries;
+    std::unique_ptr<FileTransfer> transfer;
+    Manager* manager = nullptr; // of the transfer under way
     QTimer retryTimer;
-    const QObject* receiver = nullptr; // of the reply's signals
-
-    // The reply may be the sender of the signal being handled.
-    void dropReply()
-    {
-        if (!reply)
-            return;
-        QObject::disconnect(reply.get(), nullptr, receiver, nullptr);
-        if (!reply->isFinished())
-            reply->abort();
-        reply.release()->deleteLater();
-    }
-    ~Transfer() { dropReply(); }
+    bool succeeded = false;
+    QString failure;
+    bool failureMayPass = false;
 };
 
 BackgroundDownloader::BackgroundDownloader(const StopFlag& stop, int connections,
-    std::chrono::milliseconds idleTimeout, QList<std::chrono::milliseconds> retryDelays,
-    const ShopAccess& access)
-    : m_direct(idleTimeout, &stop, retryDelays, access, &m_committer)
-    , m_access(access)
-    , m_manager(access.makeManager())
-    , m_stop(stop)
+    const ShopAccess& access, RetryPolicy policy, std::chrono::milliseconds idleTimeout)
+    : m_stop(stop)
     , m_connections(std::max(connections, 1))
+    , m_access(access)
+    , m_policy(std::move(policy))
     , m_idleTimeout(idleTimeout)
-    , m_retryDelays(std::move(retryDelays))
+    , m_host(m_connections)
 {
-    QObject::connect(&m_stop, &StopFlag::raised, &m_receiver, [this] { abandonAll(); });
+    const int managers = (m_connections + kConnectionsPerManager - 1) / kConnectionsPerManager;
+    for (int i = 0; i < managers; ++i)
+        m_managers.push_back(Manager { m_access.makeManager() });
+    QObject::connect(&m_stop, &StopFlag::raised, &m_receiver, [this] { onStop(); });
 }
 
 BackgroundDownloader::~BackgroundDownloader()
 {
     QObject::disconnect(&m_stop, nullptr, &m_receiver, nullptr);
-    abandonAll();
+    m_jobs.clear(); // cancels the transfers; the writers remove their temporary files
 }
 
 bool BackgroundDownloader::DownloadFile(const QString& url, const QString& localPath,
     DownloadObserver* observer, qint32 minimumSize, double progressInterval)
 {
-    return m_direct.DownloadFile(url, localPath, observer, minimumSize, progressInterval);
+    m_lastFailure.clear();
+    m_lastFailureMayPass = false;
+    waitUntil([&] { return m_stop.isSet() || !m_byPath.contains(localPath); });
+    if (m_stop.isSet())
+        return false;
+    Job& job = add(url, localPath, minimumSize, true);
+    job.watch = { observer, progressInterval };
+    const std::shared_ptr<Job> held = m_jobs.front();
+    startReady();
+    waitUntil([&job] { return job.state == Job::State::Over; });
+    m_lastFailure = job.failure;
+    m_lastFailureMayPass = job.failureMayPass;
+    return job.succeeded;
 }
 
 bool BackgroundDownloader::DownloadInBackground(
     const QString& url, const QString& localPath, qint32 minimumSize, double progressInterval)
 {
     Q_UNUSED(progressInterval); // nobody watches a background download
-    if (m_stop.isSet() || m_paths.contains(localPath))
+    if (Job* pending = m_byPath.value(localPath)) {
+        if (!pending->foreground && !pending->urls.contains(url))
+            pending->urls.append(url);
         return true;
-    auto transfer = std::make_unique<Transfer>();
-    transfer->url = url;
-    transfer->path = localPath;
-    transfer->minimumSize = minimumSize;
-    transfer->receiver = &m_receiver;
-    m_paths.insert(localPath);
-    m_queued.push_back(std::move(transfer));
-    startQueued();
+    }
+    // A stop still queues it: the row naming it is about to be saved.
+    const auto roomOrStop = [this] {
+        return m_stop.isSet()
+            || static_cast<int>(m_jobs.size()) < kQueuePerConnection * m_connections;
+    };
+    if (!roomOrStop()) {
+        waitUntil(roomOrStop);
+        return DownloadInBackground(url, localPath, minimumSize, progressInterval);
+    }
+    add(url, localPath, minimumSize, false);
+    startReady();
     return true;
 }
 
@@ -95,22 +97,14 @@ void BackgroundDownloader::setBackgroundFailureHandler(FailureHandler handler)
 
 bool BackgroundDownloader::isDownloading(const QString& localPath) const
 {
-    return m_paths.contains(localPath) || m_committing.contains(localPath);
-}
-
-bool BackgroundDownloader::idle() const
-{
-    return m_paths.isEmpty() && m_committing.isEmpty();
+    return m_byPath.contains(localPath);
 }
 
 void BackgroundDownloader::waitForBackground()
 {
-    if (idle())
-        return;
-    QEventLoop loop;
-    m_waiting = &loop;
-    loop.exec();
-    m_waiting = nullptr;
+    m_stopsDuringWait = m_stop.isSet() ? 1 : 0;
+    waitUntil([this] { return m_jobs.empty(); });
+    m_stopsDuringWait = -1;
 }
 
 void BackgroundDownloader::flushDownloaded()
@@ -118,115 +112,179 @@ void BackgroundDownloader::flushDownloaded()
     m_committer.flushCommitted();
 }
 
-void BackgroundDownloader::startQueued()
+BackgroundDownloader::Job& BackgroundDownloader::add(
+    const QString& url, const QString& localPath, qint32 minimumSize, bool first)
 {
-    while (!m_queued.empty() && static_cast<int>(m_running.size()) < m_connections) {
-        m_running.push_back(std::move(m_queued.front()));
-        m_queued.pop_front();
-        begin(*m_running.back());
-    }
-}
-
-void BackgroundDownloader::begin(Transfer& transfer)
-{
-    transfer.file = std::make_unique<AtomicFileWriter>(
-        transfer.path, FileDownloader::temporaryPath(transfer.path));
-    transfer.fault = FileDownloader::LocalFault::None;
-    transfer.reply.reset(
-        m_manager->get(FileDownloader::fileRequest(transfer.url, m_idleTimeout, m_access)));
-    QObject::connect(transfer.reply.get(), &QNetworkReply::readyRead, &m_receiver,
-        [this, &transfer] { onData(transfer); });
-    QObject::connect(transfer.reply.get(), &QNetworkReply::finished, &m_receiver,
-        [this, &transfer] { onFinished(transfer); });
-}
-
-void BackgroundDownloader::onData(Transfer& transfer)
-{
-    QNetworkReply& reply = *transfer.reply;
-    const QByteArray data = reply.readAll();
-    if (transfer.fault != FileDownloader::LocalFault::None
-        || reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400)
-        return;
-    if (transfer.file->written() + data.size() > FileDownloader::kMaxFileBytes) {
-        transfer.fault = FileDownloader::LocalFault::TooLarge;
-        abortSoon(reply);
-        return;
-    }
-    if ((!transfer.file->isOpen() && !transfer.file->open()) || !transfer.file->write(data)) {
-        transfer.fault = FileDownloader::LocalFault::WriteFailed;
-        abortSoon(reply);
-    }
-}
-
-void BackgroundDownloader::onFinished(Transfer& transfer)
-{
-    onData(transfer);
-    const FileDownloader::Verdict verdict = FileDownloader::finishTransfer(
-        *transfer.reply, transfer.fault, transfer.file->written(), transfer.minimumSize);
-    if (verdict.attempt == FileDownloader::Attempt::Done)
-        commit(transfer);
+    auto job = std::make_shared<Job>();
+    job->path = localPath;
+    job->urls = { url };
+    job->minimumSize = minimumSize;
+    job->foreground = first;
+    job->retryTimer.setSingleShot(true);
+    QObject::connect(&job->retryTimer, &QTimer::timeout, &m_receiver, [this, raw = job.get()] {
+        raw->state = Job::State::Ready;
+        startReady();
+    });
+    m_byPath.insert(localPath, job.get());
+    if (first)
+        m_jobs.push_front(job);
     else
-        retryOrEnd(transfer, verdict);
+        m_jobs.push_back(job);
+    return *job;
 }
 
-void BackgroundDownloader::commit(Transfer& transfer)
+void BackgroundDownloader::startReady()
 {
-    m_committing.insert(transfer.path);
-    FileDownloader::commitTransfer(*transfer.file, m_committer,
-        [this, url = transfer.url, path = transfer.path](
-            const FileDownloader::Verdict& verdict) { committed(url, path, verdict); });
-    end(transfer);
+    for (const std::shared_ptr<Job>& job : m_jobs) {
+        if (m_running >= m_host.limit())
+            return;
+        if (job->state == Job::State::Ready)
+            begin(*job);
+    }
 }
 
-void BackgroundDownloader::committed(
-    const QString& url, const QString& path, const FileDownloader::Verdict& verdict)
+void BackgroundDownloader::begin(Job& job)
 {
-    m_committing.remove(path);
-    // A file that could not be written is not tried again.
-    if (verdict.attempt != FileDownloader::Attempt::Done && m_onFailure)
-        m_onFailure(url, verdict.failure, false);
-    if (m_waiting && idle())
-        m_waiting->quit();
+    Manager& manager = *std::min_element(m_managers.begin(), m_managers.end(),
+        [](const Manager& a, const Manager& b) { return a.busy < b.busy; });
+    job.transfer = std::make_unique<FileTransfer>(*manager.manager, m_committer,
+        job.urls.at(job.current), job.path, job.minimumSize, m_idleTimeout, m_access, job.watch);
+    job.manager = &manager;
+    ++manager.busy;
+    ++m_running;
+    job.state = Job::State::Running;
+    QObject::connect(job.transfer.get(), &FileTransfer::received, &m_receiver, [this, &job] {
+        release(job);
+        startReady();
+    });
+    QObject::connect(job.transfer.get(), &FileTransfer::finished, &m_receiver,
+        [this, &job] { onTransferEnd(job); });
 }
 
-void BackgroundDownloader::retryOrEnd(Transfer& transfer, const FileDownloader::Verdict& verdict)
+void BackgroundDownloader::release(Job& job)
 {
-    transfer.dropReply();
-    transfer.file.reset(); // removes an uncommitted temporary file
-    if (verdict.attempt == FileDownloader::Attempt::PassingFault
-        && transfer.attempt < m_retryDelays.size()) {
-        transfer.retryTimer.setSingleShot(true);
-        QObject::disconnect(&transfer.retryTimer, nullptr, &m_receiver, nullptr);
-        QObject::connect(&transfer.retryTimer, &QTimer::timeout, &m_receiver,
-            [this, &transfer] { begin(transfer); });
-        transfer.retryTimer.start(m_retryDelays[transfer.attempt++]);
+    if (!job.manager)
+        return;
+    --job.manager->busy;
+    job.manager = nullptr;
+    --m_running;
+}
+
+void BackgroundDownloader::onTransferEnd(Job& job)
+{
+    const FileTransfer::Outcome outcome = job.transfer->outcome();
+    const ReplyVerdict verdict = job.transfer->verdict();
+    job.transfer.reset();
+    release(job);
+
+    if (outcome == FileTransfer::Outcome::Failed) {
+        job.failure = verdict.reason;
+        if (verdict.kind == ReplyVerdict::Kind::Throttled)
+            m_host.onThrottled();
+        // After a stop no retry waits: the picture has failed for this run.
+        const std::optional<std::chrono::milliseconds> delay
+            = m_stop.isSet() ? std::nullopt : m_policy.nextTry(job.tries, verdict);
+        if (delay)
+            retryLater(job, *delay);
+        else
+            giveUpAddress(job, verdict);
+    } else {
+        if (outcome == FileTransfer::Outcome::Done)
+            m_host.onSuccess();
+        finish(job, true);
+    }
+    startReady();
+    wake();
+}
+
+void BackgroundDownloader::retryLater(Job& job, std::chrono::milliseconds delay)
+{
+    job.state = Job::State::Waiting;
+    job.retryTimer.start(delay);
+}
+
+void BackgroundDownloader::giveUpAddress(Job& job, const ReplyVerdict& verdict)
+{
+    job.failure = verdict.reason;
+    job.failureMayPass = verdict.mayPass();
+    if (job.foreground) {
+        finish(job, false);
         return;
     }
-    if (verdict.attempt != FileDownloader::Attempt::Done && m_onFailure)
-        m_onFailure(transfer.url, verdict.failure,
-            verdict.attempt == FileDownloader::Attempt::PassingFault);
-    end(transfer);
+    if (m_onFailure)
+        m_onFailure(job.urls.at(job.current), verdict.reason, verdict.mayPass());
+    if (!m_stop.isSet() && job.current + 1 < job.urls.size()) {
+        ++job.current;
+        job.tries = {};
+        job.state = Job::State::Ready;
+        return;
+    }
+    finish(job, false);
 }
 
-void BackgroundDownloader::end(Transfer& transfer)
+void BackgroundDownloader::finish(Job& job, bool succeeded)
 {
-    m_paths.remove(transfer.path);
-    const auto it = std::find_if(m_running.begin(), m_running.end(),
-        [&transfer](const std::unique_ptr<Transfer>& t) { return t.get() == &transfer; });
-    if (it != m_running.end())
-        m_running.erase(it);
-    startQueued();
-    if (m_waiting && idle())
-        m_waiting->quit();
+    job.state = Job::State::Over;
+    job.succeeded = succeeded;
+    job.retryTimer.stop();
+    m_byPath.remove(job.path);
+    // DownloadFile holds its own job until it has read the result.
+    m_jobs.remove_if([&job](const std::shared_ptr<Job>& j) { return j.get() == &job; });
+    wake();
 }
 
-void BackgroundDownloader::abandonAll()
+void BackgroundDownloader::onStop()
 {
-    m_running.clear(); // aborts the replies; the writers remove their temporary files
-    m_queued.clear();
-    m_paths.clear();
-    if (m_waiting)
-        m_waiting->quit();
+    if (m_stopsDuringWait >= 0 && ++m_stopsDuringWait >= 2) {
+        endJobs([](const Job&) { return true; });
+        return;
+    }
+    endJobs([](const Job& job) { return job.foreground || job.state == Job::State::Waiting; });
+}
+
+template <typename Which> void BackgroundDownloader::endJobs(Which which)
+{
+    std::vector<Job*> ending;
+    for (const std::shared_ptr<Job>& job : m_jobs) {
+        // A transfer that has ended already, or whose file is on its way to
+        // disk, is handled when its end arrives.
+        const FileTransfer* transfer = job->transfer.get();
+        if (which(*job)
+            && !(transfer
+                && (transfer->outcome() != FileTransfer::Outcome::Running
+                    || transfer->isCommitting())))
+            ending.push_back(job.get());
+    }
+    for (Job* job : ending) {
+        if (job->transfer) {
+            job->transfer->cancel();
+            job->failure = job->transfer->verdict().reason;
+            job->transfer.reset();
+            release(*job);
+        }
+        if (job->failure.isEmpty())
+            job->failure = FileTransfer::CancelledReason;
+        giveUpAddress(*job, { ReplyVerdict::Kind::Passing, job->failure, std::nullopt });
+    }
+    startReady();
+    wake();
+}
+
+template <typename Done> void BackgroundDownloader::waitUntil(Done done)
+{
+    if (done())
+        return;
+    QEventLoop loop;
+    m_waits.push_back(&loop);
+    while (!done())
+        loop.exec();
+    m_waits.erase(std::find(m_waits.begin(), m_waits.end(), &loop));
+}
+
+void BackgroundDownloader::wake()
+{
+    for (QEventLoop* loop : m_waits)
+        loop->quit();
 }
 
 } // namespace zp

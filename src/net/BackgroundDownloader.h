@@ -1,44 +1,75 @@
 #pragma once
 
-#include "net/FileDownloader.h"
+#include "net/Downloader.h"
+#include "net/FileTransfer.h"
+#include "net/RetryPolicy.h"
+#include "net/ShopAccess.h"
 #include "util/FileCommitter.h"
 
-#include <QEventLoop>
-#include <QNetworkAccessManager>
+#include <QHash>
 #include <QObject>
-#include <QSet>
-#include <deque>
+#include <QStringList>
+#include <chrono>
+#include <list>
 #include <memory>
 #include <vector>
+
+class QEventLoop;
+class QNetworkAccessManager;
 
 namespace zp {
 
 class StopFlag;
-class AtomicFileWriter;
 
-// A FileDownloader that can also run downloads in the background, up to
-// `connections` at once, while the caller goes on; the others wait in a
-// queue in the order they were asked for. Each background download keeps
-// the rules of DownloadFile: the file appears under its name whole or not at
-// all, passing faults are tried again after the retry delays, a body of
-// fewer than minimumSize bytes or an error status is a failure. A path that
-// is queued or under way is not queued twice.
+// The run's one picture engine: downloads files over HTTP (FileTransfer),
+// up to `connections` at once, in the order they were asked for.
 //
-// A file received whole goes to disk through the committer's workers; its
-// connection serves the next transfer meanwhile, and its path counts as
-// under way until it stands under its name.
+// DownloadInBackground queues a download and returns while it runs;
+// DownloadFile is the same engine waiting for its one transfer (ahead of the
+// queue), with the observer watching it. A path that is queued or under way is
+// not downloaded twice: a later address for it (another product's picture of
+// the same name) is remembered and tried, in the order given, only when the
+// earlier ones have failed for good, as one download after another would.
 //
-// A stop abandons every background download at once; their temporary files
-// are removed. Files already received are still committed, and
-// flushDownloaded() waits for them. waitForBackground() waits in an event
-// loop woken by the transfers, the commits, their retry timers and the stop
-// flag.
+// Every failure is judged once (ReplyVerdict) and retried by the one
+// RetryPolicy: a throttled answer (429, 503, Retry-After) as the server asks,
+// at least RetryPolicy::kThrottleRetries times; a passing fault (another 5xx,
+// a connection dropped, reset or refused, a time-out) with the policy's
+// back-off; a final one (404, a refused certificate, a body under the minimum
+// size) at once. The picture host's transfers at once follow HostConcurrency:
+// halved on throttling, grown back after successes. A body received whole goes
+// to disk through the committer's workers while its connection serves the
+// next transfer; flushDownloaded() makes the names of the files committed so
+// far survive a crash. Qt's manager opens at most
+// six connections per host, so the engine holds one manager per six
+// connections and starts each transfer on the least busy one.
+//
+// The crawl may run at most kQueuePerConnection × connections pictures ahead:
+// DownloadInBackground waits (in an event loop) while that many are pending,
+// so that a save waiting for the pictures of its rows waits a few transfers
+// long at most.
+//
+// A stop (the run's StopFlag):
+//  - ends DownloadFile's transfer at once (false, nothing written) and a
+//    DownloadFile asked for after it;
+//  - ends every wait for a retry, and no further address is tried: that
+//    picture has failed for this run (the next run fetches it for the row);
+//  - leaves the transfers under way and queued to finish, since the rows that
+//    name them are about to be saved; waitForBackground() waits for them.
+//    A further stop during that wait abandons them.
+// Every address that failed for good, abandoned ones included, goes to the
+// failure handler with its reason, also when a later address of the same name
+// is tried next: whether that one was known yet must not change what is told.
 class BackgroundDownloader final : public Downloader {
 public:
-    BackgroundDownloader(const StopFlag& stop, int connections,
-        std::chrono::milliseconds idleTimeout = FileDownloader::kDefaultIdleTimeout,
-        QList<std::chrono::milliseconds> retryDelays = FileDownloader::kDefaultRetryDelays,
-        const ShopAccess& access = {});
+    static constexpr int kConnectionsPerManager = 6;
+    static constexpr int kQueuePerConnection = 2;
+    // Passing faults are tried this many times more.
+    static constexpr int kPassingRetries = 2;
+
+    BackgroundDownloader(const StopFlag& stop, int connections, const ShopAccess& access = {},
+        RetryPolicy policy = RetryPolicy(kPassingRetries),
+        std::chrono::milliseconds idleTimeout = FileTransfer::kDefaultIdleTimeout);
     ~BackgroundDownloader() override;
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,
@@ -49,37 +80,55 @@ public:
     bool isDownloading(const QString& localPath) const override;
     void waitForBackground() override;
     void flushDownloaded() override;
+    QString lastFailure() const override { return m_lastFailure; }
+    bool lastFailureMayPass() const override { return m_lastFailureMayPass; }
+
+    // Transfers the host gets at once now (HostConcurrency).
+    int hostLimit() const { return m_host.limit(); }
 
 private:
-    struct Transfer;
+    struct Job;
+    struct Manager {
+        std::unique_ptr<QNetworkAccessManager> manager;
+        int busy = 0;
+    };
 
-    void startQueued();
-    void begin(Transfer& transfer);
-    void onData(Transfer& transfer);
-    void onFinished(Transfer& transfer);
-    void commit(Transfer& transfer);
-    void committed(const QString& url, const QString& path, const FileDownloader::Verdict& verdict);
-    bool idle() const;
-    void end(Transfer& transfer);
-    void abandonAll();
-    void retryOrEnd(Transfer& transfer, const FileDownloader::Verdict& verdict);
+    Job& add(const QString& url, const QString& localPath, qint32 minimumSize, bool first);
+    void startReady();
+    void begin(Job& job);
+    // The transfer's connection is free again.
+    void release(Job& job);
+    void onTransferEnd(Job& job);
+    // After a failure for good of the job's address: its next address, or
+    // the end of the job.
+    void giveUpAddress(Job& job, const ReplyVerdict& verdict);
+    void retryLater(Job& job, std::chrono::milliseconds delay);
+    void finish(Job& job, bool succeeded);
+    void onStop();
+    // Ends the jobs for which which(job) holds: their transfers are cancelled
+    // and they fail for this run.
+    template <typename Which> void endJobs(Which which);
+    // Runs an event loop until done() holds; every change of the jobs re-checks it.
+    template <typename Done> void waitUntil(Done done);
+    void wake();
 
-    FileCommitter m_committer; // of the files of this downloader and of m_direct
-    FileDownloader m_direct;
-    ShopAccess m_access;
-    // its own, so that pages and pictures do not queue behind each other
-    std::unique_ptr<QNetworkAccessManager> m_manager;
     const StopFlag& m_stop;
     const int m_connections;
+    const ShopAccess m_access;
+    const RetryPolicy m_policy;
     const std::chrono::milliseconds m_idleTimeout;
-    const QList<std::chrono::milliseconds> m_retryDelays;
-    std::deque<std::unique_ptr<Transfer>> m_queued;
-    std::vector<std::unique_ptr<Transfer>> m_running;
-    QSet<QString> m_paths; // queued or under way
-    QSet<QString> m_committing; // received, on their way to disk
+    HostConcurrency m_host;
+    FileCommitter m_committer;
+    std::vector<Manager> m_managers;
+    std::list<std::shared_ptr<Job>> m_jobs; // pending, in the order asked for
+    QHash<QString, Job*> m_byPath;
+    int m_running = 0;
     FailureHandler m_onFailure;
+    QString m_lastFailure;
+    bool m_lastFailureMayPass = false;
+    std::vector<QEventLoop*> m_waits;
+    int m_stopsDuringWait = -1; // counts stops while waitForBackground runs; -1 outside
     QObject m_receiver;
-    QEventLoop* m_waiting = nullptr;
 };
 
 } // namespace zp

@@ -29,9 +29,11 @@ public:
         = 0;
 
     // Downloads as DownloadFile without an observer does, but may return
-    // before the download is over and let it run while the caller goes on;
-    // false when the download failed already (lastFailure says why). This
-    // one downloads at once.
+    // before the download is over and let it run while the caller goes on
+    // (and may wait first while too many are on their way); false when the
+    // download failed already (lastFailure says why). A download to a path
+    // already on its way keeps url as the address to try should the earlier
+    // one fail. This one downloads at once.
     virtual bool DownloadInBackground(
         const QString& url, const QString& localPath, qint32 minimumSize, double progressInterval)
     {
@@ -51,8 +53,9 @@ public:
         Q_UNUSED(localPath);
         return false;
     }
-    // Returns when every background download is over (done or failed) or a
-    // stop abandoned them.
+    // Returns when every background download is over (done or failed), or
+    // when a stop during the wait (a second one, if the run was stopped
+    // already) abandoned them.
     virtual void waitForBackground() { }
     // Returns when every file downloaded so far is on disk under its name,
     // there to stay whatever happens to the machine next: waits for the

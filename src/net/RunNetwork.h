@@ -1,7 +1,6 @@
 #pragma once
 
 #include "net/BackgroundDownloader.h"
-#include "net/FileDownloader.h"
 #include "net/NetworkPageSource.h"
 #include "net/PagePrefetcher.h"
 #include "net/ShopAccess.h"
@@ -16,8 +15,8 @@ class StopFlag;
 // `connections` requests at once to the catalogue and as many to the picture
 // server. Pages always go through the look-ahead engine (PagePrefetcher),
 // which with one connection reads the next page while the crawl works on
-// the last; pictures with one connection are read one at a time, with more
-// in the background (BackgroundDownloader). Every manager is made by access.
+// the last; pictures through the one picture engine (BackgroundDownloader)
+// with `connections` transfers at once. Every manager is made by access.
 class RunNetwork {
 public:
     static constexpr int kMinConnections = 1;
@@ -32,8 +31,7 @@ public:
 private:
     NetworkPageSource m_source;
     PagePrefetcher m_prefetcher;
-    FileDownloader m_files;
-    std::unique_ptr<BackgroundDownloader> m_pictures;
+    BackgroundDownloader m_pictures;
 };
 
 } // namespace zp

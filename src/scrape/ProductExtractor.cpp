@@ -136,7 +136,9 @@ void ProductExtractor::downloadPicture(
 {
     const QString localPath
         = QDir(m_context.programFolder).filePath(ImagesFolder + u'/' + fileName);
-    if (QFileInfo(localPath).isFile() || m_context.downloader.isDownloading(localPath))
+    // A name on its way is handed over again: the downloader tries this
+    // address should the earlier one fail.
+    if (QFileInfo(localPath).isFile())
         return;
     m_context.view.setStatusText(categoryPath + fileName + u"..."_s);
     if (!m_context.downloader.DownloadInBackground(

@@ -11,8 +11,9 @@ namespace zp {
 // Turns one product page into one row of the worksheet (row NextRow): order
 // number, description, category path, properties, accessories and picture,
 // with their links; downloads the picture into Images/ unless a file of that
-// name is there already or on its way (the downloader may go on with it in
-// the background; every save waits until the pictures are over and on disk
+// name is there already (the downloader goes on with it in the background,
+// and tries a later address of a name on its way only when the earlier one
+// fails; every save waits until the pictures of its rows are over and on disk
 // to stay); advances NextRow, NewCount and the labels, and saves the workbook
 // after every SaveEveryProducts new products.
 //

@@ -3,7 +3,7 @@
 // and workbook, read back through openpyxl.
 
 #include "WorkbookRows.h"
-#include "net/FileDownloader.h"
+#include "net/BackgroundDownloader.h"
 #include "net/NetworkPageSource.h"
 #include "net/PagePrefetcher.h"
 #include "run/RunState.h"
@@ -103,6 +103,7 @@ protected:
         const ScrapeContext context { m_state, *m_book, m_view, m_dialogs, m_fetcher, m_downloader,
             m_clock, m_server.baseUrl(), imageBaseUrl(), m_folder.path() };
         ProductExtractor(context).ParseProduct(text, url);
+        m_downloader.waitForBackground();
     }
 
     WorkbookRows savedRows()
@@ -135,7 +136,7 @@ protected:
     SystemClock m_clock;
     NetworkPageSource m_source { 1 };
     PagePrefetcher m_fetcher { m_source, m_state.StopRequested, 1, 60 };
-    FileDownloader m_downloader;
+    BackgroundDownloader m_downloader { m_state.StopRequested, 1 };
 };
 
 const QStringList PropertyHeaders { u"Jännite"_s, u"Istukka"_s, u"Vääntömomentti"_s, u"Paino"_s,

@@ -4,7 +4,7 @@
 
 #include "WorkbookRows.h"
 #include "app/RunController.h"
-#include "net/FileDownloader.h"
+#include "net/BackgroundDownloader.h"
 #include "net/NetworkPageSource.h"
 #include "net/PagePrefetcher.h"
 #include "run/RunState.h"
@@ -71,10 +71,14 @@ private:
     std::function<void(const QString&)> m_afterFetch;
 };
 
-QString reportText(int newProducts)
+QString reportText(int newProducts, int missingPictures = 0)
 {
-    return u"Загрузка закончена.\rБыло загружено "_s + QString::number(newProducts)
+    QString text = u"Загрузка закончена.\rБыло загружено "_s + QString::number(newProducts)
         + u" новых товаров."_s;
+    if (missingPictures > 0)
+        text += u"\rНе загружено картинок: "_s + QString::number(missingPictures)
+            + u". Их загрузят при следующем запуске."_s;
+    return text;
 }
 
 QByteArray fileHash(const QString& path)
@@ -139,7 +143,7 @@ protected:
     NetworkPageSource m_source { 1 };
     PagePrefetcher m_fetcher { m_source, m_state.StopRequested, 1, 60 };
     RecordingPageReader m_pages { m_fetcher };
-    FileDownloader m_downloader;
+    BackgroundDownloader m_downloader { m_state.StopRequested, 1 };
     SystemClock m_clock;
     QStringList m_handedOver;
     std::unique_ptr<RunController> m_controller;
@@ -511,29 +515,54 @@ TEST_F(RunEndToEnd, UnwritableFolderIsFoundBeforeTheCrawl)
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
 }
 
-TEST_F(RunEndToEnd, MissingPictureOfAStoredProductIsFetchedAgain)
+// A picture missing from Images/ is fetched again from the stored products'
+// pages, in crawl order: where two share its name and the first address
+// gives too little, the second one's picture is kept.
+struct MissingPictureCase {
+    const char* name;
+    QStringList shopOptions;
+    QString picture; // empty: the first row's
+    int productFetches;
+    int refusedAddresses; // counted by the report: the first of a shared name
+};
+
+class MissingPictureTest : public RunEndToEnd,
+                           public ::testing::WithParamInterface<MissingPictureCase> { };
+
+TEST_P(MissingPictureTest, IsFetchedAgainFromTheStoredProductsPages)
 {
-    startShop({});
+    const MissingPictureCase& c = GetParam();
+    DemoShop::Options options;
+    options.extra = c.shopOptions;
+    startShop(options);
     runExpectingReport();
     const WorkbookRows first = readWorkbook();
-    QString picture;
+    QString picture = c.picture;
     for (int row = 0; row < first.productCount() && picture.isEmpty(); ++row)
         picture = first.cell(row, 14).text;
     ASSERT_FALSE(picture.isEmpty());
     const QString path = m_folder.filePath(u"Images/"_s + picture);
     const QByteArray whole = fileHash(path);
+    ASSERT_FALSE(whole.isEmpty());
     ASSERT_TRUE(QFile::remove(path));
     const QByteArray workbookBefore = fileHash(workbookPath());
     m_pages.clear();
 
     runExpectingReport();
 
-    EXPECT_EQ(m_dialogs.shown().back(), (ShownMessage { MessageStyle::Report, reportText(0) }));
-    EXPECT_EQ(m_pages.productFetches(), 1);
+    EXPECT_EQ(m_dialogs.shown().back(),
+        (ShownMessage { MessageStyle::Report, reportText(0, c.refusedAddresses) }));
+    EXPECT_EQ(m_pages.productFetches(), c.productFetches);
     EXPECT_EQ(fileHash(path), whole);
     EXPECT_EQ(readWorkbook().productCount(), first.productCount());
     EXPECT_EQ(fileHash(workbookPath()), workbookBefore);
 }
+
+INSTANTIATE_TEST_SUITE_P(RunEndToEnd, MissingPictureTest,
+    ::testing::Values(MissingPictureCase { "OwnName", {}, {}, 1, 0 },
+        MissingPictureCase {
+            "SharedNameFirstTooShort", { u"--shared-picture-name"_s }, u"uusinta.png"_s, 2, 1 }),
+    [](const ::testing::TestParamInfo<MissingPictureCase>& info) { return info.param.name; });
 
 TEST_F(RunEndToEnd, ImagesThatIsAFileStopsTheRunBeforeTheCrawl)
 {

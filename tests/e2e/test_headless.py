@@ -427,8 +427,11 @@ class HeadlessRunTest(unittest.TestCase):
 
     def test_connections_leave_the_same_workbook_and_pictures(self):
         """Reading ahead changes only the waiting: one connection and the
-        default give the same sheet parts, byte for byte, and the same Images/."""
-        self.start_shop("--products", 130, "--seed", 11, "--latency-ms", 5)
+        default give the same sheet parts, byte for byte, and the same Images/,
+        also where two products' pictures share a name and the first is
+        refused."""
+        self.start_shop("--products", 130, "--seed", 11, "--latency-ms", 5,
+                        "--shared-picture-name")
         results = []
         for arguments in (["--connections", "1"], [], ["--connections", "16"]):
             folder = tempfile.mkdtemp(prefix="zp-connections-")
@@ -445,6 +448,7 @@ class HeadlessRunTest(unittest.TestCase):
             results.append((parts, pictures))
         self.assertIn("xl/worksheets/sheet1.xml", results[0][0])
         self.assertGreater(len(results[0][1]), 100)
+        self.assertTrue("uusinta.png" in results[0][1], "no uusinta.png in Images/")
         for parts, pictures in results[1:]:
             self.assertEqual(sorted(parts), sorted(results[0][0]))
             for name, data in parts.items():
@@ -469,6 +473,37 @@ class HeadlessRunTest(unittest.TestCase):
         missing = [n for n in saved if n in pictures
                    and not os.path.isfile(os.path.join(images, pictures[n]))]
         self.assertEqual(missing, [])
+
+    def test_sigterm_saves_only_rows_whose_pictures_are_over(self):
+        """A stop waits for the pictures of the rows it saves, on a shop whose
+        pictures take 600 ms, and still ends within a few seconds."""
+        shop = self.start_shop("--products", 160, "--seed", 17, "--latency-ms", 5,
+                               "--picture-latency-ms", 600)
+        catalogue = shop.order_numbers()
+        pictures = {p["order_number"]: os.path.basename(p["picture_path"])
+                    for p in shop.manifest()["products"] if p["picture_path"]}
+        stop_seconds = []
+        for _ in range(3):
+            self.folder = tempfile.mkdtemp(prefix="zp-stop-")
+            self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+            shutil.copy2(PROGRAM, self.folder)
+            run = Run(self.folder, "--headless")
+            seen = run.wait_for_line(
+                lambda l: bool(PRODUCT_LINE.match(l)) and int(PRODUCT_LINE.match(l).group(1)) >= 100)
+            self.assertIsNotNone(seen, run.lines)
+            signalled = time.monotonic()
+            run.signal(signal.SIGTERM)
+            status = run.process.wait(timeout=RUN_SECONDS)
+            stop_seconds.append(time.monotonic() - signalled)
+            status = run.finish()
+
+            self.check_stopped_run(run, status, catalogue)
+            images = os.path.join(self.folder, "Images")
+            saved = workbook_order_numbers(self.workbook())
+            missing = [n for n in saved if n in pictures
+                       and not os.path.isfile(os.path.join(images, pictures[n]))]
+            self.assertEqual(missing, [], run.stderr_text)
+        print("stop to exit, s: " + " ".join(f"{s:.2f}" for s in stop_seconds), file=sys.stderr)
 
     def failing_product_shop(self, *options):
         probe = Shop("--products", 20, "--seed", 9)

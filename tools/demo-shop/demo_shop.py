@@ -28,6 +28,9 @@ FIRST_LISTING_PATH = f"/catalog/{FIRST_LISTING_ID}/{FIRST_LISTING_NAME}"
 SHOP_ROOT_PATH = "/catalog/"
 PICTURE_ROUTE = "/picture"
 PICTURE_SIZE = 64
+SHARED_PICTURE_NAME = "uusinta.png"
+# Less than the 256 bytes a parser keeps as a picture.
+SHORT_PICTURE_BYTES = 100
 
 # Order numbers all have five digits, so that no order number is part of
 # another one (a part-of-cell search for one cannot hit a different product).
@@ -147,6 +150,7 @@ class Catalogue:
             raise ValueError("the share without picture must be 0..1")
         self.seed = seed
         self.no_picture_share = no_picture_share
+        self.short_pictures = set()
         self.listings = {}
         self.products = {}
         self._next_id = FIRST_LISTING_ID
@@ -240,6 +244,17 @@ class Catalogue:
         product = Product(order_number, name, path, listing, price, picture, description, properties)
         self.products[path] = product
         return product
+
+    def share_a_picture_name(self):
+        """The first two products with a picture, in crawl order, get pictures
+        of one name on two paths; the first one's is too small to keep
+        (SHORT_PICTURE_BYTES), so a parser must take the second."""
+        pictured = [p for p in self.walk_products() if p.picture][:2]
+        if len(pictured) < 2:
+            raise ValueError("sharing a picture name needs two products with pictures")
+        for index, product in enumerate(pictured, start=1):
+            product.picture = f"/r{index}/{SHARED_PICTURE_NAME}"
+        self.short_pictures = {pictured[0].picture}
 
     @staticmethod
     def _pick_accessories(products, candidates, rng):
@@ -439,7 +454,11 @@ class ShopServer(ThreadingHTTPServer):
         if path in self.pages:
             return HTML_TYPE, self.pages[path]
         if path.startswith(PICTURE_ROUTE + "/"):
-            order_number = self.pictures.get(path[len(PICTURE_ROUTE):])
+            picture = path[len(PICTURE_ROUTE):]
+            order_number = self.pictures.get(picture)
+            if order_number and picture in self.catalogue.short_pictures:
+                return "image/png", make_picture(self.catalogue.seed, order_number)[
+                    :SHORT_PICTURE_BYTES]
             if order_number:
                 return "image/png", make_picture(self.catalogue.seed, order_number)
         return None
@@ -521,6 +540,10 @@ def parse_args(argv):
     parser.add_argument("--no-picture-share", type=float, default=0.1, metavar="F",
                         help="share of products without a picture, 0..1 (default 0.1)")
     parser.add_argument("--latency-ms", type=int, default=0, help="delay before every answer")
+    parser.add_argument("--shared-picture-name", action="store_true",
+                        help=f"the first two products with a picture get pictures named "
+                             f"{SHARED_PICTURE_NAME} on two paths, the first one "
+                             f"{SHORT_PICTURE_BYTES} bytes long")
     parser.add_argument("--picture-latency-ms", type=int, default=None, metavar="MS",
                         help="delay before every picture (default: --latency-ms)")
     parser.add_argument("--image-base", default=None, metavar="URL",
@@ -562,6 +585,8 @@ def main(argv=None):
     try:
         catalogue = Catalogue(args.products, args.depth, args.branching, args.seed,
                               args.new_products, args.no_picture_share)
+        if args.shared_picture_name:
+            catalogue.share_a_picture_name()
     except ValueError as error:
         print(f"demo_shop: {error}", file=sys.stderr)
         return 2

@@ -1,4 +1,4 @@
-#include "net/FileDownloader.h"
+#include "net/BackgroundDownloader.h"
 
 #include "support/TestHttpServer.h"
 #include "util/StopFlag.h"
@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QSet>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -32,6 +34,33 @@ QByteArray contents(const QString& path)
         return "<unreadable>";
     return file.readAll();
 }
+
+// Qt's own warnings while a test runs: a reply finished twice or read after
+// it was closed shows here.
+class QtWarnings {
+public:
+    QtWarnings()
+    {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&QtWarnings::record);
+    }
+    ~QtWarnings()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    std::string text() const { return m_messages.join(u'\n').toStdString(); }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext&, const QString& message)
+    {
+        if (s_current && type != QtDebugMsg && type != QtInfoMsg)
+            s_current->m_messages.append(message);
+    }
+    static inline QtWarnings* s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    QStringList m_messages;
+};
 
 // Records what the downloader tells it, and asks to stop when told to.
 class RecordingObserver : public zp::DownloadObserver {
@@ -62,6 +91,19 @@ public:
     QElapsedTimer clock;
 };
 
+// Back-off without jitter: 0.75 s, then 1.5 s.
+zp::RetryPolicy steadyPolicy(int passingRetries)
+{
+    return zp::RetryPolicy(passingRetries, [] { return 0.0; });
+}
+
+Response throttled(int code)
+{
+    Response response = Response::status(code, "Slow Down", "x");
+    response.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("0")));
+    return response;
+}
+
 class FileDownloaderTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -70,11 +112,17 @@ protected:
         ASSERT_TRUE(folder.isValid());
         target = folder.filePath(u"picture.jpg"_s);
     }
+    void TearDown() override { EXPECT_EQ(warnings.text(), ""); }
 
     bool download(const QString& path, zp::DownloadObserver* observer = nullptr,
         qint32 minimumSize = kPictureMinimum, double interval = kPictureInterval)
     {
         return downloader.DownloadFile(server.url(path), target, observer, minimumSize, interval);
+    }
+    // Without retries of passing faults.
+    bool downloadOnce(const QString& path, qint32 minimumSize = kPictureMinimum)
+    {
+        return once.DownloadFile(server.url(path), target, nullptr, minimumSize, kPictureInterval);
     }
 
     // Names in the download folder other than the target: temporary files
@@ -86,9 +134,11 @@ protected:
         return names;
     }
 
+    QtWarnings warnings;
     TestHttpServer server;
-    QNetworkAccessManager manager;
-    zp::FileDownloader downloader { 5s, nullptr, { 10ms, 10ms } };
+    zp::StopFlag stop;
+    zp::BackgroundDownloader downloader { stop, 1, {}, steadyPolicy(2), 5s };
+    zp::BackgroundDownloader once { stop, 1, {}, steadyPolicy(0), 5s };
     QTemporaryDir folder;
     QString target;
 };
@@ -105,7 +155,7 @@ TEST_F(FileDownloaderTest, BodyIsWrittenInOrderInChunksOfAtMost2024Bytes)
     qint32 previous = 0;
     for (const qint32 written : observer.reports) {
         EXPECT_GT(written, previous);
-        EXPECT_LE(written - previous, zp::FileDownloader::kChunkBytes);
+        EXPECT_LE(written - previous, zp::FileTransfer::kChunkBytes);
         previous = written;
     }
     EXPECT_EQ(previous, 5000);
@@ -157,7 +207,7 @@ TEST_P(DownloadOutcomeTest, ResultAndFileOnDisk)
     const OutcomeCase& c = GetParam();
     server.route("/p/x.jpg", c.response);
 
-    EXPECT_EQ(download(u"/p/x.jpg"_s, nullptr, c.minimumSize), c.expected);
+    EXPECT_EQ(downloadOnce(u"/p/x.jpg"_s, c.minimumSize), c.expected);
     if (c.expected) {
         const QByteArray body = c.response.generatedBodySize >= 0
             ? TestHttpServer::pattern(c.response.generatedBodySize)
@@ -197,10 +247,10 @@ INSTANTIATE_TEST_SUITE_P(FileDownloader, DownloadOutcomeTest,
             Response::status(500, "Internal Server Error", TestHttpServer::pattern(5000)), 256,
             false },
         OutcomeCase {
-            "ExactlyTheCap", Response::generated(zp::FileDownloader::kMaxFileBytes), 256, true },
+            "ExactlyTheCap", Response::generated(zp::FileTransfer::kMaxFileBytes), 256, true },
         OutcomeCase { "OverTheCapAnnounced",
-            Response::generated(zp::FileDownloader::kMaxFileBytes + 1), 256, false },
-        OutcomeCase { "OverTheCapUnannounced", unannounced(zp::FileDownloader::kMaxFileBytes + 1),
+            Response::generated(zp::FileTransfer::kMaxFileBytes + 1), 256, false },
+        OutcomeCase { "OverTheCapUnannounced", unannounced(zp::FileTransfer::kMaxFileBytes + 1),
             256, false }),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
@@ -223,18 +273,16 @@ TEST_F(FileDownloaderTest, RunStopEndsAnEndlessDownloadWithoutAFile)
     endless.pieceBytes = 4096;
     endless.pieceDelay = 5ms;
     server.route("/p/endless.jpg", endless);
-    zp::StopFlag stop;
-    zp::FileDownloader watching(5s, &stop);
     QTimer::singleShot(300ms, &stop, &zp::StopFlag::set);
 
-    EXPECT_FALSE(watching.DownloadFile(
+    EXPECT_FALSE(downloader.DownloadFile(
         server.url(u"/p/endless.jpg"_s), target, nullptr, kPictureMinimum, kPictureInterval));
     EXPECT_FALSE(QFile::exists(target));
     EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
 
     // Raised before the call: nothing is fetched at all.
     const qsizetype requestsBefore = server.requests().size();
-    EXPECT_FALSE(watching.DownloadFile(
+    EXPECT_FALSE(downloader.DownloadFile(
         server.url(u"/p/endless.jpg"_s), target, nullptr, kPictureMinimum, kPictureInterval));
     EXPECT_FALSE(QFile::exists(target));
     EXPECT_EQ(server.requests().size(), requestsBefore);
@@ -295,7 +343,9 @@ TEST_F(FileDownloaderTest, TargetNeverHoldsAPartialFile)
     EXPECT_EQ(contents(target), TestHttpServer::pattern(10 * 1000));
 }
 
-// A server that fails the first requests of a picture and then serves it.
+// A server that fails the first requests of a picture and then serves it:
+// throttling as the server asks, at least five times; passing faults twice
+// more after the back-off; final failures at once.
 struct RetryCase {
     const char* name;
     Response failure;
@@ -306,7 +356,7 @@ struct RetryCase {
 
 class RetryTest : public FileDownloaderTest, public ::testing::WithParamInterface<RetryCase> { };
 
-TEST_P(RetryTest, PassingFaultsAreTriedTwiceMore)
+TEST_P(RetryTest, FailuresAreTriedAgainByTheirKind)
 {
     const RetryCase& c = GetParam();
     int served = 0;
@@ -321,11 +371,15 @@ TEST_P(RetryTest, PassingFaultsAreTriedTwiceMore)
 }
 
 INSTANTIATE_TEST_SUITE_P(FileDownloader, RetryTest,
-    ::testing::Values(
-        RetryCase { "ServerErrorTwice", Response::status(503, "Busy", "x"), 2, true, 3 },
+    ::testing::Values(RetryCase { "TooManyRequestsFiveTimes", throttled(429), 5, true, 6 },
+        RetryCase { "TooManyRequestsSixTimes", throttled(429), 6, false, 6 },
+        RetryCase {
+            "UnavailableWithoutRetryAfter", Response::status(503, "Busy", "x"), 1, true, 2 },
+        RetryCase { "ServerErrorTwice", Response::status(500, "Error", "x"), 2, true, 3 },
         RetryCase { "ServerErrorThrice", Response::status(500, "Error", "x"), 3, false, 3 },
         RetryCase { "CutOnce", cutAfter(3000, 1000), 1, true, 2 },
-        RetryCase { "NotFoundIsFinal", Response::status(404, "Not Found", "x"), 1, false, 1 }),
+        RetryCase { "NotFoundIsFinal", Response::status(404, "Not Found", "x"), 1, false, 1 },
+        RetryCase { "ForbiddenIsFinal", Response::status(403, "Forbidden", "x"), 1, false, 1 }),
     [](const ::testing::TestParamInfo<RetryCase>& info) { return info.param.name; });
 
 // A full disk, as the file size limit makes it: the write fails part-way.
@@ -351,7 +405,7 @@ TEST_F(FileDownloaderTest, WriteThatFailsLeavesNeitherPictureNorTemporaryFile)
 
 TEST_F(FileDownloaderTest, LeftoversOfKilledDownloadsAreRemovedAndNothingElse)
 {
-    const QString leftover = zp::FileDownloader::temporaryPath(target);
+    const QString leftover = zp::FileTransfer::temporaryPath(target);
     const QString olderLeftover = folder.filePath(u"ZV-1.jpg.aB3dE9"_s);
     const QString pictureWithSuffix = folder.filePath(u"ZV-2.jpg.aB3dE9"_s);
     for (const QString& path :
@@ -364,7 +418,7 @@ TEST_F(FileDownloaderTest, LeftoversOfKilledDownloadsAreRemovedAndNothingElse)
     ASSERT_EQ(withContent.write("picture"), 7);
     withContent.close();
 
-    zp::FileDownloader::RemoveLeftovers(folder.path());
+    zp::FileTransfer::RemoveLeftovers(folder.path());
 
     EXPECT_FALSE(QFile::exists(leftover));
     EXPECT_FALSE(QFile::exists(olderLeftover));
@@ -418,8 +472,7 @@ TEST_F(FileDownloaderTest, AddressThatCannotBeOpenedIsFalseAndCreatesNothing)
     probe.close();
 
     for (const QString& url : { refused, u"nonsense:/x.jpg"_s }) {
-        EXPECT_FALSE(
-            downloader.DownloadFile(url, target, nullptr, kPictureMinimum, kPictureInterval))
+        EXPECT_FALSE(once.DownloadFile(url, target, nullptr, kPictureMinimum, kPictureInterval))
             << url.toStdString();
     }
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
@@ -439,11 +492,242 @@ TEST_F(FileDownloaderTest, ServerSilentForTheIdleTimeoutIsFalse)
     Response silent;
     silent.neverAnswer = true;
     server.route("/p/x.jpg", silent);
-    zp::FileDownloader impatient(300ms);
+    zp::BackgroundDownloader impatient(stop, 1, {}, steadyPolicy(0), 300ms);
 
     EXPECT_FALSE(impatient.DownloadFile(
         server.url(u"/p/x.jpg"_s), target, nullptr, kPictureMinimum, kPictureInterval));
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
 }
+
+Response silence()
+{
+    Response response;
+    response.neverAnswer = true;
+    return response;
+}
+
+// Pictures queued in the background, as a crawl queues them.
+class BackgroundTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.listen());
+        ASSERT_TRUE(folder.isValid());
+    }
+    void TearDown() override { EXPECT_EQ(warnings.text(), ""); }
+
+    std::unique_ptr<zp::BackgroundDownloader> engine(int connections, int passingRetries = 2)
+    {
+        auto made = std::make_unique<zp::BackgroundDownloader>(
+            stop, connections, zp::ShopAccess {}, steadyPolicy(passingRetries), 5s);
+        made->setBackgroundFailureHandler(
+            [this](const QString& url, const QString& reason, bool mayPass) {
+                failures.append(url.mid(server.baseUrl().size()) + u' ' + reason
+                    + (mayPass ? u" (may pass)"_s : QString()));
+            });
+        return made;
+    }
+
+    QString path(const QString& name) const { return folder.filePath(name); }
+
+    // Answers every picture after delay and counts the requests answered
+    // at once: the request is under way from its arrival until its answer.
+    void serveSlowly(std::chrono::milliseconds delay, Response response)
+    {
+        response.delay = delay;
+        server.setFallback([this, delay, response](const TestHttpServer::Request&) {
+            peak = std::max(peak, ++underWay);
+            QTimer::singleShot(delay, &server, [this] { --underWay; });
+            return response;
+        });
+    }
+
+    QtWarnings warnings;
+    TestHttpServer server;
+    QTemporaryDir folder;
+    zp::StopFlag stop;
+    QStringList failures;
+    int underWay = 0;
+    int peak = 0;
+};
+
+// Qt's manager opens six connections per host: more managers give more.
+class ConcurrencyTest : public BackgroundTest, public ::testing::WithParamInterface<int> { };
+
+TEST_P(ConcurrencyTest, UpToConnectionsPicturesAtOnce)
+{
+    const int connections = GetParam();
+    serveSlowly(300ms, Response::generated(1000));
+    const auto pictures = engine(connections);
+
+    const int count = 2 * connections;
+    for (int i = 0; i < count; ++i) {
+        const QString name = u"p%1.jpg"_s.arg(i);
+        pictures->DownloadInBackground(server.url(u"/"_s + name), path(name), kPictureMinimum, 0.3);
+    }
+    pictures->waitForBackground();
+
+    EXPECT_EQ(peak, connections);
+    for (int i = 0; i < count; ++i)
+        EXPECT_TRUE(QFile::exists(path(u"p%1.jpg"_s.arg(i)))) << i;
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Connections, ConcurrencyTest, ::testing::Values(1, 6, 8, 16));
+
+TEST_F(BackgroundTest, ThrottlingHalvesTheTransfersAtOnceAndNoPictureIsLost)
+{
+    QSet<QByteArray> answered;
+    Response slow = Response::generated(1000);
+    slow.delay = 200ms;
+    server.setFallback([&](const TestHttpServer::Request& request) {
+        if (!answered.contains(request.path)) {
+            answered.insert(request.path);
+            return throttled(429);
+        }
+        peak = std::max(peak, ++underWay);
+        QTimer::singleShot(slow.delay, &server, [this] { --underWay; });
+        return slow;
+    });
+    const auto pictures = engine(8);
+
+    for (int i = 0; i < 8; ++i) {
+        const QString name = u"p%1.jpg"_s.arg(i);
+        pictures->DownloadInBackground(server.url(u"/"_s + name), path(name), kPictureMinimum, 0.3);
+    }
+    pictures->waitForBackground();
+
+    for (int i = 0; i < 8; ++i)
+        EXPECT_TRUE(QFile::exists(path(u"p%1.jpg"_s.arg(i)))) << i;
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
+    EXPECT_LE(peak, 4);
+    EXPECT_LT(pictures->hostLimit(), 8);
+}
+
+// Two products whose pictures share a name: the later address is tried only
+// when the earlier one fails, whatever the connections, as one download after
+// the other would.
+struct SharedNameCase {
+    const char* name;
+    int connections;
+    qint64 firstSize;
+    qint64 secondSize;
+    qint64 expectedSize; // 0: no file
+    bool secondRequested;
+    QStringList failures; // told for every address that failed
+};
+
+class SharedNameTest : public BackgroundTest,
+                       public ::testing::WithParamInterface<SharedNameCase> { };
+
+TEST_P(SharedNameTest, LaterAddressIsTriedWhenTheEarlierFails)
+{
+    const SharedNameCase& c = GetParam();
+    Response first = Response::generated(c.firstSize);
+    first.delay = 100ms;
+    server.route("/r1/uusinta.png", first);
+    server.route("/r2/uusinta.png", Response::generated(c.secondSize));
+    const auto pictures = engine(c.connections);
+    const QString target = path(u"uusinta.png"_s);
+
+    pictures->DownloadInBackground(server.url(u"/r1/uusinta.png"_s), target, kPictureMinimum, 0.3);
+    pictures->DownloadInBackground(server.url(u"/r2/uusinta.png"_s), target, kPictureMinimum, 0.3);
+    pictures->waitForBackground();
+
+    EXPECT_EQ(QFileInfo(target).size(), c.expectedSize);
+    EXPECT_EQ(QFileInfo::exists(target), c.expectedSize > 0);
+    const bool secondRequested = std::any_of(server.requests().begin(), server.requests().end(),
+        [](const TestHttpServer::Request& r) { return r.path == "/r2/uusinta.png"; });
+    EXPECT_EQ(secondRequested, c.secondRequested);
+    EXPECT_EQ(failures, c.failures);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, SharedNameTest,
+    ::testing::Values(SharedNameCase { "FirstRefusedOneConnection", 1, 100, 3000, 3000, true,
+                          { u"/r1/uusinta.png меньше 256 байт"_s } },
+        SharedNameCase { "FirstRefusedSixConnections", 6, 100, 3000, 3000, true,
+            { u"/r1/uusinta.png меньше 256 байт"_s } },
+        SharedNameCase { "FirstGoodSixConnections", 6, 1000, 3000, 1000, false, {} },
+        SharedNameCase { "BothRefused", 6, 100, 100, 0, true,
+            { u"/r1/uusinta.png меньше 256 байт"_s, u"/r2/uusinta.png меньше 256 байт"_s } }),
+    [](const ::testing::TestParamInfo<SharedNameCase>& info) { return info.param.name; });
+
+// A stop keeps the promise of the save that follows: the pictures under way
+// and queued are finished, and waitForBackground() waits for them.
+TEST_F(BackgroundTest, StopLetsThePicturesOnTheirWayFinish)
+{
+    serveSlowly(300ms, Response::generated(1000));
+    const auto pictures = engine(2);
+    for (int i = 0; i < 3; ++i) {
+        const QString name = u"p%1.jpg"_s.arg(i);
+        pictures->DownloadInBackground(server.url(u"/"_s + name), path(name), kPictureMinimum, 0.3);
+    }
+    stop.set();
+    pictures->waitForBackground();
+
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(QFile::exists(path(u"p%1.jpg"_s.arg(i)))) << i;
+}
+
+// The crawl waits while 2 × connections pictures are on their way; a stop
+// ends that wait, and the picture is still queued for the row being saved.
+TEST_F(BackgroundTest, StopEndsTheWaitForRoomAndStillQueues)
+{
+    server.setFallback([](const TestHttpServer::Request&) { return silence(); });
+    const auto pictures = engine(1);
+    for (const QString& name : { u"a.jpg"_s, u"b.jpg"_s })
+        pictures->DownloadInBackground(server.url(u"/"_s + name), path(name), kPictureMinimum, 0.3);
+    QTimer::singleShot(200ms, &stop, &zp::StopFlag::set);
+
+    pictures->DownloadInBackground(server.url(u"/c.jpg"_s), path(u"c.jpg"_s), kPictureMinimum, 0.3);
+
+    EXPECT_TRUE(stop.isSet());
+    EXPECT_TRUE(pictures->isDownloading(path(u"c.jpg"_s)));
+    QTimer::singleShot(100ms, &stop, &zp::StopFlag::set);
+    pictures->waitForBackground();
+    EXPECT_EQ(failures.size(), 3);
+}
+
+struct StopCase {
+    const char* name;
+    Response answer;
+    int stops; // during the wait; the first comes before it
+    QString failure;
+};
+
+class StopWaitTest : public BackgroundTest, public ::testing::WithParamInterface<StopCase> { };
+
+// What waitForBackground() does not wait for after a stop: a retry the
+// server asked to come ten minutes later, or (at a second stop) a transfer
+// that never ends. Either fails for this run and is reported.
+TEST_P(StopWaitTest, WaitEndsAndThePictureFails)
+{
+    const StopCase& c = GetParam();
+    server.route("/p.jpg", c.answer);
+    const auto pictures = engine(1);
+    pictures->DownloadInBackground(server.url(u"/p.jpg"_s), path(u"p.jpg"_s), kPictureMinimum, 0.3);
+    QTimer::singleShot(200ms, &stop, &zp::StopFlag::set);
+    for (int i = 1; i < c.stops; ++i)
+        QTimer::singleShot(200ms + i * 100ms, &stop, &zp::StopFlag::set);
+
+    pictures->waitForBackground();
+
+    EXPECT_FALSE(pictures->isDownloading(path(u"p.jpg"_s)));
+    EXPECT_EQ(failures, QStringList { u"/p.jpg "_s + c.failure });
+    EXPECT_TRUE(QDir(folder.path()).isEmpty());
+}
+
+Response retryMuchLater()
+{
+    Response response = Response::status(429, "Too Many Requests", "x");
+    response.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("600")));
+    return response;
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, StopWaitTest,
+    ::testing::Values(StopCase { "RetryWait", retryMuchLater(), 1, u"429 (may pass)"_s },
+        StopCase { "SilentServerTwoStops", silence(), 2,
+            zp::FileTransfer::CancelledReason + u" (may pass)"_s }),
+    [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 } // namespace
