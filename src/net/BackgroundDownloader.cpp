@@ -41,6 +41,9 @@ BackgroundDownloader::BackgroundDownloader(const StopFlag& stop, int connections
     for (int i = 0; i < managers; ++i)
         m_managers.push_back(Manager { m_access.makeManager() });
     QObject::connect(&m_stop, &StopFlag::raised, &m_receiver, [this] { onStop(); });
+    m_paceEnd.setSingleShot(true);
+    m_paceEnd.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_paceEnd, &QTimer::timeout, &m_receiver, [this] { startReady(); });
 }
 
 BackgroundDownloader::~BackgroundDownloader()
@@ -138,8 +141,16 @@ void BackgroundDownloader::startReady()
     for (const std::shared_ptr<Job>& job : m_jobs) {
         if (m_running >= m_host.limit())
             return;
-        if (job->state == Job::State::Ready)
-            begin(*job);
+        if (job->state != Job::State::Ready)
+            continue;
+        const RequestPacing::Clock::time_point now = RequestPacing::Clock::now();
+        RequestPacing& pacing = m_pacing->of(job->urls.at(job->current));
+        if (const std::chrono::milliseconds wait = pacing.waitBeforeNext(now); wait.count() > 0) {
+            m_paceEnd.start(wait);
+            return;
+        }
+        pacing.onStarted(now);
+        begin(*job);
     }
 }
 
@@ -174,13 +185,16 @@ void BackgroundDownloader::onTransferEnd(Job& job)
 {
     const FileTransfer::Outcome outcome = job.transfer->outcome();
     const ReplyVerdict verdict = job.transfer->verdict();
+    RequestPacing& pacing = m_pacing->of(job.urls.at(job.current));
     job.transfer.reset();
     release(job);
 
     if (outcome == FileTransfer::Outcome::Failed) {
         job.failure = verdict.reason;
-        if (verdict.kind == ReplyVerdict::Kind::Throttled)
+        if (verdict.kind == ReplyVerdict::Kind::Throttled) {
             m_host.onThrottled();
+            pacing.onThrottled(RequestPacing::Clock::now());
+        }
         // After a stop no retry waits: the picture has failed for this run.
         const std::optional<std::chrono::milliseconds> delay
             = m_stop.isSet() ? std::nullopt : m_policy.nextTry(job.tries, verdict);
@@ -189,8 +203,10 @@ void BackgroundDownloader::onTransferEnd(Job& job)
         else
             giveUpAddress(job, verdict);
     } else {
-        if (outcome == FileTransfer::Outcome::Done)
+        if (outcome == FileTransfer::Outcome::Done) {
             m_host.onSuccess();
+            pacing.onSuccess(RequestPacing::Clock::now());
+        }
         finish(job, true);
     }
     startReady();

@@ -2,6 +2,7 @@
 
 #include "net/Downloader.h"
 #include "net/FileTransfer.h"
+#include "net/RequestPacing.h"
 #include "net/RetryPolicy.h"
 #include "net/ShopAccess.h"
 #include "util/FileCommitter.h"
@@ -9,6 +10,7 @@
 #include <QHash>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <chrono>
 #include <list>
 #include <memory>
@@ -85,6 +87,9 @@ public:
 
     // Transfers the host gets at once now (HostConcurrency).
     int hostLimit() const { return m_host.limit(); }
+    // Spaces the transfers by pacing, shared with the run's other engines,
+    // instead of a pacing of its own; pacing must outlive the downloader.
+    void sharePacing(HostPacing& pacing) { m_pacing = &pacing; }
 
 private:
     struct Job;
@@ -118,6 +123,9 @@ private:
     const RetryPolicy m_policy;
     const std::chrono::milliseconds m_idleTimeout;
     HostConcurrency m_host;
+    HostPacing m_ownPacing;
+    HostPacing* m_pacing = &m_ownPacing;
+    QTimer m_paceEnd; // starts the next transfer once the pacing allows it
     FileCommitter m_committer;
     std::vector<Manager> m_managers;
     std::list<std::shared_ptr<Job>> m_jobs; // pending, in the order asked for

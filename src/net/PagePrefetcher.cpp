@@ -132,11 +132,12 @@ void PagePrefetcher::schedule()
         if (entry.page || entry.failedAhead || (entry.onlyWhenAsked && !(i == 0 && m_asked)))
             continue;
         const RequestPacing::Clock::time_point now = RequestPacing::Clock::now();
-        if (const std::chrono::milliseconds wait = m_pacing.waitBeforeNext(now); wait.count() > 0) {
+        RequestPacing& pacing = m_pacing->of(entry.url);
+        if (const std::chrono::milliseconds wait = pacing.waitBeforeNext(now); wait.count() > 0) {
             m_pauseEnd.start(wait);
             return;
         }
-        m_pacing.onStarted(now);
+        pacing.onStarted(now);
         entry.page = m_source.start(entry.url, entry.body, entry.timeoutSeconds);
         watch(*entry.page);
         --free;
@@ -192,11 +193,11 @@ void PagePrefetcher::judge(Entry& entry, bool asked)
     switch (verdict.kind) {
     case ReplyVerdict::Kind::Success:
         m_concurrency.onSuccess();
-        m_pacing.onSuccess(RequestPacing::Clock::now());
+        m_pacing->of(entry.url).onSuccess(RequestPacing::Clock::now());
         return;
     case ReplyVerdict::Kind::Throttled:
         m_concurrency.onThrottled();
-        m_pacing.onThrottled(RequestPacing::Clock::now());
+        m_pacing->of(entry.url).onThrottled(RequestPacing::Clock::now());
         if (m_throttled)
             m_throttled(entry.url, verdict);
         break;

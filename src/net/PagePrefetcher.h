@@ -66,6 +66,10 @@ public:
         RetryPolicy throttling = RetryPolicy(0));
     ~PagePrefetcher() override;
 
+    // Spaces the requests by pacing, shared with the run's other engines,
+    // instead of a pacing of its own; pacing must outlive the prefetcher.
+    void sharePacing(HostPacing& pacing) { m_pacing = &pacing; }
+
     QByteArray ReadHTML(const QString& url, const QString& body, int timeoutSeconds) override;
     bool readsAhead() const override { return true; }
     ReplyVerdict lastVerdict() const override { return m_lastVerdict; }
@@ -115,7 +119,8 @@ private:
     const int m_timeoutSeconds;
     const RetryPolicy m_throttling;
     HostConcurrency m_concurrency;
-    RequestPacing m_pacing;
+    HostPacing m_ownPacing;
+    HostPacing* m_pacing = &m_ownPacing;
     QDeadlineTimer m_pause; // expired: requests may start
     std::deque<Entry> m_expected; // in the order the caller will ask
     QEventLoop* m_waiting = nullptr; // the caller's wait for the front entry

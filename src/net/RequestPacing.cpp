@@ -1,5 +1,6 @@
 #include "net/RequestPacing.h"
 
+#include <QUrl>
 #include <algorithm>
 
 namespace zp {
@@ -52,6 +53,13 @@ void RequestPacing::forgetBefore(Clock::time_point start)
 {
     while (!m_successes.empty() && m_successes.front() < start)
         m_successes.pop_front();
+}
+
+RequestPacing& HostPacing::of(const QString& url)
+{
+    const QUrl address(url);
+    return m_hosts[address.scheme() + QStringLiteral("://") + address.host() + u':'
+        + QString::number(address.port())];
 }
 
 } // namespace zp

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <chrono>
 #include <deque>
+#include <map>
 
 namespace zp {
 
@@ -51,6 +53,17 @@ private:
     bool m_started = false; // m_lastStart is set
     double m_rate = 0;
     int m_throttles = 0;
+};
+
+// The pacing of every host a run asks, by scheme, host and port: the page
+// engine and the picture engine share it, since a rate limit in front of a
+// server counts its pages and its pictures together.
+class HostPacing {
+public:
+    RequestPacing& of(const QString& url);
+
+private:
+    std::map<QString, RequestPacing> m_hosts; // nodes stay where they are
 };
 
 } // namespace zp

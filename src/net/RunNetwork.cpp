@@ -8,6 +8,8 @@ RunNetwork::RunNetwork(
     , m_prefetcher(m_source, stop, connections, timeoutSeconds)
     , m_pictures(stop, connections, access)
 {
+    m_prefetcher.sharePacing(m_pacing);
+    m_pictures.sharePacing(m_pacing);
 }
 
 Downloader& RunNetwork::downloader()

@@ -29,6 +29,7 @@ public:
     Downloader& downloader();
 
 private:
+    HostPacing m_pacing; // shared by pages and pictures
     NetworkPageSource m_source;
     PagePrefetcher m_prefetcher;
     BackgroundDownloader m_pictures;
