@@ -203,3 +203,27 @@ INSTANTIATE_TEST_SUITE_P(Events, RequestPacingTest,
     [](const ::testing::TestParamInfo<PacingCase>& info) { return info.param.name; });
 
 } // namespace
+
+namespace {
+
+// Pages and pictures of one server share its pacing; another port or scheme
+// is another server.
+TEST(HostPacingTest, OneServerOnePacing)
+{
+    zp::HostPacing hosts;
+    const auto now = zp::RequestPacing::Clock::now();
+    zp::RequestPacing& shop = hosts.of(QStringLiteral("https://kauppa.example:8443/catalog/1"));
+    for (int i = 0; i < 10; ++i) {
+        shop.onStarted(now + std::chrono::milliseconds(100 * i));
+        shop.onSuccess(now + std::chrono::milliseconds(100 * i + 50));
+    }
+    shop.onThrottled(now + 2s);
+    ASSERT_GT(shop.rate(), 0);
+
+    EXPECT_EQ(&hosts.of(QStringLiteral("https://kauppa.example:8443/picture/a.png?v=2")), &shop);
+    EXPECT_EQ(hosts.of(QStringLiteral("https://kauppa.example:9443/picture/a.png")).rate(), 0);
+    EXPECT_EQ(hosts.of(QStringLiteral("http://kauppa.example:8443/picture/a.png")).rate(), 0);
+    EXPECT_EQ(&hosts.of(QStringLiteral("https://kauppa.example:8443/x")), &shop); // still there
+}
+
+} // namespace
