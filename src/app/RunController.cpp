@@ -72,13 +72,15 @@ void RunController::performRun()
                 m_view.warn(line);
         });
 
-    const std::optional<ListingLinks> firstLinks = readFirstListing();
+    QString firstPageFailure;
+    const std::optional<ListingLinks> firstLinks = readFirstListing(firstPageFailure);
     if (!firstLinks) {
         // A stop while the first page loads is the user's, not the site's.
         if (m_state.StopRequested.isSet()) {
             report(true, 0);
         } else {
-            m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
+            m_dialogs.showWithReason(
+                MessageStyle::Failure, u"Нет доступа к сайту."_s, firstPageFailure);
             m_outcome = RunOutcome::NoSiteAccess;
         }
         endRun();
@@ -187,13 +189,15 @@ bool RunController::prepareImagesFolder()
 
 // Read with the retries of every page; only its links are kept, not the
 // page, which may be large.
-std::optional<ListingLinks> RunController::readFirstListing()
+std::optional<ListingLinks> RunController::readFirstListing(QString& failure)
 {
     RetryingReader reader(
         m_pages, m_view, m_state.StopRequested, m_settings.failedPages, PageTimeoutSeconds);
     const QString page = reader.read(m_settings.catalogBaseUrl + FirstListingPath);
-    if (page.isEmpty())
+    if (page.isEmpty()) {
+        failure = reader.lastVerdict().reason;
         return std::nullopt;
+    }
     return ListingLinks::read(page, CatalogCrawler::MaxHeldLinkBytes);
 }
 

@@ -71,7 +71,9 @@ private:
     // Makes sure Images is a writable folder and clears what killed
     // downloads left in it; false, with a message, when it cannot be used.
     bool prepareImagesFolder();
-    std::optional<ListingLinks> readFirstListing();
+    // The first listing page's links; nothing when it could not be had
+    // (failure: why) or a stop came first.
+    std::optional<ListingLinks> readFirstListing(QString& failure);
     CrawlEnd crawl(const ListingLinks& firstLinks);
     // Tells the user why a crawl ended early and saves; false when the rows
     // of the run are not all in the file.

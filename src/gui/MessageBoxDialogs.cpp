@@ -68,8 +68,15 @@ MessageBoxDialogs::MessageBoxDialogs(QWidget* window)
 
 MessageAnswer MessageBoxDialogs::show(MessageStyle style, const QString& text)
 {
+    return showWithReason(style, text, {});
+}
+
+MessageAnswer MessageBoxDialogs::showWithReason(
+    MessageStyle style, const QString& text, const QString& reason)
+{
     const BoxLook look = lookOf(style);
-    QMessageBox box(look.icon, MessageTitle, withLineBreaks(text), look.buttons, m_window.data());
+    const QString shown = reason.isEmpty() ? text : text + u"\n\n"_s + reason;
+    QMessageBox box(look.icon, MessageTitle, withLineBreaks(shown), look.buttons, m_window.data());
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(look.defaultButton);
     makeRoomForTitle(box);

@@ -23,6 +23,9 @@ public:
     explicit MessageBoxDialogs(QWidget* window);
 
     MessageAnswer show(MessageStyle style, const QString& text) override;
+    // The reason stands under the text, after an empty line.
+    MessageAnswer showWithReason(
+        MessageStyle style, const QString& text, const QString& reason) override;
 
 private:
     QPointer<QWidget> m_window;

@@ -67,8 +67,14 @@ WindowSession::WatchedDialogs::WatchedDialogs(Dialogs& boxes)
 
 MessageAnswer WindowSession::WatchedDialogs::show(MessageStyle style, const QString& text)
 {
+    return showWithReason(style, text, {});
+}
+
+MessageAnswer WindowSession::WatchedDialogs::showWithReason(
+    MessageStyle style, const QString& text, const QString& reason)
+{
     ++m_showing;
-    const MessageAnswer answer = m_boxes.show(style, text);
+    const MessageAnswer answer = m_boxes.showWithReason(style, text, reason);
     --m_showing;
     return answer;
 }

@@ -36,6 +36,8 @@ private:
     public:
         explicit WatchedDialogs(Dialogs& boxes);
         MessageAnswer show(MessageStyle style, const QString& text) override;
+        MessageAnswer showWithReason(
+            MessageStyle style, const QString& text, const QString& reason) override;
         bool showing() const { return m_showing > 0; }
 
     private:

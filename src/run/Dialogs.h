@@ -24,6 +24,16 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     virtual MessageAnswer show(MessageStyle style, const QString& text) = 0;
+    // Shows text as show() does, with reason (why a page could not be had, in
+    // the words of the network) beneath it where the box has room for it.
+    // This one leaves the reason out: a run without a window has already
+    // written it to standard error.
+    virtual MessageAnswer showWithReason(
+        MessageStyle style, const QString& text, const QString& reason)
+    {
+        Q_UNUSED(reason);
+        return show(style, text);
+    }
 };
 
 } // namespace zp

@@ -173,7 +173,8 @@ QString CatalogCrawler::fetchPage(const QString& url, bool* skipped)
             return {};
         if (!page.isEmpty())
             return page;
-        if (m_context.dialogs.show(MessageStyle::RetryPrompt, RetryPromptText)
+        if (m_context.dialogs.showWithReason(
+                MessageStyle::RetryPrompt, RetryPromptText, m_reader.lastVerdict().reason)
             == MessageAnswer::Yes)
             continue;
         if (skipped && m_context.failedPages.skipFailedProducts) {

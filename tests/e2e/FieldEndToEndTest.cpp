@@ -32,6 +32,7 @@ struct RunResult {
     std::vector<ShownMessage> shown;
     QStringList warnings;
     qint64 elapsedMs = 0;
+    QStringList reasons; // given with the message boxes
 };
 
 // Sets an environment variable for the life of the object.
@@ -98,7 +99,7 @@ protected:
         timer.start();
         controller.Command1_Click();
         return { controller.lastOutcome(), dialogs.shown(), view.warnings + view.notLoaded,
-            timer.elapsed() };
+            timer.elapsed(), dialogs.reasons() };
     }
 
     static std::vector<MessageAnswer> reportOnly() { return { MessageAnswer::Ok }; }
@@ -202,6 +203,9 @@ TEST_F(FieldEndToEnd, RefusedCertificatesFailAtOnceWithTheirReason)
             || result.warnings.at(0).contains(u"TLS"_s)
             || result.warnings.at(0).contains(u"сертификат"_s, Qt::CaseInsensitive))
             << result.warnings.at(0).toStdString();
+        // The window's message names them too.
+        EXPECT_EQ(result.shown.size(), 1u);
+        EXPECT_EQ(result.reasons, QStringList { result.warnings.at(0).section(u": "_s, 1, -1) });
         EXPECT_FALSE(QFile::exists(folder.filePath(u"Zavrinello.xlsx"_s)));
         EXPECT_TRUE(shop.accessLog().isEmpty()) << shop.accessLog().join(u'\n').toStdString();
     }

@@ -171,6 +171,24 @@ TEST_F(MessageBoxDialogsTest, CarriageReturnBreaksTheLine)
     EXPECT_EQ(seen.text, u"Загрузка закончена.\nБыло загружено 5 новых товаров.\nКонец"_s);
 }
 
+TEST_F(MessageBoxDialogsTest, ReasonStandsUnderTheText)
+{
+    SeenBox seen;
+    QTimer::singleShot(0, qApp, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        seen.found = true;
+        seen.text = box->text();
+        box->button(QMessageBox::No)->click();
+    });
+    const MessageAnswer answer = dialogs.showWithReason(MessageStyle::RetryPrompt,
+        u"Нет доступа к сайту.\rПопробовать еще раз?"_s, u"127.0.0.1:8443: <certificate>"_s);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.text,
+        u"Нет доступа к сайту.\nПопробовать еще раз?\n\n127.0.0.1:8443: <certificate>"_s);
+    EXPECT_EQ(answer, MessageAnswer::No);
+}
+
 TEST_F(MessageBoxDialogsTest, TextIsShownAsPlainText)
 {
     SeenBox seen;

@@ -3,6 +3,7 @@
 #include "run/Dialogs.h"
 
 #include <QString>
+#include <QStringList>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -58,6 +59,16 @@ public:
 
     void setOnShow(std::function<void(const ShownMessage&)> hook) { m_onShow = std::move(hook); }
 
+    // The reasons given with the boxes shown through showWithReason, oldest first.
+    const QStringList& reasons() const { return m_reasons; }
+
+    MessageAnswer showWithReason(
+        MessageStyle style, const QString& text, const QString& reason) override
+    {
+        m_reasons.append(reason);
+        return show(style, text);
+    }
+
     MessageAnswer show(MessageStyle style, const QString& text) override
     {
         m_shown.push_back({ style, text });
@@ -80,6 +91,7 @@ public:
     }
 
 private:
+    QStringList m_reasons;
     std::deque<MessageAnswer> m_answers;
     std::vector<ShownMessage> m_shown;
     std::function<void(const ShownMessage&)> m_onShow;
