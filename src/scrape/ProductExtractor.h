@@ -4,6 +4,7 @@
 #include "util/HtmlParser.h"
 #include "workbook/RowLayout.h"
 
+#include <QDir>
 #include <QString>
 
 namespace zp {
@@ -70,6 +71,9 @@ public:
         = QStringLiteral("<td class=\"first\"><a href=\"");
 
     static constexpr qint32 SaveEveryProducts = 100;
+    // The status while the workbook is saved. The doubled dash and "xls" are
+    // the status line the users know; kept as it is.
+    static inline const QString SavingStatus = QStringLiteral(" -  - сохранение xls...");
     static constexpr qint32 PictureMinimumSize = 256;
     static constexpr double PictureProgressInterval = 0.3;
     // Categories go to columns 4 to 13, the picture to column 14 (RowLayout).
@@ -79,6 +83,9 @@ public:
     // characters after the position of the name's "</th>".
     static constexpr qint32 PropertyValueReach = 14;
     static inline const QString ImagesFolder = QStringLiteral("Images");
+
+    // Where a picture of the given file name is kept: Images/ in programFolder.
+    static QString PicturePath(const QDir& programFolder, const QString& fileName);
 
     // The start marker of the picture: PictureMarkerStart + imageBaseUrl.
     QString PictureMarker() const;
