@@ -15,8 +15,9 @@ namespace zp {
 // name is there already (the downloader goes on with it in the background,
 // and tries a later address of a name on its way only when the earlier one
 // fails; every save waits until the pictures of its rows are over and on disk
-// to stay); advances NextRow, NewCount and the labels, and saves the workbook
-// after every SaveEveryProducts new products.
+// to stay, and leaves out the rows whose pictures a second stop during that
+// wait gave up: SettleRowPictures); advances NextRow, NewCount and the labels,
+// and saves the workbook after every SaveEveryProducts new products.
 //
 // Fields are cut out of the page by plain markers, in a fixed order; from the
 // picture onwards each search starts where the previous one stopped, so the

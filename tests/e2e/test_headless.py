@@ -539,6 +539,7 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertEqual(len(stored), reported)
         self.assertEqual(sorted(stored), sorted(written[:reported]))
         self.assertLess(reported, len(written), "the second stop gave up no picture")
+        print(f"2 stops: {reported} of {len(written)} products written saved", file=sys.stderr)
         return stored
 
     def failing_product_shop(self, *options):
