@@ -5,14 +5,14 @@
 // server thread included (it sits idle during the silent wait).
 
 #include "net/BackgroundDownloader.h"
-#include "net/PageFetcher.h"
+#include "net/NetworkPageSource.h"
+#include "net/PagePrefetcher.h"
 #include "support/TestHttpServer.h"
 #include "util/StopFlag.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -104,9 +104,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "bench_net: cannot listen on 127.0.0.1\n");
         return 1;
     }
-    QNetworkAccessManager manager;
     zp::StopFlag stop;
-    zp::PageFetcher fetcher(manager, stop);
+    zp::NetworkPageSource source(1);
+    zp::PagePrefetcher fetcher(source, stop, 1, 60);
     zp::BackgroundDownloader downloader(stop, 1);
 
     const QString pageUrl = server.url(u"/page"_s);

@@ -61,7 +61,7 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     parser.addOption(connections);
     const QCommandLineOption retries(u"retries"_s,
         u"Без терминала: сколько раз повторить запрос недоступной страницы, прежде чем "
-        u"ответить «нет» (по умолчанию 2, через 1 и 5 с)."_s,
+        u"ответить «нет» (по умолчанию 2, через 1, 2, 4 … с)."_s,
         u"N"_s);
     parser.addOption(retries);
     const QCommandLineOption skipFailed(u"skip-failed-products"_s,

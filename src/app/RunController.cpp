@@ -1,16 +1,17 @@
 #include "app/RunController.h"
 
+#include "app/ThrottleNotice.h"
 #include "net/FileTransfer.h"
 #include "net/PageReader.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"
 #include "run/RunView.h"
 #include "scrape/CatalogCrawler.h"
+#include "scrape/RetryingReader.h"
 #include "scrape/RowPictures.h"
 #include "scrape/ScrapeContext.h"
 #include "util/Clock.h"
 #include "util/PathUtils.h"
-#include "util/Utf8.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -65,6 +66,12 @@ void RunController::performRun()
             m_state.countMissingPicture(mayPass);
             m_view.warnNotLoaded(url, reason);
         });
+    m_pages.setThrottledHandler(
+        [this, notice = ThrottleNotice()](const QString&, const ReplyVerdict& verdict) mutable {
+            const QString line = notice.onThrottled(m_clock.now(), verdict.reason);
+            if (!line.isEmpty())
+                m_view.warn(line);
+        });
 
     const std::optional<ListingLinks> firstLinks = readFirstListing();
     if (!firstLinks) {
@@ -72,8 +79,6 @@ void RunController::performRun()
         if (m_state.StopRequested.isSet()) {
             report(true, 0);
         } else {
-            m_view.warnNotLoaded(
-                m_settings.catalogBaseUrl + FirstListingPath, m_pages.lastFailure());
             m_dialogs.show(MessageStyle::Failure, u"Нет доступа к сайту."_s);
             m_outcome = RunOutcome::NoSiteAccess;
         }
@@ -181,11 +186,13 @@ bool RunController::prepareImagesFolder()
     return false;
 }
 
-// Only its links are kept, not the page, which may be large.
+// Read with the retries of every page; only its links are kept, not the
+// page, which may be large.
 std::optional<ListingLinks> RunController::readFirstListing()
 {
-    const QString page = UTF8ToUnicode(m_pages.ReadHTML(
-        m_settings.catalogBaseUrl + FirstListingPath, QString(), PageTimeoutSeconds));
+    RetryingReader reader(
+        m_pages, m_view, m_state.StopRequested, m_settings.failedPages, PageTimeoutSeconds);
+    const QString page = reader.read(m_settings.catalogBaseUrl + FirstListingPath);
     if (page.isEmpty())
         return std::nullopt;
     return ListingLinks::read(page, CatalogCrawler::MaxHeldLinkBytes);
@@ -271,6 +278,7 @@ void RunController::endRun()
 {
     m_state.IsRunning = false;
     m_downloader.setBackgroundFailureHandler(nullptr);
+    m_pages.setThrottledHandler(nullptr);
     m_state.StopRequested.clear();
     m_view.setButtonCaption(u"Старт"_s);
 }

@@ -6,14 +6,19 @@
 
 namespace zp {
 
-PagePrefetcher::PagePrefetcher(
-    PageSource& source, const StopFlag& stop, int connections, int timeoutSeconds)
+PagePrefetcher::PagePrefetcher(PageSource& source, const StopFlag& stop, int connections,
+    int timeoutSeconds, RetryPolicy throttling)
     : m_source(source)
     , m_stop(stop)
     , m_connections(std::max(connections, 1))
     , m_timeoutSeconds(timeoutSeconds)
+    , m_throttling(std::move(throttling))
+    , m_concurrency(m_connections)
 {
     QObject::connect(&m_stop, &StopFlag::raised, &m_receiver, [this] { forgetExpected(); });
+    m_pauseEnd.setSingleShot(true);
+    m_pauseEnd.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_pauseEnd, &QTimer::timeout, &m_receiver, [this] { schedule(); });
 }
 
 PagePrefetcher::~PagePrefetcher()
@@ -24,7 +29,7 @@ PagePrefetcher::~PagePrefetcher()
 
 QByteArray PagePrefetcher::ReadHTML(const QString& url, const QString& body, int timeoutSeconds)
 {
-    m_lastFailure.clear();
+    m_lastVerdict = { ReplyVerdict::Kind::Success, QString(), std::nullopt };
     if (m_stop.isSet()) {
         forgetExpected();
         return {};
@@ -38,6 +43,10 @@ QByteArray PagePrefetcher::ReadHTML(const QString& url, const QString& body, int
     } else {
         m_expected.push_front(Entry { url, body, timeoutSeconds, nullptr });
     }
+    if (Entry& asked = m_expected.front(); asked.failedAhead) {
+        asked.failedAhead = false;
+        asked.tries = {}; // asked for now: its own tries again
+    }
     m_asked = true;
     schedule();
     waitForFront();
@@ -49,7 +58,9 @@ QByteArray PagePrefetcher::ReadHTML(const QString& url, const QString& body, int
     m_expected.pop_front();
     m_asked = false;
     const QByteArray page = front.page->takeBody();
-    m_lastFailure = page.isEmpty() ? front.page->failure() : QString();
+    m_lastVerdict = front.page->verdict();
+    if (page.isEmpty() && m_lastVerdict.kind == ReplyVerdict::Kind::Success)
+        m_lastVerdict.kind = ReplyVerdict::Kind::Final; // an empty page: nothing to wait for
     release(front);
     schedule();
     return page;
@@ -106,23 +117,26 @@ int PagePrefetcher::underWay() const
 
 void PagePrefetcher::schedule()
 {
-    // Pages pushed behind the window by later expectations keep what they
-    // hold (within kMaxAheadBytes); only the window starts new requests.
-    const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
-    int free = m_connections - underWay();
-    // The page the caller waits for never waits for pages behind the window.
-    for (size_t i = m_expected.size();
-         !m_expected.empty() && !m_expected.front().page && free == 0 && i > window; --i) {
-        Entry& entry = m_expected[i - 1];
-        if (entry.page && !entry.page->isDone()) {
-            release(entry);
-            ++free;
-        }
+    if (!m_pause.hasExpired()) {
+        m_pauseEnd.start(std::chrono::milliseconds(m_pause.remainingTime()));
+        return;
     }
+    // Pages pushed behind the window by later expectations keep what they
+    // hold or are fetching (within kMaxAheadBytes): abandoning a request
+    // would only spend another one of the shop's requests on it later. Only
+    // the window starts new requests.
+    const size_t window = std::min(m_expected.size(), static_cast<size_t>(windowPages()));
+    int free = m_concurrency.limit() - underWay();
     for (size_t i = 0; i < window && free > 0; ++i) {
         Entry& entry = m_expected[i];
-        if (entry.page || (entry.onlyWhenAsked && !(i == 0 && m_asked)))
+        if (entry.page || entry.failedAhead || (entry.onlyWhenAsked && !(i == 0 && m_asked)))
             continue;
+        const RequestPacing::Clock::time_point now = RequestPacing::Clock::now();
+        if (const std::chrono::milliseconds wait = m_pacing.waitBeforeNext(now); wait.count() > 0) {
+            m_pauseEnd.start(wait);
+            return;
+        }
+        m_pacing.onStarted(now);
         entry.page = m_source.start(entry.url, entry.body, entry.timeoutSeconds);
         watch(*entry.page);
         --free;
@@ -131,7 +145,8 @@ void PagePrefetcher::schedule()
 
 void PagePrefetcher::watch(PendingPage& page)
 {
-    QObject::connect(&page, &PendingPage::finished, &m_receiver, [this] { onPageFinished(); });
+    QObject::connect(&page, &PendingPage::finished, &m_receiver,
+        [this, finished = &page] { onPageFinished(finished); });
     QObject::connect(&page, &PendingPage::grew, &m_receiver, [this] { keepWithinBytes(); });
 }
 
@@ -158,13 +173,50 @@ void PagePrefetcher::keepWithinBytes()
         schedule();
 }
 
-void PagePrefetcher::onPageFinished()
+void PagePrefetcher::onPageFinished(const PendingPage* page)
 {
+    const auto entry = std::find_if(m_expected.begin(), m_expected.end(),
+        [page](const Entry& e) { return e.page.get() == page; });
+    if (entry != m_expected.end())
+        judge(*entry, m_asked && entry == m_expected.begin());
     keepWithinBytes();
     schedule();
     if (m_waiting && !m_expected.empty() && m_expected.front().page
         && m_expected.front().page->isDone())
         m_waiting->quit();
+}
+
+void PagePrefetcher::judge(Entry& entry, bool asked)
+{
+    const ReplyVerdict verdict = entry.page->verdict();
+    switch (verdict.kind) {
+    case ReplyVerdict::Kind::Success:
+        m_concurrency.onSuccess();
+        m_pacing.onSuccess(RequestPacing::Clock::now());
+        return;
+    case ReplyVerdict::Kind::Throttled:
+        m_concurrency.onThrottled();
+        m_pacing.onThrottled(RequestPacing::Clock::now());
+        if (m_throttled)
+            m_throttled(entry.url, verdict);
+        break;
+    case ReplyVerdict::Kind::Passing:
+    case ReplyVerdict::Kind::Final:
+        break;
+    }
+    if (const auto delay = m_throttling.nextTry(entry.tries, verdict)) {
+        release(entry);
+        pauseFor(*delay);
+    } else if (!asked) {
+        release(entry);
+        entry.failedAhead = true;
+    }
+}
+
+void PagePrefetcher::pauseFor(std::chrono::milliseconds delay)
+{
+    if (m_pause.hasExpired() || m_pause.remainingTimeAsDuration() < delay)
+        m_pause = QDeadlineTimer(delay, Qt::PreciseTimer);
 }
 
 } // namespace zp

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "net/ReplyVerdict.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace zp {
 
-// Reads one page of the catalogue site. PageFetcher implements it over HTTP;
-// crawler tests serve pages from a table.
+// Reads one page of the catalogue site. PagePrefetcher implements it over
+// HTTP; crawler tests serve pages from a table.
 class PageReader {
 public:
     // A reader keeps at most this many expected addresses; more need not be
@@ -16,9 +19,12 @@ public:
 
     virtual ~PageReader() = default;
 
-    // The complete body of the page when the server answered with the reason
-    // phrase "OK" within timeoutSeconds; otherwise (time-out, any other
-    // status, network failure, stop request) an empty array.
+    // Told of every answer by which the server asks to slow down.
+    using ThrottledHandler = std::function<void(const QString& url, const ReplyVerdict& verdict)>;
+
+    // The complete body of the page when the server answered 200 within
+    // timeoutSeconds; otherwise (time-out, any other status, network
+    // failure, stop request) an empty array.
     virtual QByteArray ReadHTML(const QString& url, const QString& body, int timeoutSeconds) = 0;
 
     // Whether the reader fetches expected pages ahead; when not, the caller
@@ -30,9 +36,16 @@ public:
     virtual void expect(const QStringList& urls) { Q_UNUSED(urls); }
     // Drops every expectation, abandoning what was fetched ahead.
     virtual void forgetExpected() { }
-    // Why the last ReadHTML gave nothing, in a few words ("404", "нет ответа
-    // за 60 с"); empty when it gave a page or the reader does not say.
-    virtual QString lastFailure() const { return {}; }
+    // How the answer behind the last empty ReadHTML was judged; its reason
+    // says why in a few words ("404", "нет ответа за 60 с"). A reader that
+    // does not say counts every failure as one that may pass.
+    virtual ReplyVerdict lastVerdict() const
+    {
+        return { ReplyVerdict::Kind::Passing, QString(), std::nullopt };
+    }
+    QString lastFailure() const { return lastVerdict().reason; }
+    // handler: called for every throttling answer from now on; empty to stop.
+    virtual void setThrottledHandler(ThrottledHandler handler) { Q_UNUSED(handler); }
 };
 
 } // namespace zp

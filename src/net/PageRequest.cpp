@@ -18,11 +18,13 @@ namespace {
 // kMaxBodyBytes instead of filling memory first.
 constexpr qint64 kReplyBufferBytes = 1024 * 1024;
 
-// The transfer time-out bounds the life of a detached request.
+// The transfer time-out bounds the life of a detached request. Qt runs it
+// on a coarse timer, which may fire 5 % early: the margin leaves the end of
+// a silent wait to the request's own deadline.
 std::chrono::milliseconds transferTimeout(int timeoutSeconds)
 {
     return std::chrono::milliseconds(std::clamp<qint64>(
-        qint64 { timeoutSeconds } * 1000, 1000, std::numeric_limits<int>::max()));
+        qint64 { timeoutSeconds } * 1100 + 1000, 1000, std::numeric_limits<int>::max()));
 }
 
 int timerInterval(const QDeadlineTimer& deadline)

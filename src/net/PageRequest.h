@@ -13,8 +13,8 @@ class QNetworkAccessManager;
 
 namespace zp {
 
-// One GET for a catalogue page, under way on its own: the rules of
-// PageFetcher::ReadHTML without the wait. finished() is emitted once, when the
+// One GET for a catalogue page, under way on its own; the page engine
+// (PagePrefetcher) waits for it. finished() is emitted once, when the
 // outcome is known:
 //  - Body: the final response's status was 200 (whatever its reason phrase)
 //    and its body arrived whole (at most kMaxBodyBytes);

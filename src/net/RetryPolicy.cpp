@@ -6,9 +6,11 @@
 
 namespace zp {
 
-RetryPolicy::RetryPolicy(int passingRetries, std::function<double()> random)
+RetryPolicy::RetryPolicy(
+    int passingRetries, std::function<double()> random, std::chrono::milliseconds firstBackOff)
     : m_passingRetries(std::max(passingRetries, 0))
     , m_random(std::move(random))
+    , m_firstBackOff(firstBackOff)
 {
     if (!m_random)
         m_random = [] { return QRandomGenerator::global()->generateDouble(); };
@@ -29,12 +31,12 @@ std::optional<std::chrono::milliseconds> RetryPolicy::nextTry(
         ++tries.throttled;
         if (verdict.retryAfter)
             return verdict.retryAfter;
-        return backOff(tries.throttled, m_random());
+        return backOff(tries.throttled, m_random(), m_firstBackOff);
     case ReplyVerdict::Kind::Passing:
         if (tries.passing >= m_passingRetries)
             return std::nullopt;
         ++tries.passing;
-        return backOff(tries.passing, m_random());
+        return backOff(tries.passing, m_random(), m_firstBackOff);
     case ReplyVerdict::Kind::Success:
     case ReplyVerdict::Kind::Final:
         break;
@@ -42,11 +44,11 @@ std::optional<std::chrono::milliseconds> RetryPolicy::nextTry(
     return std::nullopt;
 }
 
-std::chrono::milliseconds RetryPolicy::backOff(int retry, double random)
+std::chrono::milliseconds RetryPolicy::backOff(
+    int retry, double random, std::chrono::milliseconds first)
 {
-    const double nominal
-        = std::min(std::ldexp(double(kFirstBackOff.count()), std::max(retry, 1) - 1),
-            double(kMaxRetryAfter.count()));
+    const double nominal = std::min(
+        std::ldexp(double(first.count()), std::max(retry, 1) - 1), double(kMaxRetryAfter.count()));
     const double factor = 0.75 + std::clamp(random, 0.0, 1.0) / 2.0;
     return std::chrono::milliseconds(
         std::min(qint64(nominal * factor), qint64(kMaxRetryAfter.count())));

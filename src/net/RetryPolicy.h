@@ -30,8 +30,10 @@ public:
         int passing = 0;
     };
 
-    // random: uniform in [0, 1); tests hand in a fixed one.
-    explicit RetryPolicy(int passingRetries, std::function<double()> random = {});
+    // random: uniform in [0, 1); tests hand in a fixed one. firstBackOff:
+    // the back-off before the first retry; tests hand in a short one.
+    explicit RetryPolicy(int passingRetries, std::function<double()> random = {},
+        std::chrono::milliseconds firstBackOff = kFirstBackOff);
 
     // After a failure judged verdict: the wait before the next try, or
     // nothing when the request has failed for good. Counts the failure in
@@ -44,11 +46,13 @@ public:
 
     // The back-off before retry `retry` (1 for the first) with jitter
     // factor 0.75 + random / 2.
-    static std::chrono::milliseconds backOff(int retry, double random);
+    static std::chrono::milliseconds backOff(
+        int retry, double random, std::chrono::milliseconds first = kFirstBackOff);
 
 private:
     int m_passingRetries;
     std::function<double()> m_random;
+    std::chrono::milliseconds m_firstBackOff;
 };
 
 // How many requests one host gets at once: starts at `maximum`, halves

@@ -2,13 +2,10 @@
 
 #include "net/BackgroundDownloader.h"
 #include "net/NetworkPageSource.h"
-#include "net/PageFetcher.h"
 #include "net/PagePrefetcher.h"
 #include "net/ShopAccess.h"
 
 #include <memory>
-
-class QNetworkAccessManager;
 
 namespace zp {
 
@@ -16,10 +13,10 @@ class StopFlag;
 
 // The page reader and the picture downloader of a run with up to
 // `connections` requests at once to the catalogue and as many to the picture
-// server: with one, pages are read one at a time on a manager of their own;
-// with more, through a look-ahead (PagePrefetcher). Pictures always go
-// through the one picture engine (BackgroundDownloader) with `connections`
-// transfers at once, on managers of its own. Every manager is made by access.
+// server. Pages always go through the look-ahead engine (PagePrefetcher),
+// which with one connection reads the next page while the crawl works on
+// the last; pictures through the one picture engine (BackgroundDownloader)
+// with `connections` transfers at once. Every manager is made by access.
 class RunNetwork {
 public:
     static constexpr int kMinConnections = 1;
@@ -28,15 +25,13 @@ public:
 
     RunNetwork(const StopFlag& stop, int connections, int timeoutSeconds, const ShopAccess& access);
 
-    PageReader& reader();
+    PageReader& reader() { return m_prefetcher; }
     Downloader& downloader();
 
 private:
-    std::unique_ptr<QNetworkAccessManager> m_manager;
-    PageFetcher m_fetcher;
+    NetworkPageSource m_source;
+    PagePrefetcher m_prefetcher;
     BackgroundDownloader m_pictures;
-    std::unique_ptr<NetworkPageSource> m_source;
-    std::unique_ptr<PagePrefetcher> m_prefetcher;
 };
 
 } // namespace zp

@@ -8,9 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
@@ -20,6 +18,8 @@ namespace zp {
 CatalogCrawler::CatalogCrawler(const ScrapeContext& context)
     : m_context(context)
     , m_extractor(context)
+    , m_reader(context.pages, context.view, context.state.StopRequested, context.failedPages,
+          PageTimeoutSeconds)
 {
 }
 
@@ -144,12 +144,17 @@ bool CatalogCrawler::fetchMissingPicture(const QString& productUrl)
                          .filePath(ProductExtractor::ImagesFolder + u'/' + fileName))
                .isFile())
         return true;
-    bool skipped = false;
-    const QString productPage = fetchPage(productUrl, &skipped);
-    if (skipped)
-        return true;
-    if (productPage.isEmpty())
+    // Tried once: the product is stored, and the next run tries again.
+    const QString productPage
+        = UTF8ToUnicode(m_context.pages.ReadHTML(productUrl, QString(), PageTimeoutSeconds));
+    if (m_context.state.StopRequested.isSet())
         return false;
+    if (productPage.isEmpty()) {
+        const QString reason = m_context.pages.lastFailure();
+        m_context.view.warn(
+            RepairLeftPrefix + productUrl + (reason.isEmpty() ? QString() : u": "_s + reason));
+        return true;
+    }
     m_extractor.FetchMissingPicture(productPage, fileName);
     return true;
 }
@@ -162,24 +167,16 @@ bool CatalogCrawler::mustEnd() const
 QString CatalogCrawler::fetchPage(const QString& url, bool* skipped)
 {
     StopFlag& stop = m_context.state.StopRequested;
-    const FailedPagePolicy& policy = m_context.failedPages;
-    for (int retry = 0;; ++retry) {
-        const QString page
-            = UTF8ToUnicode(m_context.pages.ReadHTML(url, QString(), PageTimeoutSeconds));
+    for (;;) {
+        const QString page = m_reader.read(url);
         if (stop.isSet())
             return {};
         if (!page.isEmpty())
             return page;
-        m_context.view.warnNotLoaded(url, m_context.pages.lastFailure());
-        if (retry < policy.automaticRetries) {
-            if (!waitBeforeRetry(retry))
-                return {};
-            continue;
-        }
         if (m_context.dialogs.show(MessageStyle::RetryPrompt, RetryPromptText)
             == MessageAnswer::Yes)
             continue;
-        if (skipped && policy.skipFailedProducts) {
+        if (skipped && m_context.failedPages.skipFailedProducts) {
             m_context.view.warn(SkippedProductPrefix + url);
             ++m_context.state.SkippedProducts;
             *skipped = true;
@@ -188,21 +185,6 @@ QString CatalogCrawler::fetchPage(const QString& url, bool* skipped)
         stop.set();
         return {};
     }
-}
-
-bool CatalogCrawler::waitBeforeRetry(int retry)
-{
-    const QList<std::chrono::milliseconds>& delays = m_context.failedPages.backOff;
-    const StopFlag& stop = m_context.state.StopRequested;
-    if (!delays.isEmpty()) {
-        QEventLoop loop;
-        QTimer::singleShot(
-            delays.at(std::min<qsizetype>(retry, delays.size() - 1)), &loop, &QEventLoop::quit);
-        QObject::connect(&stop, &StopFlag::raised, &loop, &QEventLoop::quit);
-        if (!stop.isSet())
-            loop.exec();
-    }
-    return !stop.isSet();
 }
 
 void CatalogCrawler::skipStoredProduct(const QString& segment)

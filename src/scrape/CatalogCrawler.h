@@ -2,6 +2,7 @@
 
 #include "scrape/ListingLinks.h"
 #include "scrape/ProductExtractor.h"
+#include "scrape/RetryingReader.h"
 #include "scrape/ScrapeContext.h"
 
 #include <QSet>
@@ -36,11 +37,16 @@ namespace zp {
 // every level without looking at the page. An empty page brings up the retry
 // prompt, again for as long as the user answers Yes; No sets StopRequested and
 // the walk ends. The context's FailedPagePolicy may try a page again on its
-// own before the prompt (an unattended run) and pass over a product page that
-// still fails after a No, with a warning, instead of ending the walk. After a
-// product has been written, the next product page is
-// requested before the flag is tested; the page reader answers at once when
-// the flag is set.
+// own before the prompt (RetryingReader: faults that may pass, in an
+// unattended run) and pass over a product page that still fails after a No,
+// with a warning, instead of ending the walk. After a product has been
+// written, the next product page is requested before the flag is tested; the
+// page reader answers at once when the flag is set.
+//
+// Repairs: the page of a stored product whose picture is missing is read
+// once for the picture; when it cannot be had, one warning
+// (RepairLeftPrefix) leaves the picture to a later run, with no prompt, and
+// the walk goes on.
 //
 // Look-ahead: when a listing page has been read, its sub-listings and its
 // products that are not stored are announced to the page reader
@@ -100,6 +106,8 @@ public:
     static inline const QString StoredStatusPrefix = QStringLiteral("Уже загружен ");
     static inline const QString SkippedProductPrefix
         = QStringLiteral("Товар пропущен, страница недоступна: ");
+    static inline const QString RepairLeftPrefix = QStringLiteral(
+        "Картинка уже загруженного товара оставлена до следующего запуска, страница недоступна: ");
     static inline const QString DepthCutMessage
         = QStringLiteral("Каталог глубже %1 уровней: более глубокие разделы пропущены.")
               .arg(MaxListingDepth);
@@ -120,20 +128,18 @@ private:
     // A product page may be skipped instead (skipFailedProducts): empty
     // with *skipped set.
     QString fetchPage(const QString& url, bool* skipped = nullptr);
-    // Waits the back-off before automatic retry number `retry`; false when a
-    // stop came first.
-    bool waitBeforeRetry(int retry);
     void skipStoredProduct(const QString& segment);
     // A stored product whose picture is missing from Images/ (a download
     // that failed in an earlier run) gets its page fetched again for the
     // picture alone; its row is not touched. False when the walk must end
-    // (the page could not be had and no retry was wanted, or a stop).
+    // (a stop).
     bool fetchMissingPicture(const QString& productUrl);
     // True when the walk must end: a stop request or a failure.
     bool mustEnd() const;
 
     ScrapeContext m_context;
     ProductExtractor m_extractor;
+    RetryingReader m_reader;
     QSet<QString> m_walkedListings;
     QSet<QString> m_reportedCuts;
     qint64 m_heldLinkBytes = 0; // of the listings above the one being walked

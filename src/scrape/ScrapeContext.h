@@ -2,13 +2,13 @@
 
 #include "net/Downloader.h"
 #include "net/PageReader.h"
+#include "net/RetryPolicy.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"
 #include "run/RunView.h"
 #include "util/Clock.h"
 #include "workbook/CatalogSheet.h"
 
-#include <QList>
 #include <QString>
 #include <chrono>
 
@@ -22,10 +22,10 @@ namespace zp {
 // retry prompt. The defaults are those of a run someone watches: the prompt
 // at once, and No stops the run.
 struct FailedPagePolicy {
-    // Tries before the prompt, each after the next delay of backOff (the
-    // last one repeating).
+    // Tries before the prompt after a fault that may pass (RetryPolicy's
+    // passing retries), each after the policy's back-off from firstBackOff.
     int automaticRetries = 0;
-    QList<std::chrono::milliseconds> backOff { std::chrono::seconds(1), std::chrono::seconds(5) };
+    std::chrono::milliseconds firstBackOff = RetryPolicy::kFirstBackOff;
     // A product page still failing after a No is passed over (a warning
     // names it) and the walk goes on; listing pages still stop the run.
     bool skipFailedProducts = false;

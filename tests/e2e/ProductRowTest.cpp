@@ -4,7 +4,8 @@
 
 #include "WorkbookRows.h"
 #include "net/BackgroundDownloader.h"
-#include "net/PageFetcher.h"
+#include "net/NetworkPageSource.h"
+#include "net/PagePrefetcher.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
 #include "scrape/ProductExtractor.h"
@@ -20,7 +21,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -134,8 +134,8 @@ protected:
     FakeRunView m_view;
     ScriptedDialogs m_dialogs;
     SystemClock m_clock;
-    QNetworkAccessManager m_network;
-    PageFetcher m_fetcher { m_network, m_state.StopRequested };
+    NetworkPageSource m_source { 1 };
+    PagePrefetcher m_fetcher { m_source, m_state.StopRequested, 1, 60 };
     BackgroundDownloader m_downloader { m_state.StopRequested, 1 };
 };
 

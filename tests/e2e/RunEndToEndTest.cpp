@@ -5,7 +5,8 @@
 #include "WorkbookRows.h"
 #include "app/RunController.h"
 #include "net/BackgroundDownloader.h"
-#include "net/PageFetcher.h"
+#include "net/NetworkPageSource.h"
+#include "net/PagePrefetcher.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
 #include "support/DemoShop.h"
@@ -19,7 +20,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -49,6 +49,12 @@ public:
         if (m_afterFetch)
             m_afterFetch(url);
         return page;
+    }
+
+    ReplyVerdict lastVerdict() const override { return m_inner.lastVerdict(); }
+    void setThrottledHandler(ThrottledHandler handler) override
+    {
+        m_inner.setThrottledHandler(std::move(handler));
     }
 
     void setAfterFetch(std::function<void(const QString&)> hook) { m_afterFetch = std::move(hook); }
@@ -134,8 +140,8 @@ protected:
     RunState m_state;
     FakeRunView m_view;
     ScriptedDialogs m_dialogs;
-    QNetworkAccessManager m_network;
-    PageFetcher m_fetcher { m_network, m_state.StopRequested };
+    NetworkPageSource m_source { 1 };
+    PagePrefetcher m_fetcher { m_source, m_state.StopRequested, 1, 60 };
     RecordingPageReader m_pages { m_fetcher };
     BackgroundDownloader m_downloader { m_state.StopRequested, 1 };
     SystemClock m_clock;
@@ -188,7 +194,7 @@ TEST_F(RunEndToEnd, FirstRunWritesEveryProductWithLinksAndPictures)
             QFile file(m_folder.filePath(u"Images/"_s + picture));
             ASSERT_TRUE(file.open(QIODevice::ReadOnly));
             StopFlag never;
-            PageFetcher direct(m_network, never);
+            PagePrefetcher direct(m_source, never, 1, 10);
             EXPECT_EQ(file.readAll(),
                 direct.ReadHTML(
                     m_shop->imageBaseUrl() + p.value(u"picture_path"_s).toString(), {}, 10));

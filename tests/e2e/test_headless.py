@@ -570,6 +570,92 @@ class HeadlessRunTest(unittest.TestCase):
         expected = [n for n in shop.order_numbers() if n != failing["order_number"]]
         self.assertEqual(sorted(workbook_order_numbers(self.workbook())), expected)
 
+    def fresh_folder(self):
+        folder = tempfile.mkdtemp(prefix="zp-headless-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        shutil.copy2(PROGRAM, folder)
+        return folder
+
+    def test_dropped_product_page_is_skipped_within_seconds(self):
+        """A connection closed or reset without an answer is a fault that may
+        pass: tried again after the back-off, never after a minute of waiting."""
+        for how in ("close", "reset"):
+            with self.subTest(how=how):
+                self.stop_shop()  # the probe of the next shop needs the port
+                shop, failing = self.failing_product_shop("--fail-answer", how)
+                folder = self.fresh_folder()
+                started = time.monotonic()
+                run = Run(folder, "--headless", "--retries", "2", "--skip-failed-products")
+                status = run.finish(RUN_SECONDS)
+                elapsed = time.monotonic() - started
+                # Walked to the end, with a product left for the next run.
+                self.assertEqual(status, 4, run.lines + [run.stderr_text])
+                self.assertLess(elapsed, 15)
+                address = f"http://127.0.0.1:{PORT}{failing['path']}"
+                self.assertEqual(run.stderr_text.count(f"Не удалось загрузить {address}: "), 3,
+                                 run.stderr_text)
+                self.assertIn("Товар пропущен, страница недоступна: " + address, run.stderr_text)
+                expected = [n for n in shop.order_numbers() if n != failing["order_number"]]
+                self.assertEqual(sorted(workbook_order_numbers(os.path.join(
+                    os.path.realpath(folder), WORKBOOK))), expected)
+
+    def test_throttled_page_waits_and_comes_without_a_question(self):
+        """429 with and without Retry-After: the page is tried again on its own,
+        whatever --retries says, with a terminal too; stderr tells of the
+        slow-down once."""
+        for retry_after in (("--retry-after", "1"), ()):
+            with self.subTest(retry_after=retry_after):
+                self.stop_shop()  # the probe of the next shop needs the port
+                shop, _ = self.failing_product_shop(
+                    "--fail-answer", "429", "--fail-times", "2", *retry_after)
+                folder = self.fresh_folder()
+                answers, terminal = pty.openpty()
+                self.addCleanup(os.close, answers)
+                try:
+                    run = Run(folder, "--headless", "--retries", "0", stdin=terminal)
+                finally:
+                    os.close(terminal)
+                os.write(answers, b"n\n")  # a question would stop the run
+                status = run.finish(RUN_SECONDS)
+                self.assertEqual(status, 0, run.lines + [run.stderr_text])
+                self.assertFalse([l for l in run.lines if "Попробовать еще раз?" in l], run.lines)
+                self.assertEqual(run.stderr_text.count("Сайт просит загружать медленнее"), 1,
+                                 run.stderr_text)
+                self.assertEqual(sorted(workbook_order_numbers(os.path.join(
+                    os.path.realpath(folder), WORKBOOK))), shop.order_numbers())
+
+    def test_first_listing_page_failing_once_is_tried_again(self):
+        shop = self.start_shop("--products", 12, "--seed", 9, "--fail-path",
+                               "/catalog/3833/Zavrinello", "--fail-times", 1)
+        run, status = self.run_to_end()
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(sorted(workbook_order_numbers(self.workbook())), shop.order_numbers())
+
+    def test_failed_repair_of_a_stored_product_leaves_it_for_a_later_run(self):
+        """The page of a stored product whose picture is missing cannot be had:
+        one line on stderr, no question, nothing skipped, and the new products
+        are still written."""
+        first = self.start_shop("--products", 20, "--seed", 9)
+        stored = next(p for p in first.manifest()["products"] if p["picture_path"])
+        run, status = self.run_to_end()
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        os.remove(os.path.join(os.path.realpath(self.folder), "Images", stored["picture"]))
+        shop = self.start_shop("--products", 20, "--seed", 9, "--new-products", 3,
+                               "--fail-path", stored["path"])
+
+        run, status = self.run_to_end()
+
+        self.assertEqual(status, 0, run.lines + [run.stderr_text])
+        self.assertEqual(self.reported_count(run), 3)
+        self.assertFalse([l for l in run.lines if "Попробовать еще раз?" in l], run.lines)
+        self.assertNotIn("Товар пропущен", run.stderr_text)
+        repair = [l for l in run.stderr_text.splitlines()
+                  if l.startswith("Картинка уже загруженного товара оставлена")]
+        self.assertEqual(repair, ["Картинка уже загруженного товара оставлена до следующего "
+                                  "запуска, страница недоступна: "
+                                  f"http://127.0.0.1:{PORT}{stored['path']}: 500"])
+        self.assertEqual(sorted(workbook_order_numbers(self.workbook())), shop.order_numbers())
+
     def test_skip_failed_products_leaves_a_no_on_a_terminal_to_stop_the_run(self):
         self.failing_product_shop()
         answers, terminal = pty.openpty()
@@ -587,7 +673,8 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertNotEqual(status, 0)
 
     def test_no_shop_reports_no_access_and_fails(self):
-        # A refused connection waits out the page time-out (a minute).
+        # A refused connection is known at once; the first page is tried again
+        # as --retries says before the run gives up.
         self.assertTrue(port_is_free(), f"something listens on port {PORT}")
 
         run, status = self.run_to_end(NO_SHOP_RUN_SECONDS)

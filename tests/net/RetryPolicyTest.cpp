@@ -1,6 +1,7 @@
 #include "net/RetryPolicy.h"
 
 #include "net/ReplyVerdict.h"
+#include "net/RequestPacing.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,13 @@ TEST(RetryPolicyTest, PassingFaultsGetTheirRetriesAndFinalFailuresNone)
 
     const RetryPolicy many(8);
     EXPECT_EQ(many.throttleRetries(), 8); // more retries asked for than the floor
+
+    // The back-off may start elsewhere than at a second, doubling alike.
+    const RetryPolicy quick(
+        2, [] { return 0.5; }, 10ms);
+    RetryPolicy::Tries quickTries;
+    EXPECT_EQ(quick.nextTry(quickTries, verdict(ReplyVerdict::Kind::Passing)), 10ms);
+    EXPECT_EQ(quick.nextTry(quickTries, verdict(ReplyVerdict::Kind::Passing)), 20ms);
 }
 
 TEST(HostConcurrencyTest, HalvesOnThrottlingAndGrowsBackOneAtATime)
@@ -115,5 +123,83 @@ TEST(HostConcurrencyTest, HalvesOnThrottlingAndGrowsBackOneAtATime)
         host.onSuccess();
     EXPECT_EQ(host.limit(), 6); // never above the maximum
 }
+
+} // namespace
+
+namespace {
+
+using zp::RequestPacing;
+using Events = std::vector<std::pair<char, int>>;
+
+// Events at milliseconds from a fixed start: "S" a request started, "O" an
+// answer came, "T" a throttling answer; then the pace and the wait of a
+// request that would start at `at`.
+struct PacingCase {
+    const char* name;
+    Events events;
+    double rate;
+    int at;
+    std::chrono::milliseconds wait;
+};
+
+Events answers(int count, int from, int step)
+{
+    Events events;
+    for (int i = 0; i < count; ++i)
+        events.emplace_back('O', from + i * step);
+    return events;
+}
+
+Events operator+(Events a, const Events& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class RequestPacingTest : public ::testing::TestWithParam<PacingCase> { };
+
+TEST_P(RequestPacingTest, PaceAndWait)
+{
+    const RequestPacing::Clock::time_point start {};
+    RequestPacing pacing;
+    for (const auto& [kind, ms] : GetParam().events) {
+        const auto when = start + std::chrono::milliseconds(ms);
+        if (kind == 'S')
+            pacing.onStarted(when);
+        else if (kind == 'O')
+            pacing.onSuccess(when);
+        else
+            pacing.onThrottled(when);
+    }
+    EXPECT_NEAR(pacing.rate(), GetParam().rate, 1e-9);
+    EXPECT_EQ(
+        pacing.waitBeforeNext(start + std::chrono::milliseconds(GetParam().at)), GetParam().wait);
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, RequestPacingTest,
+    ::testing::Values(PacingCase { "UnpacedUntilThrottled",
+                          Events { { 'S', 0 } } + answers(30, 0, 10), 0, 300, 0ms },
+        // 10 answers seen over the first second: 9 a second, one every 112 ms.
+        PacingCase { "FirstThrottleTakesAShareOfWhatCame",
+            Events { { 'S', 0 } } + answers(10, 0, 90) + Events { { 'T', 1000 }, { 'S', 1000 } }, 9,
+            1050, 62ms },
+        PacingCase { "ThrottlesThatComeTogetherCountOnce",
+            Events { { 'S', 0 } } + answers(10, 0, 90) + Events { { 'T', 1000 }, { 'T', 1200 } }, 9,
+            0, 112ms },
+        // After the first slow-down every answer adds half a request a second.
+        PacingCase { "GrowsFastAfterTheFirstSlowDown",
+            Events { { 'S', 0 } } + answers(10, 0, 90) + Events { { 'T', 1000 } }
+                + answers(4, 1100, 100),
+            11, 0, 91ms },
+        // The pause after the first slow-down (1 to 3 s) is no part of the
+        // host's rate: 20 answers in the second after it, 18 a second.
+        PacingCase { "PauseIsNotCountedAndGrowthSlowsAfterTheSecond",
+            Events { { 'S', 0 } } + answers(10, 0, 90) + Events { { 'T', 1000 }, { 'S', 3000 } }
+                + answers(20, 3000, 45) + Events { { 'T', 4000 } } + answers(2, 4100, 10),
+            18.02, 3000, 56ms },
+        PacingCase { "NothingCameBeforeTheSlowDown",
+            Events { { 'S', 0 }, { 'T', 10 }, { 'S', 10 } }, RequestPacing::kMinRate, 1010,
+            1000ms }),
+    [](const ::testing::TestParamInfo<PacingCase>& info) { return info.param.name; });
 
 } // namespace

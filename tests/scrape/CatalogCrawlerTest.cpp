@@ -268,19 +268,65 @@ TEST_F(CatalogCrawlerTest, RetryAnsweredYesFetchesTheSamePageAgain)
     EXPECT_FALSE(state.StopRequested.isSet());
 }
 
-// An unattended run tries a failed page again on its own before the prompt.
-TEST_F(CatalogCrawlerTest, AutomaticRetriesComeBeforeThePrompt)
+// An unattended run tries a page again on its own before the prompt when
+// its failure may pass; one that will not asks at once.
+struct AutomaticRetryCase {
+    const char* name;
+    ReplyVerdict::Kind failure;
+    int requests;
+    bool prompted;
+
+    friend void PrintTo(const AutomaticRetryCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class AutomaticRetryTest : public CatalogCrawlerTest,
+                           public ::testing::WithParamInterface<AutomaticRetryCase> { };
+
+TEST_P(AutomaticRetryTest, ComesBeforeThePromptWhenTheFailureMayPass)
 {
+    const AutomaticRetryCase& c = GetParam();
     failedPages.automaticRetries = 2;
-    failedPages.backOff = { std::chrono::milliseconds(1) };
+    failedPages.firstBackOff = std::chrono::milliseconds(1);
+    pages.setFailureKind(c.failure);
     pages.setAnswers(url(productLink(1)),
         { QByteArray(), QByteArray(), (page::head() + page::orderNumber(u"ZV-1"_s)).toUtf8() });
+    if (c.prompted)
+        dialogs.answer(MessageAnswer::Yes).answer(MessageAnswer::Yes);
 
     crawl(products({ 1 }));
 
-    EXPECT_TRUE(dialogs.shown().empty());
-    EXPECT_EQ(pages.requestedUrls(), urls({ productLink(1), productLink(1), productLink(1) }));
+    EXPECT_EQ(dialogs.shown().size(), c.prompted ? 2u : 0u);
+    EXPECT_EQ(pages.requestedUrls().size(), c.requests);
     EXPECT_EQ(writtenRows(), QStringList { u"ZV-1"_s });
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, AutomaticRetryTest,
+    ::testing::Values(AutomaticRetryCase { "Passing", ReplyVerdict::Kind::Passing, 3, false },
+        AutomaticRetryCase { "ThrottledTooOften", ReplyVerdict::Kind::Throttled, 3, false },
+        AutomaticRetryCase { "Final", ReplyVerdict::Kind::Final, 3, true }),
+    [](const ::testing::TestParamInfo<AutomaticRetryCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// The page of a stored product whose picture is missing is read again for
+// the picture; when it cannot be had, the picture is left for a later run:
+// one warning, no prompt, nothing skipped, and the walk goes on.
+TEST_F(CatalogCrawlerTest, FailedRepairIsLeftForALaterRunWithoutAPrompt)
+{
+    failedPages.automaticRetries = 2;
+    failedPages.firstBackOff = std::chrono::milliseconds(1);
+    failedPages.skipFailedProducts = true;
+    sheet.addStoredRow(101, u"ZV-1"_s, url(productLink(1)), u"zv-1.png"_s);
+    serveProduct(2);
+
+    crawl(products({ 1, 2 }));
+
+    EXPECT_TRUE(dialogs.shown().empty());
+    EXPECT_EQ(pages.requestedUrls(), urls({ productLink(1), productLink(2) }));
+    EXPECT_EQ(
+        view.warnings, QStringList { CatalogCrawler::RepairLeftPrefix + url(productLink(1)) });
+    EXPECT_EQ(writtenRows(), QStringList { u"ZV-2"_s });
+    EXPECT_FALSE(state.StopRequested.isSet());
 }
 
 struct SkipCase {
@@ -302,7 +348,7 @@ TEST_P(SkipFailedTest, NoAfterTheRetries)
 {
     const SkipCase& c = GetParam();
     failedPages.automaticRetries = 1;
-    failedPages.backOff = { std::chrono::milliseconds(1) };
+    failedPages.firstBackOff = std::chrono::milliseconds(1);
     failedPages.skipFailedProducts = c.skipFailedProducts;
     serveProducts({ 1, 3 });
     serveListing(u"S2"_s, products({ 3 }));

@@ -32,6 +32,9 @@ public:
         m_answers.insert(url, bodies);
     }
     void watchStopFlag(const StopFlag* flag) { m_stop = flag; }
+    // How every failure is judged (by default as one that may pass).
+    void setFailureKind(ReplyVerdict::Kind kind) { m_failureKind = kind; }
+    ReplyVerdict lastVerdict() const override { return { m_failureKind, QString(), std::nullopt }; }
     void setOnFetch(std::function<void(const QString& url)> hook) { m_onFetch = std::move(hook); }
 
     QByteArray ReadHTML(const QString& url, const QString& body, int timeoutSeconds) override
@@ -68,6 +71,7 @@ private:
     QList<Request> m_requests;
     QList<QStringList> m_expectations;
     bool m_readsAhead = false;
+    ReplyVerdict::Kind m_failureKind = ReplyVerdict::Kind::Passing;
     const StopFlag* m_stop = nullptr;
     std::function<void(const QString&)> m_onFetch;
 };

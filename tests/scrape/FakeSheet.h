@@ -23,6 +23,7 @@ class FakeSheet : public CatalogSheet {
 public:
     using Cell = QPair<int, int>; // row, column
 
+    static constexpr int PictureColumn = 14;
     static constexpr int FirstPropertyColumn = 15;
 
     bool writeCell(int row, int column, const QString& text) override
@@ -52,6 +53,15 @@ public:
             return 0;
         m_header.insert(name, column);
         return column;
+    }
+
+    QString storedPicture(const QString& productUrl) const override
+    {
+        for (auto it = m_links.constBegin(); it != m_links.constEnd(); ++it) {
+            if (it.key().second == 1 && it.value() == productUrl)
+                return m_cells.value({ it.key().first, PictureColumn });
+        }
+        return {};
     }
 
     bool isStored(const QString& productUrl, const QString& lastSegment) const override
@@ -91,10 +101,14 @@ public:
     }
 
     // Setup.
-    void addStoredRow(int row, const QString& orderNumber, const QString& productUrl)
+    // picture: the file name in the picture column, when not empty.
+    void addStoredRow(
+        int row, const QString& orderNumber, const QString& productUrl, const QString& picture = {})
     {
         m_cells.insert({ row, 1 }, orderNumber);
         m_links.insert({ row, 1 }, productUrl);
+        if (!picture.isEmpty())
+            m_cells.insert({ row, PictureColumn }, picture);
     }
     void addHeaderColumn(const QString& name, int column) { m_header.insert(name, column); }
     void setLastColumn(int column) { m_lastColumn = column; }

@@ -11,6 +11,7 @@ import json
 import os
 import random
 import signal
+import socket
 import struct
 import sys
 import threading
@@ -412,7 +413,8 @@ class ShopServer(ThreadingHTTPServer):
     daemon_threads = True
 
     def __init__(self, catalogue, port=0, image_base=None, latency_ms=0, fail_paths=(),
-                 fail_times=0, verbose=False, hidden_order_numbers=(), picture_latency_ms=None):
+                 fail_times=0, verbose=False, hidden_order_numbers=(), picture_latency_ms=None,
+                 fail_answer="500", retry_after=None):
         super().__init__(("127.0.0.1", port), ShopHandler)
         self.port = self.server_address[1]
         self.catalogue = catalogue
@@ -422,6 +424,8 @@ class ShopServer(ThreadingHTTPServer):
             else picture_latency_ms / 1000.0
         self.fail_paths = tuple(fail_paths)
         self.fail_times = fail_times
+        self.fail_answer = fail_answer
+        self.retry_after = retry_after
         self.verbose = verbose
         self._failures = {}
         self._lock = threading.Lock()
@@ -481,7 +485,7 @@ class ShopHandler(BaseHTTPRequestHandler):
         if latency > 0:
             time.sleep(latency)
         if shop.should_fail(path):
-            self.send(500, "text/plain; charset=utf-8", "Palvelinvirhe\n".encode(), with_body)
+            self.fail(with_body)
             return
         found = shop.resource(path)
         if found is None:
@@ -490,8 +494,24 @@ class ShopHandler(BaseHTTPRequestHandler):
             return
         self.send(200, found[0], found[1], with_body)
 
-    def send(self, code, content_type, body, with_body):
+    def fail(self, with_body):
+        """Answers a failing path as --fail-answer says."""
+        shop = self.server
+        if shop.fail_answer in ("close", "reset"):
+            if shop.fail_answer == "reset":
+                # No lingering: closing sends a reset instead of the end of the stream.
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack("ii", 1, 0))
+            self.close_connection = True
+            return
+        headers = {"Retry-After": shop.retry_after} if shop.retry_after is not None else {}
+        self.send(int(shop.fail_answer), "text/plain; charset=utf-8",
+                  "Palvelinvirhe\n".encode(), with_body, headers)
+
+    def send(self, code, content_type, body, with_body, headers=None):
         self.send_response(code)
+        for name, value in (headers or {}).items():
+            self.send_header(name, value)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
@@ -534,6 +554,11 @@ def parse_args(argv):
     parser.add_argument("--fail-times", type=int, default=0, metavar="N",
                         help="with --fail-path: fail only the first N requests of each "
                              "such path (default 0: always)")
+    parser.add_argument("--fail-answer", default="500", metavar="HOW",
+                        help="with --fail-path: an HTTP status to answer (default 500), or "
+                             "'close' or 'reset' to end the connection without an answer")
+    parser.add_argument("--retry-after", default=None, metavar="VALUE",
+                        help="with --fail-path and a status: send this Retry-After header")
     parser.add_argument("--hide-order-number", action="append", default=[], metavar="NUMBER",
                         help="the page of this product shows no order number, as after a "
                              "change of the shop's template (repeatable)")
@@ -542,7 +567,10 @@ def parse_args(argv):
     parser.add_argument("--ready-file", metavar="PATH",
                         help="write the port into PATH once listening")
     parser.add_argument("--verbose", action="store_true", help="log every request to stderr")
-    return parser.parse_args(argv)
+    args = parser.parse_args(argv)
+    if args.fail_answer not in ("close", "reset") and not args.fail_answer.isdigit():
+        parser.error("--fail-answer takes an HTTP status, 'close' or 'reset'")
+    return args
 
 
 def write_ready_file(path, port):
@@ -574,7 +602,8 @@ def main(argv=None):
     try:
         server = ShopServer(catalogue, args.port, args.image_base, args.latency_ms,
                             args.fail_path, args.fail_times, args.verbose,
-                            frozenset(args.hide_order_number), args.picture_latency_ms)
+                            frozenset(args.hide_order_number), args.picture_latency_ms,
+                            args.fail_answer, args.retry_after)
     except OSError as error:
         print(f"demo_shop: cannot listen on port {args.port}: {error}", file=sys.stderr)
         return 1
