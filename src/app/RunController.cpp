@@ -8,6 +8,7 @@
 #include "run/RunView.h"
 #include "scrape/CatalogCrawler.h"
 #include "scrape/RetryingReader.h"
+#include "scrape/RowPictures.h"
 #include "scrape/ScrapeContext.h"
 #include "util/Clock.h"
 #include "util/PathUtils.h"
@@ -206,18 +207,23 @@ RunController::CrawlEnd RunController::crawl(const ListingLinks& firstLinks)
     CatalogSheet* sheet = m_excel.sheet();
     if (!sheet)
         return {};
-    const ScrapeContext context { m_state, *sheet, m_view, m_dialogs, m_pages, m_downloader,
-        m_clock, m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder,
-        m_settings.failedPages };
-    CatalogCrawler crawler(context);
+    CatalogCrawler crawler(scrapeContext(*sheet));
     crawler.ParseCategory(firstLinks, m_settings.catalogBaseUrl + FirstListingPath);
     return { crawler.failure(), crawler.savedCount() };
 }
 
+ScrapeContext RunController::scrapeContext(CatalogSheet& sheet)
+{
+    return { m_state, sheet, m_view, m_dialogs, m_pages, m_downloader, m_clock,
+        m_settings.catalogBaseUrl, m_settings.imageBaseUrl, m_settings.programFolder,
+        m_settings.failedPages };
+}
+
 bool RunController::finishCrawl(const CrawlEnd& end)
 {
-    m_downloader.waitForBackground();
-    m_downloader.flushDownloaded();
+    // Without a sheet there was no crawl, and no picture was asked for.
+    if (CatalogSheet* sheet = m_excel.sheet())
+        SettleRowPictures(scrapeContext(*sheet), m_state.NewCount - end.savedCount);
     switch (end.failure) {
     case CatalogCrawler::Failure::SaveFailed:
         // The rows after the last good save are lost to this run; a further

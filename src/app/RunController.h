@@ -74,9 +74,11 @@ private:
     // The first listing page's links; nothing when it could not be had
     // (failure: why) or a stop came first.
     std::optional<ListingLinks> readFirstListing(QString& failure);
+    ScrapeContext scrapeContext(CatalogSheet& sheet);
     CrawlEnd crawl(const ListingLinks& firstLinks);
-    // Tells the user why a crawl ended early and saves; false when the rows
-    // of the run are not all in the file.
+    // Waits for the pictures of the rows to save (a second stop leaves out
+    // the rows whose pictures it gave up), tells the user why a crawl ended
+    // early and saves; false when the rows kept are not all in the file.
     bool finishCrawl(const CrawlEnd& end);
     bool saveWorkbook();
     void showSaveFailed();

@@ -105,9 +105,15 @@ bool BackgroundDownloader::isDownloading(const QString& localPath) const
 
 void BackgroundDownloader::waitForBackground()
 {
+    m_abandoned.clear();
     m_stopsDuringWait = m_stop.isSet() ? 1 : 0;
     waitUntil([this] { return m_jobs.empty(); });
     m_stopsDuringWait = -1;
+}
+
+bool BackgroundDownloader::wasAbandoned(const QString& localPath) const
+{
+    return m_abandoned.contains(localPath);
 }
 
 void BackgroundDownloader::flushDownloaded()
@@ -242,6 +248,8 @@ void BackgroundDownloader::finish(Job& job, bool succeeded)
 {
     job.state = Job::State::Over;
     job.succeeded = succeeded;
+    if (!succeeded && m_stopsDuringWait >= 2)
+        m_abandoned.insert(job.path);
     job.retryTimer.stop();
     m_byPath.remove(job.path);
     // DownloadFile holds its own job until it has read the result.

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
@@ -58,7 +59,8 @@ class StopFlag;
 //    picture has failed for this run (the next run fetches it for the row);
 //  - leaves the transfers under way and queued to finish, since the rows that
 //    name them are about to be saved; waitForBackground() waits for them.
-//    A further stop during that wait abandons them.
+//    A further stop during that wait abandons them (wasAbandoned() names
+//    them, so that the save can leave their rows out).
 // Every address that failed for good, abandoned ones included, goes to the
 // failure handler with its reason, also when a later address of the same name
 // is tried next: whether that one was known yet must not change what is told.
@@ -81,6 +83,7 @@ public:
     void setBackgroundFailureHandler(FailureHandler handler) override;
     bool isDownloading(const QString& localPath) const override;
     void waitForBackground() override;
+    bool wasAbandoned(const QString& localPath) const override;
     void flushDownloaded() override;
     QString lastFailure() const override { return m_lastFailure; }
     bool lastFailureMayPass() const override { return m_lastFailureMayPass; }
@@ -136,6 +139,7 @@ private:
     bool m_lastFailureMayPass = false;
     std::vector<QEventLoop*> m_waits;
     int m_stopsDuringWait = -1; // counts stops while waitForBackground runs; -1 outside
+    QSet<QString> m_abandoned; // paths the last waitForBackground gave up
     QObject m_receiver;
 };
 

@@ -57,6 +57,14 @@ public:
     // when a stop during the wait (a second one, if the run was stopped
     // already) abandoned them.
     virtual void waitForBackground() { }
+    // True when a stop cut the last waitForBackground() short and gave up
+    // the download to localPath before it was over: the file is not there,
+    // yet it neither failed nor was refused for good.
+    virtual bool wasAbandoned(const QString& localPath) const
+    {
+        Q_UNUSED(localPath);
+        return false;
+    }
     // Returns when every file downloaded so far is on disk under its name,
     // there to stay whatever happens to the machine next: waits for the
     // flushes still under way and flushes the folders of the files. Call it

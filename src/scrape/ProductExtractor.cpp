@@ -1,5 +1,6 @@
 #include "scrape/ProductExtractor.h"
 
+#include "scrape/RowPictures.h"
 #include "util/ElapsedTime.h"
 #include "util/HtmlParser.h"
 #include "util/PathUtils.h"
@@ -131,11 +132,15 @@ QString ProductExtractor::findPicture(Walk& walk, qint32& endPos) const
     return found.isEmpty() ? QString() : m_context.imageBaseUrl + found;
 }
 
+QString ProductExtractor::PicturePath(const QDir& programFolder, const QString& fileName)
+{
+    return programFolder.filePath(ImagesFolder + u'/' + fileName);
+}
+
 void ProductExtractor::downloadPicture(
     const QString& address, const QString& fileName, const QString& categoryPath)
 {
-    const QString localPath
-        = QDir(m_context.programFolder).filePath(ImagesFolder + u'/' + fileName);
+    const QString localPath = PicturePath(QDir(m_context.programFolder), fileName);
     // A name on its way is handed over again: the downloader tries this
     // address should the earlier one fail.
     if (QFileInfo(localPath).isFile())
@@ -264,13 +269,8 @@ bool ProductExtractor::finishRow()
     m_context.view.setElapsedText(FormatElapsed(state.StartTime, m_context.clock.now()));
     m_context.view.setCounterText(QString::number(LeadingNumber(m_context.view.counterText()) + 1));
     if (state.NewCount % SaveEveryProducts == 0) {
-        // The doubled dash and "xls" are the status line the users know; kept as it is.
-        m_context.view.setStatusText(u" - "_s + u" - сохранение xls..."_s);
-        // A saved row must not point at a picture still on its way, nor at
-        // one a crash could take back: a later run takes the product as
-        // stored.
-        m_context.downloader.waitForBackground();
-        m_context.downloader.flushDownloaded();
+        m_context.view.setStatusText(SavingStatus);
+        SettleRowPictures(m_context, state.NewCount - m_savedCount);
         if (!m_context.sheet.save())
             return false;
         m_savedCount = state.NewCount;

@@ -4,6 +4,7 @@
 #include "util/HtmlParser.h"
 #include "workbook/RowLayout.h"
 
+#include <QDir>
 #include <QString>
 
 namespace zp {
@@ -14,8 +15,9 @@ namespace zp {
 // name is there already (the downloader goes on with it in the background,
 // and tries a later address of a name on its way only when the earlier one
 // fails; every save waits until the pictures of its rows are over and on disk
-// to stay); advances NextRow, NewCount and the labels, and saves the workbook
-// after every SaveEveryProducts new products.
+// to stay, and leaves out the rows whose pictures a second stop during that
+// wait gave up: SettleRowPictures); advances NextRow, NewCount and the labels,
+// and saves the workbook after every SaveEveryProducts new products.
 //
 // Fields are cut out of the page by plain markers, in a fixed order; from the
 // picture onwards each search starts where the previous one stopped, so the
@@ -70,6 +72,9 @@ public:
         = QStringLiteral("<td class=\"first\"><a href=\"");
 
     static constexpr qint32 SaveEveryProducts = 100;
+    // The status while the workbook is saved. The doubled dash and "xls" are
+    // the status line the users know; kept as it is.
+    static inline const QString SavingStatus = QStringLiteral(" -  - сохранение xls...");
     static constexpr qint32 PictureMinimumSize = 256;
     static constexpr double PictureProgressInterval = 0.3;
     // Categories go to columns 4 to 13, the picture to column 14 (RowLayout).
@@ -79,6 +84,9 @@ public:
     // characters after the position of the name's "</th>".
     static constexpr qint32 PropertyValueReach = 14;
     static inline const QString ImagesFolder = QStringLiteral("Images");
+
+    // Where a picture of the given file name is kept: Images/ in programFolder.
+    static QString PicturePath(const QDir& programFolder, const QString& fileName);
 
     // The start marker of the picture: PictureMarkerStart + imageBaseUrl.
     QString PictureMarker() const;

@@ -50,6 +50,20 @@ public:
         return {};
     }
 
+    // The text of a cell; empty when it is empty or outside the sheet.
+    virtual QString cellText(int row, int column) const
+    {
+        Q_UNUSED(row);
+        Q_UNUSED(column);
+        return {};
+    }
+
+    // Leaves row `row` (2 or more) and every row after it out of the sheet:
+    // their cells and links go, and isStored() no longer knows their
+    // products, so that the save does not hold them and a later row may take
+    // their place. Only for rows written since the last save.
+    virtual void discardRowsFrom(int row) { Q_UNUSED(row); }
+
     // Saves the workbook to its file. Fails, with the reason, when the save
     // failed (the file on disk is then the previous one, intact, unless the
     // file was replaced and only reading it back failed).

@@ -214,6 +214,41 @@ SheetHyperlinks::Result SheetHyperlinks::link(
     return Result::Linked;
 }
 
+void SheetHyperlinks::dropUses(const pugi::xml_node& link)
+{
+    for (pugi::xml_attribute attribute = link.first_attribute(); attribute;
+         attribute = attribute.next_attribute()) {
+        if (!std::string_view(attribute.name()).ends_with(":id"))
+            continue;
+        const std::string id = attribute.value();
+        const pugi::xml_node rel = relationship(id);
+        if (--m_relationshipUses[id] > 0 || !rel
+            || std::strcmp(rel.attribute("Type").value(), hyperlinkType()) != 0)
+            continue;
+        m_rels.document_element().remove_child(rel);
+        m_relationshipsById.erase(id);
+        m_relationshipUses.erase(id);
+    }
+}
+
+void SheetHyperlinks::removeFromRow(int fromRow)
+{
+    m_lastRow = 0;
+    for (auto it = m_links.begin(); it != m_links.end();) {
+        const int row = CellAddress::parse(it->second.attribute("ref").value()).row;
+        if (row < fromRow) {
+            m_lastRow = std::max(m_lastRow, row);
+            ++it;
+            continue;
+        }
+        dropUses(it->second);
+        it->second.parent().remove_child(it->second);
+        it = m_links.erase(it);
+        --m_count;
+        m_relsDirty = true;
+    }
+}
+
 std::optional<std::string> SheetHyperlinks::serializeRelationships() const
 {
     if (!m_relsDirty)

@@ -43,6 +43,11 @@ public:
     // on the cell is redirected without counting against the limit.
     Result link(pugi::xml_node root, int row, int column, const QString& address);
 
+    // Removes the links of every cell in row fromRow and below, and the
+    // relationships only they used (the worksheet drops an emptied
+    // hyperlinks element when it is serialized).
+    void removeFromRow(int fromRow);
+
     int count() const { return m_count; }
     // Highest row of a cell with a link; 0 when none.
     int lastRow() const { return m_lastRow; }
@@ -61,6 +66,9 @@ private:
     std::string addRelationship(const QByteArray& target);
     void redirect(pugi::xml_node link, const std::string& idName, const QByteArray& target);
     void ensureRelationshipsDocument();
+    // One link fewer uses the relationships the link names; a hyperlink
+    // relationship no link uses any more is removed.
+    void dropUses(const pugi::xml_node& link);
 
     pugi::xml_document m_rels;
     bool m_relsDirty = false;

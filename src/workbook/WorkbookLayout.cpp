@@ -200,6 +200,17 @@ QString WorkbookLayout::storedPicture(const QString& productUrl) const
                                                          : QString();
 }
 
+void WorkbookLayout::discardRowsFrom(int row)
+{
+    Worksheet& sheet = m_workbook->sheet();
+    row = std::max(row, 2);
+    for (int discarded = row; discarded <= sheet.lastFilledRow(); ++discarded) {
+        m_storedTexts.remove(sheet.cellText(discarded, 1).toCaseFolded());
+        m_storedAddresses.remove(sheet.hyperlinkAddress(discarded, 1));
+    }
+    sheet.discardRowsFrom(row);
+}
+
 Result<void> WorkbookLayout::save()
 {
     return m_workbook->save();

@@ -79,8 +79,6 @@ public:
     int fixedColumnCount() const { return FixedColumnCount; }
     QString filePath() const;
 
-    // The text of a cell, empty when the cell is empty or outside the sheet.
-    QString cellText(int row, int column) const;
     // The address the cell links to, empty when it has no link.
     QString linkAddress(int row, int column) const;
     int hyperlinkCount() const;
@@ -99,6 +97,9 @@ public:
     bool isStored(const QString& productUrl, const QString& lastSegment) const override;
     bool hasRoom() const override;
     QString storedPicture(const QString& productUrl) const override;
+    QString cellText(int row, int column) const override;
+    // Header cells a discarded row's properties added stay.
+    void discardRowsFrom(int row) override;
     Result<void> save() override;
 
 private:

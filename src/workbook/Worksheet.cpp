@@ -372,6 +372,21 @@ bool Worksheet::setCellStyle(int row, int column, int style)
     return true;
 }
 
+void Worksheet::discardRowsFrom(int row)
+{
+    row = std::max(row, 2);
+    for (auto it = m_liveRows.lower_bound(row); it != m_liveRows.end();) {
+        if (it->second.cells.contains(1))
+            m_columnA.setText(it->first, {});
+        it = m_liveRows.erase(it);
+    }
+    m_links.removeFromRow(row);
+    const int storedLastRow = m_rows.empty() ? 0 : m_rows.back().row;
+    m_lastRow = std::max(std::min(m_lastRow, row - 1), storedLastRow);
+    m_lastFilledRow = std::min(m_lastFilledRow, row - 1);
+    m_dirty = true;
+}
+
 QString Worksheet::hyperlinkAddress(int row, int column) const
 {
     return m_links.address(row, column);

@@ -73,6 +73,12 @@ public:
     // is redirected without counting against the limit.
     LinkResult setHyperlink(int row, int column, const QString& address);
 
+    // Drops every cell written and every link set in row `row` (2 or more)
+    // and below, for rows that hold nothing saved: they are written as the
+    // last save left them (a row holding only formatting keeps it).
+    // lastFilledRow() counts no further than row - 1 after it.
+    void discardRowsFrom(int row);
+
     // The external address the cell links to; empty when it has no link or
     // a link within the workbook.
     QString hyperlinkAddress(int row, int column) const;

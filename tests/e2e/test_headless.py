@@ -476,34 +476,71 @@ class HeadlessRunTest(unittest.TestCase):
 
     def test_sigterm_saves_only_rows_whose_pictures_are_over(self):
         """A stop waits for the pictures of the rows it saves, on a shop whose
-        pictures take 600 ms, and still ends within a few seconds."""
+        pictures take 600 ms, and still ends within a few seconds. A second
+        stop during that wait ends it, and the save leaves out the rows from
+        the first whose picture it gave up: the report, the last progress line
+        and the file count the same rows, each with its picture on disk."""
         shop = self.start_shop("--products", 160, "--seed", 17, "--latency-ms", 5,
                                "--picture-latency-ms", 600)
         catalogue = shop.order_numbers()
         pictures = {p["order_number"]: os.path.basename(p["picture_path"])
                     for p in shop.manifest()["products"] if p["picture_path"]}
-        stop_seconds = []
-        for _ in range(3):
+        stop_seconds = {1: [], 2: []}
+        # At the 100th product the stop comes during the periodic save's wait;
+        # at the 105th, during the wait of the save that ends the run.
+        for stops, at_product in ((1, 100), (1, 100), (1, 100), (2, 100), (2, 105), (2, 105)):
             self.folder = tempfile.mkdtemp(prefix="zp-stop-")
             self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
             shutil.copy2(PROGRAM, self.folder)
             run = Run(self.folder, "--headless")
-            seen = run.wait_for_line(
-                lambda l: bool(PRODUCT_LINE.match(l)) and int(PRODUCT_LINE.match(l).group(1)) >= 100)
+            seen = run.wait_for_line(lambda l: bool(PRODUCT_LINE.match(l))
+                                     and int(PRODUCT_LINE.match(l).group(1)) >= at_product)
             self.assertIsNotNone(seen, run.lines)
-            signalled = time.monotonic()
             run.signal(signal.SIGTERM)
+            signalled = time.monotonic()
+            if stops == 2:
+                time.sleep(0.2)
+                self.assertIsNone(run.process.poll(), "the first stop did not wait for pictures")
+                run.signal(signal.SIGTERM)
+                second = time.monotonic()
             status = run.process.wait(timeout=RUN_SECONDS)
-            stop_seconds.append(time.monotonic() - signalled)
+            ended = time.monotonic()
+            stop_seconds[stops].append((ended - signalled, ended - second if stops == 2 else None))
             status = run.finish()
 
-            self.check_stopped_run(run, status, catalogue)
+            if stops == 1:
+                self.check_stopped_run(run, status, catalogue)
+                saved = workbook_order_numbers(self.workbook())
+            else:
+                saved = self.check_run_stopped_twice(run, status)
             images = os.path.join(self.folder, "Images")
-            saved = workbook_order_numbers(self.workbook())
             missing = [n for n in saved if n in pictures
                        and not os.path.isfile(os.path.join(images, pictures[n]))]
             self.assertEqual(missing, [], run.stderr_text)
-        print("stop to exit, s: " + " ".join(f"{s:.2f}" for s in stop_seconds), file=sys.stderr)
+        for stops, seconds in stop_seconds.items():
+            print(f"{stops} stop(s), first signal to exit, s: "
+                  + " ".join(f"{first:.2f}" for first, _ in seconds), file=sys.stderr)
+        print("2 stops, second signal to exit, s: "
+              + " ".join(f"{s:.2f}" for _, s in stop_seconds[2]), file=sys.stderr)
+
+    def check_run_stopped_twice(self, run, status):
+        """The file holds the first products written, as many as reported and
+        as the last progress line counts, and fewer than were written; returns
+        their order numbers."""
+        self.assertEqual(status, 3, run.lines + [run.stderr_text])
+        self.assertEqual(run.lines.index(STOPPED) + 1, run.lines.index(FINISHED), run.lines)
+        self.check_file_line(run)
+        reported = self.reported_count(run)
+        progress = [l for l in run.lines if PRODUCT_LINE.match(l)]
+        self.assertEqual(int(PRODUCT_LINE.match(progress[-1]).group(1)), reported, run.lines)
+        written = [re.search(r"/(ZV-\d+)\.\.\.$", l).group(1)
+                   for l in progress if l.endswith("...") and "/ZV-" in l]
+        stored = workbook_order_numbers(self.workbook())
+        self.assertEqual(len(stored), reported)
+        self.assertEqual(sorted(stored), sorted(written[:reported]))
+        self.assertLess(reported, len(written), "the second stop gave up no picture")
+        print(f"2 stops: {reported} of {len(written)} products written saved", file=sys.stderr)
+        return stored
 
     def failing_product_shop(self, *options):
         probe = Shop("--products", 20, "--seed", 9)

@@ -665,8 +665,10 @@ TEST_F(BackgroundTest, StopLetsThePicturesOnTheirWayFinish)
     stop.set();
     pictures->waitForBackground();
 
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(QFile::exists(path(u"p%1.jpg"_s.arg(i)))) << i;
+        EXPECT_FALSE(pictures->wasAbandoned(path(u"p%1.jpg"_s.arg(i)))) << i;
+    }
 }
 
 // The crawl waits while 2 × connections pictures are on their way; a stop
@@ -693,6 +695,7 @@ struct StopCase {
     Response answer;
     int stops; // during the wait; the first comes before it
     QString failure;
+    bool abandoned; // given up unfinished, neither failed nor refused for good
 };
 
 class StopWaitTest : public BackgroundTest, public ::testing::WithParamInterface<StopCase> { };
@@ -715,6 +718,10 @@ TEST_P(StopWaitTest, WaitEndsAndThePictureFails)
     EXPECT_FALSE(pictures->isDownloading(path(u"p.jpg"_s)));
     EXPECT_EQ(failures, QStringList { u"/p.jpg "_s + c.failure });
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
+    EXPECT_EQ(pictures->wasAbandoned(path(u"p.jpg"_s)), c.abandoned);
+    // The next wait is another one.
+    pictures->waitForBackground();
+    EXPECT_FALSE(pictures->wasAbandoned(path(u"p.jpg"_s)));
 }
 
 Response retryMuchLater()
@@ -725,9 +732,9 @@ Response retryMuchLater()
 }
 
 INSTANTIATE_TEST_SUITE_P(Stops, StopWaitTest,
-    ::testing::Values(StopCase { "RetryWait", retryMuchLater(), 1, u"429 (may pass)"_s },
+    ::testing::Values(StopCase { "RetryWait", retryMuchLater(), 1, u"429 (may pass)"_s, false },
         StopCase { "SilentServerTwoStops", silence(), 2,
-            zp::FileTransfer::CancelledReason + u" (may pass)"_s }),
+            zp::FileTransfer::CancelledReason + u" (may pass)"_s, true }),
     [](const ::testing::TestParamInfo<StopCase>& info) { return info.param.name; });
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+#include <QStringList>
 #include <algorithm>
 #include <utility>
 
@@ -62,12 +63,23 @@ public:
         return std::any_of(m_pending.begin(), m_pending.end(),
             [&](qsizetype i) { return m_calls[i].localPath == localPath; });
     }
+    // The next waits give up the downloads to these paths, as a second stop
+    // during the wait would, instead of making them.
+    void abandonOnWait(const QStringList& localPaths) { m_toAbandon = localPaths; }
     void waitForBackground() override
     {
         ++m_waits;
+        m_abandoned.clear();
         for (qsizetype i : std::exchange(m_pending, {})) {
-            writeFile(m_calls[i].localPath, m_calls[i].minimumSize);
+            if (m_toAbandon.contains(m_calls[i].localPath))
+                m_abandoned.append(m_calls[i].localPath);
+            else
+                writeFile(m_calls[i].localPath, m_calls[i].minimumSize);
         }
+    }
+    bool wasAbandoned(const QString& localPath) const override
+    {
+        return m_abandoned.contains(localPath);
     }
     int waits() const { return m_waits; }
     void flushDownloaded() override { ++m_flushes; }
@@ -89,6 +101,8 @@ private:
     QByteArray m_body;
     QList<Call> m_calls;
     QList<qsizetype> m_pending;
+    QStringList m_toAbandon;
+    QStringList m_abandoned;
     bool m_background = false;
     QString m_failure;
     bool m_mayPass = false;

@@ -78,6 +78,16 @@ public:
         return false;
     }
 
+    QString cellText(int row, int column) const override { return m_cells.value({ row, column }); }
+
+    void discardRowsFrom(int row) override
+    {
+        const auto below
+            = [row](QMap<Cell, QString>::iterator it) { return it.key().first >= row; };
+        m_cells.removeIf(below);
+        m_links.removeIf(below);
+    }
+
     bool hasRoom() const override { return m_cells.size() < m_roomForCells; }
 
     Result<void> save() override

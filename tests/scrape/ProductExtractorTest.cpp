@@ -2,6 +2,7 @@
 
 #include "PageParts.h"
 #include "ScrapeFixture.h"
+#include "scrape/RowPictures.h"
 #include "util/Utf8.h"
 #include "workbook/CellText.h"
 
@@ -616,6 +617,66 @@ TEST_F(ProductExtractorTest, SaveWaitsForThePicturesOnTheirWay)
     ASSERT_EQ(downloader.calls().size(), 2);
     EXPECT_EQ(downloader.calls().at(1).localPath, downloader.calls().at(0).localPath);
 }
+
+// A second stop cut the wait before a save short: the rows from the first
+// whose picture that wait gave up on are left out and taken back from the
+// counts; rows whose picture failed for good (no file, nothing on its way) stay.
+struct CutWaitCase {
+    const char* name;
+    QStringList pictures; // of the rows written since the last save, "" for none
+    QStringList givenUp;
+    QStringList refused; // failed for good: never on their way
+    int keptRows;
+
+    friend void PrintTo(const CutWaitCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class CutWaitTest : public ProductExtractorTest,
+                    public ::testing::WithParamInterface<CutWaitCase> { };
+
+TEST_P(CutWaitTest, RowsFromTheFirstPictureGivenUpAreLeftOut)
+{
+    const CutWaitCase& c = GetParam();
+    const int savedRows = 3; // rows of an earlier save, before FirstRow + savedRows
+    downloader.setBackground(true);
+    QStringList givenUp;
+    for (const QString& picture : c.givenUp)
+        givenUp << imagesPath(picture);
+    downloader.abandonOnWait(givenUp);
+    state.NextRow = FirstRow + savedRows;
+    for (int row = FirstRow; row < state.NextRow; ++row)
+        sheet.writeCell(row, 1, u"saved-%1"_s.arg(row));
+    for (const QString& picture : c.pictures) {
+        sheet.writeCell(state.NextRow, 1, u"new-%1"_s.arg(state.NextRow));
+        sheet.writeCell(state.NextRow, RowLayout::PictureColumn, picture);
+        if (!picture.isEmpty() && !c.refused.contains(picture))
+            downloader.DownloadInBackground(u"https://p/"_s + picture, imagesPath(picture), 1, 0.3);
+        ++state.NextRow;
+    }
+    state.NewCount = 100 + int(c.pictures.size());
+    view.setCounterText(QString::number(state.NextRow - 1));
+
+    SettleRowPictures(context(), int(c.pictures.size()));
+
+    const int firstNew = FirstRow + savedRows;
+    EXPECT_EQ(state.NextRow, firstNew + c.keptRows);
+    EXPECT_EQ(state.NewCount, 100 + c.keptRows);
+    EXPECT_EQ(view.counterText(), QString::number(state.NextRow - 1));
+    for (int row = FirstRow; row < firstNew + int(c.pictures.size()); ++row)
+        EXPECT_EQ(sheet.hasCell(row, 1), row < state.NextRow) << row;
+    EXPECT_EQ(downloader.flushes(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Saves, CutWaitTest,
+    ::testing::Values(CutWaitCase { "NothingGivenUp", { u"a.jpg"_s, u"b.jpg"_s }, {}, {}, 2 },
+        CutWaitCase { "FirstGivenUp", { u"a.jpg"_s, u"b.jpg"_s }, { u"a.jpg"_s }, {}, 0 },
+        CutWaitCase { "ThirdGivenUp", { u"a.jpg"_s, QString(), u"c.jpg"_s, u"d.jpg"_s },
+            { u"c.jpg"_s, u"d.jpg"_s }, {}, 2 },
+        CutWaitCase { "RefusedBeforeGivenUp", { u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s },
+            { u"c.jpg"_s }, { u"a.jpg"_s }, 2 },
+        CutWaitCase {
+            "SharedNameGivenUp", { u"a.jpg"_s, u"b.jpg"_s, u"a.jpg"_s }, { u"a.jpg"_s }, {}, 0 }),
+    [](const ::testing::TestParamInfo<CutWaitCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ProductExtractorTest, YieldsOnceAfterTheRowIsWrittenAndBeforeTheCountersMove)
 {

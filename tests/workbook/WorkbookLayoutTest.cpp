@@ -379,5 +379,63 @@ TEST_F(WorkbookLayoutTest, AppendsAcrossManySaves)
     }
 }
 
+// Rows a stop leaves out of the save: from the discarded row on nothing is
+// saved or known as stored, the row numbers are free again, and the rows
+// before it keep every cell and link, whether saved earlier or not.
+TEST_F(WorkbookLayoutTest, DiscardedRowsAreLeftOutOfTheFileAndTheIndex)
+{
+    struct Case {
+        int savedUpTo; // rows 2..savedUpTo saved before the discard
+        int discardFrom;
+    };
+    const int written = 11;
+    for (const Case& c : { Case { 6, 9 }, Case { 6, 7 }, Case { 1, 2 }, Case { 1, 5 } }) {
+        QFile::remove(workbookPath());
+        auto layout = createLayout();
+        ASSERT_TRUE(layout);
+        const auto url = [](int row) { return u"https://shop.example/p/%1"_s.arg(row); };
+        for (int row = 2; row <= written; ++row) {
+            ASSERT_TRUE(layout->writeCell(row, 1, u"N-%1"_s.arg(row)));
+            ASSERT_TRUE(layout->linkCell(row, 1, url(row)));
+            ASSERT_TRUE(layout->writeCell(row, 14, u"%1.jpg"_s.arg(row)));
+            ASSERT_TRUE(layout->linkCell(row, 14, u"Images/%1.jpg"_s.arg(row)));
+            ASSERT_TRUE(layout->writeCell(row, layout->propertyColumn(u"P%1"_s.arg(row)), u"v"_s));
+            if (row == c.savedUpTo) {
+                ASSERT_TRUE(layout->save());
+            }
+        }
+        layout->discardRowsFrom(c.discardFrom);
+        EXPECT_EQ(layout->findNextRow(), c.discardFrom);
+        EXPECT_EQ(layout->hyperlinkCount(), 2 * (c.discardFrom - 2));
+        for (int row = 2; row <= written; ++row) {
+            const bool kept = row < c.discardFrom;
+            EXPECT_EQ(layout->isStored(url(row), QString()), kept) << row;
+            EXPECT_EQ(layout->isStored(QString(), u"n-%1"_s.arg(row)), kept) << row;
+        }
+        ASSERT_TRUE(layout->save());
+        EXPECT_EQ(test::ExternalTools::xlsxProblems(workbookPath()), QStringList());
+        // The next product takes the first discarded row.
+        ASSERT_TRUE(layout->writeCell(c.discardFrom, 1, u"Next"_s));
+        ASSERT_TRUE(layout->linkCell(c.discardFrom, 1, url(100)));
+        ASSERT_TRUE(layout->save());
+        EXPECT_EQ(test::ExternalTools::xlsxProblems(workbookPath()), QStringList());
+        auto reopened = reopen(*layout);
+        ASSERT_TRUE(reopened);
+        EXPECT_EQ(reopened->findNextRow(), c.discardFrom + 1);
+        EXPECT_EQ(reopened->hyperlinkCount(), 2 * (c.discardFrom - 2) + 1);
+        EXPECT_TRUE(reopened->isStored(url(100), u"next"_s));
+        EXPECT_EQ(reopened->cellText(c.discardFrom, 14), QString());
+        for (int row = 2; row < c.discardFrom; ++row) {
+            EXPECT_EQ(reopened->cellText(row, 1), u"N-%1"_s.arg(row));
+            EXPECT_EQ(reopened->linkAddress(row, 1), url(row));
+            EXPECT_EQ(reopened->linkAddress(row, 14), u"Images/%1.jpg"_s.arg(row));
+            EXPECT_EQ(reopened->cellText(row, 14 + row - 1), u"v"_s);
+        }
+        for (int row = c.discardFrom + 1; row <= written; ++row) {
+            EXPECT_FALSE(reopened->isStored(url(row), u"n-%1"_s.arg(row))) << row;
+        }
+    }
+}
+
 } // namespace
 } // namespace zp
