@@ -304,6 +304,8 @@ class HeadlessRunTest(unittest.TestCase):
         pictures = os.listdir(os.path.join(self.folder, "Images"))
         self.assertTrue(pictures)
 
+    @unittest.skipUnless(os.environ.get("ZP_PROGRAM_FILTERS_QT_NOTES", "1") == "1",
+                         "a debug build shows Qt's notes")
     def test_qt_notes_stay_off_standard_error(self):
         """Every logging category of Qt switched on: none of it reaches the
         documented output of a release build."""
@@ -891,6 +893,8 @@ class CommandLineTest(unittest.TestCase):
                 self.assertIn("Использование:", result.stderr)
                 self.assertIn("--headless", result.stderr)
 
+    @unittest.skipUnless(os.environ.get("ZP_PROGRAM_HAS_WINDOW", "1") == "1",
+                         "a build without the window shows no message box")
     def test_usage_error_without_a_terminal_waits_in_a_message_box(self):
         """Started from the desktop, the error is shown on the screen: the
         program waits for the box's OK (the offscreen screen has nobody to
