@@ -368,13 +368,16 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertLess(reported, len(catalogue))
 
     def test_second_sigint_does_not_lose_the_save(self):
+        """Two Ctrl+C at once: the run still saves and reports what it saved;
+        a picture the second one gave up takes its row and the rows after it
+        to the next run, so how many stay depends on the pictures' timing."""
         run, catalogue = self.start_slow_crawl_and_wait_for_products(3)
         run.signal(signal.SIGINT)
         run.signal(signal.SIGINT)
         status = run.finish()
 
-        reported = self.check_stopped_run(run, status, catalogue)
-        self.assertGreaterEqual(reported, 3)
+        stored = self.check_run_stopped_twice(run, status, must_leave_out=False)
+        self.assertLessEqual(set(stored), set(catalogue))
 
     def test_failing_page_without_terminal_declines_the_retry(self):
         probe = Shop("--products", 20, "--seed", 9)
@@ -525,10 +528,10 @@ class HeadlessRunTest(unittest.TestCase):
         print("2 stops, second signal to exit, s: "
               + " ".join(f"{s:.2f}" for _, s in stop_seconds[2]), file=sys.stderr)
 
-    def check_run_stopped_twice(self, run, status):
+    def check_run_stopped_twice(self, run, status, must_leave_out=True):
         """The file holds the first products written, as many as reported and
-        as the last progress line counts, and fewer than were written; returns
-        their order numbers."""
+        as the last progress line counts (and, must_leave_out, fewer than were
+        written); returns their order numbers."""
         self.assertEqual(status, 3, run.lines + [run.stderr_text])
         self.assertEqual(run.lines.index(STOPPED) + 1, run.lines.index(FINISHED), run.lines)
         self.check_file_line(run)
@@ -540,7 +543,8 @@ class HeadlessRunTest(unittest.TestCase):
         stored = workbook_order_numbers(self.workbook())
         self.assertEqual(len(stored), reported)
         self.assertEqual(sorted(stored), sorted(written[:reported]))
-        self.assertLess(reported, len(written), "the second stop gave up no picture")
+        if must_leave_out:
+            self.assertLess(reported, len(written), "the second stop gave up no picture")
         print(f"2 stops: {reported} of {len(written)} products written saved", file=sys.stderr)
         return stored
 
