@@ -31,6 +31,7 @@ void CatalogCrawler::ParseCategory(const QString& pageText, const QString& pageU
 void CatalogCrawler::ParseCategory(const ListingLinks& links, const QString& pageUrl)
 {
     m_walkedListings.clear();
+    m_readProducts.clear();
     m_reportedCuts.clear();
     m_heldLinkBytes = links.heldBytes();
     m_failure = Failure::None;
@@ -116,6 +117,7 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
             return;
         }
         bool skipped = false;
+        m_readProducts.insert(url);
         const QString productPage = fetchPage(url, &skipped);
         if (skipped)
             continue;
@@ -138,6 +140,8 @@ void CatalogCrawler::reportCut(const QString& message)
 
 bool CatalogCrawler::fetchMissingPicture(const QString& productUrl)
 {
+    if (m_readProducts.contains(productUrl))
+        return true;
     const QString fileName = m_context.sheet.storedPicture(productUrl);
     if (!IsSafeFileName(fileName)
         || QFileInfo(QDir(m_context.programFolder)
@@ -145,6 +149,7 @@ bool CatalogCrawler::fetchMissingPicture(const QString& productUrl)
                .isFile())
         return true;
     // Tried once: the product is stored, and the next run tries again.
+    m_readProducts.insert(productUrl);
     const QString productPage
         = UTF8ToUnicode(m_context.pages.ReadHTML(productUrl, QString(), PageTimeoutSeconds));
     if (m_context.state.StopRequested.isSet())

@@ -141,6 +141,9 @@ private:
     ProductExtractor m_extractor;
     RetryingReader m_reader;
     QSet<QString> m_walkedListings;
+    // Product pages read in this walk, new or for a repair: a product listed
+    // again (on the same page or another) is not read a second time.
+    QSet<QString> m_readProducts;
     QSet<QString> m_reportedCuts;
     qint64 m_heldLinkBytes = 0; // of the listings above the one being walked
     Failure m_failure = Failure::None;

@@ -310,7 +310,8 @@ INSTANTIATE_TEST_SUITE_P(Failures, AutomaticRetryTest,
 
 // The page of a stored product whose picture is missing is read again for
 // the picture; when it cannot be had, the picture is left for a later run:
-// one warning, no prompt, nothing skipped, and the walk goes on.
+// one warning, no prompt, nothing skipped, and the walk goes on. A product
+// page is read at most once a walk, for its row or for a repair.
 TEST_F(CatalogCrawlerTest, FailedRepairIsLeftForALaterRunWithoutAPrompt)
 {
     failedPages.automaticRetries = 2;
@@ -319,7 +320,8 @@ TEST_F(CatalogCrawlerTest, FailedRepairIsLeftForALaterRunWithoutAPrompt)
     sheet.addStoredRow(101, u"ZV-1"_s, url(productLink(1)), u"zv-1.png"_s);
     serveProduct(2);
 
-    crawl(products({ 1, 2 }));
+    // Listed again, neither the stored product nor the new one is read twice.
+    crawl(products({ 1, 2, 1, 2 }));
 
     EXPECT_TRUE(dialogs.shown().empty());
     EXPECT_EQ(pages.requestedUrls(), urls({ productLink(1), productLink(2) }));
