@@ -57,11 +57,15 @@ CommandLine ParseCommandLine(const QStringList& arguments)
         u"headless"_s, u"Выполнить одну загрузку без окна и выйти."_s);
     parser.addOption(headless);
     const QCommandLineOption connections(u"connections"_s,
-        u"Сколько запросов к сайту выполнять одновременно (1-16, по умолчанию 6)."_s, u"N"_s);
+        u"Сколько запросов к сайту выполнять одновременно (%1-%2, по умолчанию %3)."_s
+            .arg(RunNetwork::kMinConnections)
+            .arg(RunNetwork::kMaxConnections)
+            .arg(RunNetwork::kDefaultConnections),
+        u"N"_s);
     parser.addOption(connections);
     const QCommandLineOption retries(u"retries"_s,
         u"Без терминала: сколько раз повторить запрос недоступной страницы, прежде чем "
-        u"ответить «нет» (по умолчанию 2, через 1, 2, 4 … с)."_s,
+        u"ответить «нет» (по умолчанию %1, через 1, 2, 4 … с)."_s.arg(CommandLine::DefaultRetries),
         u"N"_s);
     parser.addOption(retries);
     const QCommandLineOption skipFailed(u"skip-failed-products"_s,
@@ -83,20 +87,23 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     if (parser.parse(ownArguments)) {
         if (parser.isSet(connections)) {
             result.connections = parser.value(connections).toInt(&countOk);
-            countOk = countOk && result.connections >= 1 && result.connections <= 16;
+            countOk = countOk && result.connections >= RunNetwork::kMinConnections
+                && result.connections <= RunNetwork::kMaxConnections;
         }
         if (parser.isSet(retries)) {
             result.retries = parser.value(retries).toInt(&retriesOk);
-            retriesOk = retriesOk && result.retries >= 0 && result.retries <= 100;
+            retriesOk
+                = retriesOk && result.retries >= 0 && result.retries <= CommandLine::MaxRetries;
         }
         result.skipFailedProducts = parser.isSet(skipFailed);
     }
     if (!countOk || !retriesOk) {
         result.mode = CommandLine::Mode::UsageError;
         result.text = (countOk ? u"Неверное число повторов: "_s + parser.value(retries)
-                                  + u" (нужно от 0 до 100)"_s
+                                  + u" (нужно от 0 до %1)"_s.arg(CommandLine::MaxRetries)
                                : u"Неверное число соединений: "_s + parser.value(connections)
-                                  + u" (нужно от 1 до 16)"_s)
+                                  + u" (нужно от %1 до %2)"_s.arg(RunNetwork::kMinConnections)
+                                        .arg(RunNetwork::kMaxConnections))
             + u"\n\n"_s + usage;
     } else if (!parser.parse(ownArguments) || !parser.positionalArguments().isEmpty()) {
         // The program's own words for the common errors.

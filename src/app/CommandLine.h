@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/RunNetwork.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,11 +9,15 @@ namespace zp {
 
 // What the command line asks the program to do.
 struct CommandLine {
+    static constexpr int DefaultRetries = 2;
+    static constexpr int MaxRetries = 100;
+
     enum class Mode { Window, Headless, Help, Version, UsageError };
     Mode mode = Mode::Window;
     QString text; // help or version text; for a usage error, the error and the usage
-    int connections = 6; // --connections N
-    int retries = 2; // --retries N: tries of a failed page before an unattended run answers No
+    int connections = RunNetwork::kDefaultConnections; // --connections N
+    int retries
+        = DefaultRetries; // --retries N: tries of a failed page before an unattended run answers No
     bool skipFailedProducts = false; // --skip-failed-products
     QString folder; // --folder: where the workbook goes; empty when not given
 };

@@ -161,7 +161,8 @@ QString RunController::openingMessage(const WorkbookOpening& opening)
             + QDir::toNativeSeparators(opening.detail) + u" невозможна."_s;
     case WorkbookStatus::SheetFull:
         return u"В файле "_s + file
-            + u" нет свободных строк: лист заполнен до последней строки 1048576."_s;
+            + u" нет свободных строк: лист заполнен до последней строки %1."_s.arg(
+                CatalogSheet::MaxRow);
     case WorkbookStatus::WorkbookFull:
         return u"В файле "_s + file
             + u" нет места для новых товаров: парсер держит файл в памяти, а с ними он занял бы "
@@ -173,7 +174,7 @@ QString RunController::openingMessage(const WorkbookOpening& opening)
 
 bool RunController::prepareImagesFolder()
 {
-    const QString folder = QDir(m_settings.programFolder).filePath(u"Images"_s);
+    const QString folder = QDir(m_settings.programFolder).filePath(ProductExtractor::ImagesFolder);
     CreateDir(folder);
     // Tried once here: without it every picture of the crawl would be lost.
     QTemporaryFile probe(folder + u"/.~probe-XXXXXX"_s);
@@ -192,8 +193,8 @@ bool RunController::prepareImagesFolder()
 // page, which may be large.
 std::optional<ListingLinks> RunController::readFirstListing(QString& failure)
 {
-    RetryingReader reader(
-        m_pages, m_view, m_state.StopRequested, m_settings.failedPages, PageTimeoutSeconds);
+    RetryingReader reader(m_pages, m_view, m_state.StopRequested, m_settings.failedPages,
+        CatalogCrawler::PageTimeoutSeconds);
     const QString page = reader.read(m_settings.catalogBaseUrl + FirstListingPath);
     if (page.isEmpty()) {
         failure = reader.lastVerdict().reason;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/RunNetwork.h"
 #include "net/ShopAccess.h"
 #include "scrape/CatalogCrawler.h"
 #include "workbook/ExcelConnection.h"
@@ -21,7 +22,8 @@ struct RunSettings {
     QString catalogBaseUrl; // scheme and host of the catalogue site, no trailing slash
     QString imageBaseUrl; // picture server origin followed by "/picture"
     QString programFolder; // holds the workbook and the Images folder
-    int connections = 6; // requests at once to the catalogue (1-16); 1 reads one page at a time
+    // requests at once to the catalogue (RunNetwork's limits); 1 reads one page at a time
+    int connections = RunNetwork::kDefaultConnections;
     FailedPagePolicy failedPages {}; // automatic retries and skipping of failed product pages
     ShopAccess access {}; // proxy and trusted certificates of every request
 };
@@ -44,7 +46,6 @@ enum class RunOutcome {
 class RunController {
 public:
     static inline const QString FirstListingPath = QStringLiteral("/catalog/3833/Zavrinello");
-    static constexpr int PageTimeoutSeconds = 60;
 
     RunController(RunState& state, RunView& view, Dialogs& dialogs, PageReader& pages,
         Downloader& downloader, const Clock& clock, RunSettings settings,

@@ -73,7 +73,7 @@ public:
 
     BackgroundDownloader(const StopFlag& stop, int connections, const ShopAccess& access = {},
         RetryPolicy policy = RetryPolicy(kPassingRetries),
-        std::chrono::milliseconds idleTimeout = FileTransfer::kDefaultIdleTimeout);
+        std::chrono::milliseconds idleTimeout = ShopAccess::kTimeout);
     ~BackgroundDownloader() override;
 
     bool DownloadFile(const QString& url, const QString& localPath, DownloadObserver* observer,

@@ -55,7 +55,6 @@ public:
 
     static constexpr qint64 kChunkBytes = 2024;
     static constexpr qint64 kMaxFileBytes = 64LL * 1024 * 1024;
-    static constexpr std::chrono::milliseconds kDefaultIdleTimeout { 60'000 };
     static inline const QString TemporarySuffix = QStringLiteral(".download");
     // The reason of a cancelled transfer.
     static inline const QString CancelledReason = QStringLiteral("загрузка прервана");

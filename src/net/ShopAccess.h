@@ -25,6 +25,10 @@ struct ShopAccess {
     // does so after keepalive_requests) instead of sending them again.
     bool allowHttp2 = false;
 
+    // A page with no whole answer, or a picture with no data, for this long
+    // is given up (a fault that may pass).
+    static constexpr std::chrono::seconds kTimeout { 60 };
+
     // A manager that asks the system for its proxy on every request.
     std::unique_ptr<QNetworkAccessManager> makeManager() const;
 

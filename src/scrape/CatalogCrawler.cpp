@@ -144,8 +144,7 @@ bool CatalogCrawler::fetchMissingPicture(const QString& productUrl)
         return true;
     const QString fileName = m_context.sheet.storedPicture(productUrl);
     if (!IsSafeFileName(fileName)
-        || QFileInfo(QDir(m_context.programFolder)
-                         .filePath(ProductExtractor::ImagesFolder + u'/' + fileName))
+        || QFileInfo(ProductExtractor::PicturePath(QDir(m_context.programFolder), fileName))
                .isFile())
         return true;
     // Tried once: the product is stored, and the next run tries again.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/ShopAccess.h"
 #include "scrape/ListingLinks.h"
 #include "scrape/ProductExtractor.h"
 #include "scrape/RetryingReader.h"
@@ -99,7 +100,7 @@ public:
 
     static inline const QString& SubListingMarker = ListingLinks::SubListingMarker;
     static inline const QString& ProductLinkMarker = ProductExtractor::ProductLinkMarker;
-    static constexpr int PageTimeoutSeconds = 60;
+    static constexpr int PageTimeoutSeconds = ShopAccess::kTimeout.count();
     static constexpr int MaxListingDepth = 64;
     static inline const QString RetryPromptText = QStringLiteral("Нет доступа к сайту.")
         + QChar(u'\r') + QStringLiteral("Попробовать еще раз?");

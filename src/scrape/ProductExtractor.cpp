@@ -75,7 +75,7 @@ void ProductExtractor::writeOrderNumber(Walk& walk)
     qint32 endPos = 0;
     qint32 startPos = 0;
     walk.orderNumber
-        = ExtractBetween(walk.page, OrderNumberMarker, u"</td>"_s, 1, endPos, startPos);
+        = ExtractBetween(walk.page, OrderNumberMarker, CellEndMarker, 1, endPos, startPos);
     // Without an order number the cell shows the page's address: a link on
     // an empty text cell does not survive a save in LibreOffice, and without
     // it later runs would not know the product and write it again.
@@ -193,7 +193,7 @@ void ProductExtractor::writeDescription(Walk& walk)
     qint32 endPos = 0;
     qint32 startPos = 0;
     const QString description = ExtractBetween(
-        walk.page, DescriptionMarker, u"</td>"_s, walk.pos, endPos, startPos, CellReach);
+        walk.page, DescriptionMarker, CellEndMarker, walk.pos, endPos, startPos, CellReach);
     m_context.sheet.writeCell(walk.row, RowLayout::DescriptionColumn, description);
 }
 
@@ -203,8 +203,8 @@ void ProductExtractor::writeDescription(Walk& walk)
 // reading of the page, not one per name.
 void ProductExtractor::walkProperties(Walk& walk)
 {
-    ForwardSearch valueStarts(walk.page, u"<td>"_s);
-    ForwardSearch valueEnds(walk.page, u"</td>"_s);
+    ForwardSearch valueStarts(walk.page, PropertyValueMarker);
+    ForwardSearch valueEnds(walk.page, CellEndMarker);
     for (;;) {
         qint32 nameEnd = 0;
         qint32 nameStart = 0;
@@ -233,10 +233,11 @@ QString ProductExtractor::propertyValue(
 {
     if (valueStart == 0)
         return {};
-    const qint32 valueEnd = valueEnds.next(valueStart + 4);
+    const qint32 textStart = valueStart + qint32(PropertyValueMarker.size());
+    const qint32 valueEnd = valueEnds.next(textStart);
     if (valueEnd == 0)
         return {};
-    return walk.page.mid(valueStart + 3, std::min(valueEnd - valueStart - 4, CellReach));
+    return walk.page.mid(textStart - 1, std::min(valueEnd - textStart, CellReach));
 }
 
 void ProductExtractor::writeAccessories(Walk& walk)

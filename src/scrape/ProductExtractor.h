@@ -66,6 +66,9 @@ public:
     static inline const QString PropertiesTableMarker
         = QStringLiteral("<table class=\"productproperties\">");
     static inline const QString PropertyNameMarker = QStringLiteral("<th width=\"30%\">");
+    static inline const QString PropertyValueMarker = QStringLiteral("<td>");
+    // Ends the order number, the description and a property's value.
+    static inline const QString CellEndMarker = QStringLiteral("</td>");
     // Starts a product link in a product table: accessories on a product
     // page, products on a listing page.
     static inline const QString ProductLinkMarker

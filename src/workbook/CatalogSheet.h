@@ -1,6 +1,7 @@
 #pragma once
 
 #include "util/Result.h"
+#include "workbook/CellAddress.h"
 
 #include <QString>
 
@@ -13,7 +14,7 @@ namespace zp {
 class CatalogSheet {
 public:
     // The last row of a sheet; a product needs a row at or above it.
-    static constexpr int MaxRow = 1048576;
+    static constexpr int MaxRow = CellAddress::MaxRow;
 
     virtual ~CatalogSheet() = default;
 

@@ -5,7 +5,7 @@ signals during a crawl, and the workbook read back by openpyxl.
     /usr/bin/python3 test_headless.py PATH-OF-zavrinello-parser-demo
 
 The shop's port is the one the demo program was built for (ZP_DEMO_SHOP_PORT,
-default 18765), so no two of these runs may overlap.
+default tools/demo-shop/port), so no two of these runs may overlap.
 """
 import hashlib
 import json
@@ -28,7 +28,17 @@ import openpyxl
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SHOP_SCRIPT = os.path.join(HERE, "..", "..", "tools", "demo-shop", "demo_shop.py")
-PORT = int(os.environ.get("ZP_DEMO_SHOP_PORT", "18765"))
+
+
+def demo_port():
+    """The port the demo program was built for."""
+    if os.environ.get("ZP_DEMO_SHOP_PORT"):
+        return int(os.environ["ZP_DEMO_SHOP_PORT"])
+    with open(os.path.join(HERE, "..", "..", "tools", "demo-shop", "port"), encoding="ascii") as f:
+        return int(f.read())
+
+
+PORT = demo_port()
 PROGRAM = os.environ.get("ZP_DEMO_PROGRAM", "")
 WORKBOOK = "Zavrinello.xlsx"
 # The package checker of the shared/ folder beside the repository.

@@ -142,7 +142,18 @@ INSTANTIATE_TEST_SUITE_P(Arguments, ParseCommandLineTest,
         CommandCase { "unknownBesideQtArguments", { u"-platform"_s, u"xcb"_s, u"--frobnicate"_s },
             CommandLine::Mode::UsageError, { u"frobnicate"_s, u"Usage:"_s } },
         CommandCase { "folderWithoutItsValue", { u"--folder"_s }, CommandLine::Mode::UsageError,
-            { u"folder"_s, u"Usage:"_s } }),
+            { u"folder"_s, u"Usage:"_s } },
+        // The limits the help and the errors name are the ones the run keeps.
+        CommandCase { "helpNamesTheLimits", { u"--help"_s }, CommandLine::Mode::Help,
+            { u"(1-16, по умолчанию 6)."_s, u"(по умолчанию 2, через 1, 2, 4 … с)."_s } },
+        CommandCase { "connectionsAboveTheLimit", { u"--connections"_s, u"17"_s },
+            CommandLine::Mode::UsageError,
+            { u"Неверное число соединений: 17 (нужно от 1 до 16)\n"_s } },
+        CommandCase { "connectionsBelowTheLimit", { u"--connections=0"_s },
+            CommandLine::Mode::UsageError, { u"соединений: 0 (нужно от 1 до 16)"_s } },
+        CommandCase { "retriesAboveTheLimit", { u"--retries"_s, u"101"_s },
+            CommandLine::Mode::UsageError,
+            { u"Неверное число повторов: 101 (нужно от 0 до 100)\n"_s } }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ParseCommandLine, UsageErrorTextStartsWithTheErrorAndEndsWithOneLineBreakAtMost)

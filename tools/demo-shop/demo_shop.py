@@ -22,6 +22,12 @@ from dataclasses import dataclass, field
 from functools import lru_cache
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+# The port the demo program is built to read; the build and the scripts read
+# the same file.
+PORT_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "port")
+with open(PORT_FILE, encoding="ascii") as port_file:
+    DEMO_PORT = int(port_file.read())
+
 FIRST_LISTING_ID = 3833
 FIRST_LISTING_NAME = "Zavrinello"
 FIRST_LISTING_PATH = f"/catalog/{FIRST_LISTING_ID}/{FIRST_LISTING_NAME}"
@@ -526,8 +532,9 @@ class ShopHandler(BaseHTTPRequestHandler):
 def parse_args(argv):
     parser = argparse.ArgumentParser(description="Demo of the Tolmari shop with a generated "
                                                  "Zavrinello catalogue, on 127.0.0.1.")
-    parser.add_argument("--port", type=int, default=8765,
-                        help="port to listen on; 0 picks a free one (default 8765)")
+    parser.add_argument("--port", type=int, default=DEMO_PORT,
+                        help=f"port to listen on; 0 picks a free one (default {DEMO_PORT}, "
+                             "the one the demo program reads)")
     parser.add_argument("--products", type=int, default=60, help="number of products (default 60)")
     parser.add_argument("--depth", type=int, default=3,
                         help="levels of sub-listings below the first listing page (default 3)")
