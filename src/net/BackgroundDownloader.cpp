@@ -108,7 +108,7 @@ void BackgroundDownloader::waitForBackground()
     m_abandoned.clear();
     m_stopsDuringWait = m_stop.isSet() ? 1 : 0;
     waitUntil([this] { return m_jobs.empty(); });
-    m_stopsDuringWait = -1;
+    m_stopsDuringWait.reset();
 }
 
 bool BackgroundDownloader::wasAbandoned(const QString& localPath) const
@@ -248,7 +248,7 @@ void BackgroundDownloader::finish(Job& job, bool succeeded)
 {
     job.state = Job::State::Over;
     job.succeeded = succeeded;
-    if (!succeeded && m_stopsDuringWait >= 2)
+    if (!succeeded && m_stopsDuringWait.value_or(0) >= 2)
         m_abandoned.insert(job.path);
     job.retryTimer.stop();
     m_byPath.remove(job.path);
@@ -259,7 +259,7 @@ void BackgroundDownloader::finish(Job& job, bool succeeded)
 
 void BackgroundDownloader::onStop()
 {
-    if (m_stopsDuringWait >= 0 && ++m_stopsDuringWait >= 2) {
+    if (m_stopsDuringWait && ++*m_stopsDuringWait >= 2) {
         endJobs([](const Job&) { return true; });
         return;
     }

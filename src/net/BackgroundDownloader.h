@@ -15,6 +15,7 @@
 #include <chrono>
 #include <list>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QEventLoop;
@@ -138,7 +139,7 @@ private:
     QString m_lastFailure;
     bool m_lastFailureMayPass = false;
     std::vector<QEventLoop*> m_waits;
-    int m_stopsDuringWait = -1; // counts stops while waitForBackground runs; -1 outside
+    std::optional<int> m_stopsDuringWait; // stops while waitForBackground runs
     QSet<QString> m_abandoned; // paths the last waitForBackground gave up
     QObject m_receiver;
 };

@@ -28,7 +28,7 @@ qint32 ForwardSearch::next(qint32 fromPos)
 {
     const qint32 from = fromPos < 1 ? 1 : fromPos;
     const bool known
-        = m_lastFrom >= 1 && from >= m_lastFrom && (m_lastFound == 0 || m_lastFound >= from);
+        = m_lastFrom && from >= *m_lastFrom && (m_lastFound == 0 || m_lastFound >= from);
     if (!known) {
         m_lastFrom = from;
         m_lastFound = FindFrom(m_text, m_marker, from);

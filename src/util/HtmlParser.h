@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <limits>
+#include <optional>
 
 namespace zp {
 
@@ -38,7 +39,7 @@ public:
 private:
     const QString& m_text;
     QString m_marker;
-    qint32 m_lastFrom = -1;
+    std::optional<qint32> m_lastFrom; // none before the first search
     qint32 m_lastFound = 0;
 };
 

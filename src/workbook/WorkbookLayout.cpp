@@ -89,9 +89,9 @@ bool WorkbookLayout::hasRoom() const
 
 int WorkbookLayout::textStyle()
 {
-    if (m_textStyle == -2)
+    if (!m_textStyle)
         m_textStyle = m_workbook->styles().textStyle();
-    return m_textStyle;
+    return *m_textStyle;
 }
 
 bool WorkbookLayout::checkLayout() const

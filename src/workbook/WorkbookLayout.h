@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 namespace zp {
 
@@ -108,7 +109,7 @@ private:
     int textStyle();
 
     std::unique_ptr<Workbook> m_workbook;
-    int m_textStyle = -2; // -2 until looked up
+    std::optional<int> m_textStyle; // until looked up
     TextCounts m_storedAddresses; // column-1 link addresses, with the last row of each
     TextCounts m_storedTexts; // case-folded column-1 texts
     QHash<QString, int> m_propertyColumns; // property header text -> column
