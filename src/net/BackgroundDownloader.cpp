@@ -21,7 +21,7 @@ struct BackgroundDownloader::Job {
     State state = State::Ready;
     RetryPolicy::Tries tries;
     std::unique_ptr<FileTransfer> transfer;
-    Manager* manager = nullptr; // of the transfer under way
+    QNetworkAccessManager* manager = nullptr; // of the transfer under way
     QTimer retryTimer;
     bool succeeded = false;
     QString failure;
@@ -36,10 +36,8 @@ BackgroundDownloader::BackgroundDownloader(const StopFlag& stop, int connections
     , m_policy(std::move(policy))
     , m_idleTimeout(idleTimeout)
     , m_host(m_connections)
+    , m_managers(m_connections, m_access)
 {
-    const int managers = (m_connections + kConnectionsPerManager - 1) / kConnectionsPerManager;
-    for (int i = 0; i < managers; ++i)
-        m_managers.push_back(Manager { m_access.makeManager() });
     QObject::connect(&m_stop, &StopFlag::raised, &m_receiver, [this] { onStop(); });
     m_paceEnd.setSingleShot(true);
     m_paceEnd.setTimerType(Qt::PreciseTimer);
@@ -162,12 +160,10 @@ void BackgroundDownloader::startReady()
 
 void BackgroundDownloader::begin(Job& job)
 {
-    Manager& manager = *std::min_element(m_managers.begin(), m_managers.end(),
-        [](const Manager& a, const Manager& b) { return a.busy < b.busy; });
-    job.transfer = std::make_unique<FileTransfer>(*manager.manager, m_committer,
-        job.urls.at(job.current), job.path, job.minimumSize, m_idleTimeout, m_access, job.watch);
+    QNetworkAccessManager& manager = m_managers.acquire();
+    job.transfer = std::make_unique<FileTransfer>(manager, m_committer, job.urls.at(job.current),
+        job.path, job.minimumSize, m_idleTimeout, m_access, job.watch);
     job.manager = &manager;
-    ++manager.busy;
     ++m_running;
     job.state = Job::State::Running;
     QObject::connect(job.transfer.get(), &FileTransfer::received, &m_receiver, [this, &job] {
@@ -182,7 +178,7 @@ void BackgroundDownloader::release(Job& job)
 {
     if (!job.manager)
         return;
-    --job.manager->busy;
+    m_managers.release(*job.manager);
     job.manager = nullptr;
     --m_running;
 }

@@ -2,6 +2,7 @@
 
 #include "net/Downloader.h"
 #include "net/FileTransfer.h"
+#include "net/ManagerPool.h"
 #include "net/RequestPacing.h"
 #include "net/RetryPolicy.h"
 #include "net/ShopAccess.h"
@@ -44,9 +45,8 @@ class StopFlag;
 // halved on throttling, grown back after successes. A body received whole goes
 // to disk through the committer's workers while its connection serves the
 // next transfer; flushDownloaded() makes the names of the files committed so
-// far survive a crash. Qt's manager opens at most
-// six connections per host, so the engine holds one manager per six
-// connections and starts each transfer on the least busy one.
+// far survive a crash. Each transfer starts on the least busy of the
+// engine's managers (ManagerPool).
 //
 // The crawl may run at most kQueuePerConnection × connections pictures ahead:
 // DownloadInBackground waits (in an event loop) while that many are pending,
@@ -67,7 +67,6 @@ class StopFlag;
 // is tried next: whether that one was known yet must not change what is told.
 class BackgroundDownloader final : public Downloader {
 public:
-    static constexpr int kConnectionsPerManager = 6;
     static constexpr int kQueuePerConnection = 2;
     // Passing faults are tried this many times more.
     static constexpr int kPassingRetries = 2;
@@ -97,10 +96,6 @@ public:
 
 private:
     struct Job;
-    struct Manager {
-        std::unique_ptr<QNetworkAccessManager> manager;
-        int busy = 0;
-    };
 
     Job& add(const QString& url, const QString& localPath, qint32 minimumSize, bool first);
     void startReady();
@@ -131,7 +126,7 @@ private:
     HostPacing* m_pacing = &m_ownPacing;
     QTimer m_paceEnd; // starts the next transfer once the pacing allows it
     FileCommitter m_committer;
-    std::vector<Manager> m_managers;
+    ManagerPool m_managers;
     std::list<std::shared_ptr<Job>> m_jobs; // pending, in the order asked for
     QHash<QString, Job*> m_byPath;
     int m_running = 0;

@@ -1,23 +1,16 @@
 #pragma once
 
+#include "net/ManagerPool.h"
 #include "net/PendingPage.h"
 #include "net/ShopAccess.h"
 
-#include <QNetworkAccessManager>
-#include <vector>
-
 namespace zp {
 
-// Starts page requests over HTTP (PageRequest) on managers of its own, made
-// by the run's ShopAccess. Qt's manager keeps at most six connections per host
-// and queues the requests beyond them, where their time-out would run
-// before they are sent; so the source holds one manager per six
-// connections and hands each request to the least busy one. Whoever starts
-// more than 6 × managers requests at once sees them queued again.
+// Starts page requests over HTTP (PageRequest) on managers of its own
+// (ManagerPool), each on the least busy one. Whoever starts more requests at
+// once than the connections it was made for sees them queued again.
 class NetworkPageSource final : public PageSource {
 public:
-    static constexpr int kConnectionsPerManager = 6;
-
     // connections: how many requests the caller will have under way at once.
     explicit NetworkPageSource(int connections, ShopAccess access = {});
 
@@ -25,12 +18,8 @@ public:
         const QString& url, const QString& body, int timeoutSeconds) override;
 
 private:
-    struct Manager {
-        std::unique_ptr<QNetworkAccessManager> manager;
-        int busy = 0;
-    };
-    std::vector<Manager> m_managers;
     ShopAccess m_access;
+    ManagerPool m_managers;
 };
 
 } // namespace zp
