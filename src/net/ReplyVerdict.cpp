@@ -1,7 +1,5 @@
 #include "net/ReplyVerdict.h"
 
-#include "net/ReplyFailure.h"
-
 #include <QLocale>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
@@ -52,6 +50,11 @@ QString proxyOf(const QNetworkReply& reply)
     return u"?"_s;
 }
 
+// Why the reply gave no usable body, in a few words for a log line: the
+// host with the reason of a refused certificate, what a proxy that wants a
+// name and password needs, the HTTP status for an error status ("404"), Qt's
+// error text for another network failure, otherwise the status and its reason
+// phrase ("200 ok").
 QString describe(const QNetworkReply& reply)
 {
     switch (reply.error()) {
@@ -61,8 +64,16 @@ QString describe(const QNetworkReply& reply)
         return u"прокси-сервер %1 требует имя и пароль (407): укажите их в его адресе, "
                u"http://имя:пароль@%1"_s.arg(proxyOf(reply));
     default:
-        return DescribeReplyFailure(reply);
+        break;
     }
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && status.toInt() >= 400)
+        return QString::number(status.toInt());
+    if (reply.error() != QNetworkReply::NoError || !status.isValid())
+        return reply.errorString();
+    return u"%1 %2"_s.arg(status.toInt())
+        .arg(QString::fromLatin1(
+            reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray()));
 }
 
 std::optional<QDateTime> parseHttpDate(const QString& text)
