@@ -58,9 +58,7 @@ void RunController::performRun()
     m_view.setButtonCaption(u"Стоп"_s);
     m_state.StartTime = m_clock.now();
     m_state.NewCount = 0;
-    m_state.MissingPictures = 0;
-    m_state.PassingPictureFaults = 0;
-    m_state.SkippedProducts = 0;
+    m_state.clearGaps();
     m_downloader.setBackgroundFailureHandler(
         [this](const QString& url, const QString& reason, bool mayPass) {
             m_state.countMissingPicture(mayPass);
@@ -261,10 +259,9 @@ void RunController::showSaveFailed()
 
 void RunController::report(bool usable, qint32 stored)
 {
-    const bool gaps = m_state.SkippedProducts > 0 || m_state.PassingPictureFaults > 0;
     m_outcome = !usable                 ? RunOutcome::WorkbookUnusable
         : m_state.StopRequested.isSet() ? RunOutcome::Stopped
-        : gaps                          ? RunOutcome::CompletedWithGaps
+        : m_state.hasPassingGaps()      ? RunOutcome::CompletedWithGaps
                                         : RunOutcome::Completed;
     if (m_state.StopRequested.isSet()) {
         m_dialogs.show(MessageStyle::Failure, u"Парсер остановлен."_s);

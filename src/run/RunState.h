@@ -17,17 +17,27 @@ struct RunState {
     qint32 FixedColumnCount = 0; // 14 once the workbook is ready (workbook/RowLayout.h)
     StopFlag StopRequested; // the user asked the run to stop
 
-    // What the run could not have; the next run tries it again.
+    // What the run could not have; the next run tries it again. Counted
+    // only by the functions below.
     qint32 MissingPictures = 0; // pictures not downloaded or refused for their name
     qint32 PassingPictureFaults = 0; // of those, lost to faults that may pass (5xx, time-out)
     qint32 SkippedProducts = 0; // product pages given up without stopping the run
 
+    void clearGaps()
+    {
+        MissingPictures = 0;
+        PassingPictureFaults = 0;
+        SkippedProducts = 0;
+    }
     void countMissingPicture(bool mayPass)
     {
         ++MissingPictures;
         if (mayPass)
             ++PassingPictureFaults;
     }
+    void countSkippedProduct() { ++SkippedProducts; }
+    // Whether the next run may have what this one could not.
+    bool hasPassingGaps() const { return SkippedProducts > 0 || PassingPictureFaults > 0; }
 };
 
 } // namespace zp

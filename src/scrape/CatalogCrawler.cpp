@@ -183,7 +183,7 @@ QString CatalogCrawler::fetchPage(const QString& url, bool* skipped)
             continue;
         if (skipped && m_context.failedPages.skipFailedProducts) {
             m_context.view.warn(SkippedProductPrefix + url);
-            ++m_context.state.SkippedProducts;
+            m_context.state.countSkippedProduct();
             *skipped = true;
             return {};
         }
