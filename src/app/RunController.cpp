@@ -55,7 +55,7 @@ void RunController::askToStop()
 void RunController::performRun()
 {
     m_state.IsRunning = true;
-    m_view.setButtonCaption(u"Стоп"_s);
+    m_view.setButtonCaption(RunView::StopCaption);
     m_state.StartTime = m_clock.now();
     m_state.NewCount = 0;
     m_state.clearGaps();
@@ -79,7 +79,7 @@ void RunController::performRun()
             report(true, 0);
         } else {
             m_dialogs.showWithReason(
-                MessageStyle::Failure, u"Нет доступа к сайту."_s, firstPageFailure);
+                MessageStyle::Failure, CatalogCrawler::NoSiteAccessText, firstPageFailure);
             m_outcome = RunOutcome::NoSiteAccess;
         }
         endRun();
@@ -282,7 +282,7 @@ void RunController::endRun()
     m_downloader.setBackgroundFailureHandler(nullptr);
     m_pages.setThrottledHandler(nullptr);
     m_state.StopRequested.clear();
-    m_view.setButtonCaption(u"Старт"_s);
+    m_view.setButtonCaption(RunView::StartCaption);
 }
 
 } // namespace zp

@@ -62,7 +62,7 @@ Form1::Form1(QWidget* parent)
     const QFont bold = controlFont(true);
 
     // Created in this order; the focus chain follows it until setChainOrder.
-    m_command1 = new QPushButton(u"Старт"_s, this);
+    m_command1 = new QPushButton(RunView::StartCaption, this);
     m_command1->setObjectName(u"Command1"_s);
     m_command1->setFont(bold);
     m_command1->setGeometry(twipsRect(8265, 600, 1665, 420));

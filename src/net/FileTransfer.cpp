@@ -103,9 +103,10 @@ void FileTransfer::onData()
         const qint64 count = m_reply->read(chunk.data(), kChunkBytes);
         if (count <= 0)
             return;
-        if (m_file.written() + count > kMaxFileBytes)
-            return fail(
-                ReplyVerdict::Kind::Final, u"больше %1 МБ"_s.arg(kMaxFileBytes / (1024 * 1024)));
+        if (m_file.written() + count > kMaxFileBytes) {
+            m_verdict = TooLargeVerdict(kMaxFileBytes);
+            return end(Outcome::Failed);
+        }
         if (!m_file.write(QByteArrayView(chunk.data(), count)))
             return fail(ReplyVerdict::Kind::Final, kWriteFailed);
         if (!watch())

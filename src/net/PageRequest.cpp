@@ -142,8 +142,7 @@ void PageRequest::onFinished()
     if (m_outcome != Outcome::Waiting)
         return;
     if (m_tooLarge) {
-        m_verdict = { ReplyVerdict::Kind::Final,
-            u"больше %1 МБ"_s.arg(kMaxBodyBytes / (1024 * 1024)), std::nullopt };
+        m_verdict = TooLargeVerdict(kMaxBodyBytes);
         finish(Outcome::Failed);
         return;
     }

@@ -121,6 +121,12 @@ std::optional<std::chrono::milliseconds> ParseRetryAfter(
     return milliseconds(std::clamp<qint64>(wait, 0, kMaxRetryAfter.count()));
 }
 
+ReplyVerdict TooLargeVerdict(qint64 limitBytes)
+{
+    return { ReplyVerdict::Kind::Final, u"больше %1 МБ"_s.arg(limitBytes / (1024 * 1024)),
+        std::nullopt };
+}
+
 ReplyVerdict JudgeReply(const QNetworkReply& reply, const QDateTime& now)
 {
     const QVariant statusAttribute = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);

@@ -33,6 +33,10 @@ struct ReplyVerdict {
 // The longest wait a server's Retry-After is taken for.
 inline constexpr std::chrono::milliseconds kMaxRetryAfter = std::chrono::minutes(10);
 
+// The verdict on a body refused for being over limitBytes: final, since the
+// same address gives the same body again.
+ReplyVerdict TooLargeVerdict(qint64 limitBytes);
+
 // now: the present moment, for a Retry-After given as an HTTP date.
 ReplyVerdict JudgeReply(const QNetworkReply& reply, const QDateTime& now);
 

@@ -8,9 +8,13 @@ namespace zp {
 // labels (or, without a window, the terminal). Implemented by the window.
 class RunView {
 public:
+    // Command1's caption while idle and while a run is in progress.
+    static inline const QString StartCaption = QStringLiteral("Старт");
+    static inline const QString StopCaption = QStringLiteral("Стоп");
+
     virtual ~RunView() = default;
 
-    virtual void setButtonCaption(const QString& text) = 0; // Command1: "Старт" / "Стоп"
+    virtual void setButtonCaption(const QString& text) = 0; // Command1
     virtual void setStatusText(const QString& text) = 0; // lblCV, the status line
     virtual void setElapsedText(const QString& text) = 0; // Label1, "hh:nn:ss"
     virtual QString counterText() const = 0; // Label2, the row counter

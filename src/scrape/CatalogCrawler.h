@@ -102,8 +102,9 @@ public:
     static inline const QString& ProductLinkMarker = ProductExtractor::ProductLinkMarker;
     static constexpr int PageTimeoutSeconds = ShopAccess::kTimeout.count();
     static constexpr int MaxListingDepth = 64;
-    static inline const QString RetryPromptText = QStringLiteral("Нет доступа к сайту.")
-        + QChar(u'\r') + QStringLiteral("Попробовать еще раз?");
+    static inline const QString NoSiteAccessText = QStringLiteral("Нет доступа к сайту.");
+    static inline const QString RetryPromptText
+        = NoSiteAccessText + QChar(u'\r') + QStringLiteral("Попробовать еще раз?");
     static inline const QString StoredStatusPrefix = QStringLiteral("Уже загружен ");
     static inline const QString SkippedProductPrefix
         = QStringLiteral("Товар пропущен, страница недоступна: ");

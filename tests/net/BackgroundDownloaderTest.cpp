@@ -197,6 +197,7 @@ struct OutcomeCase {
     Response response;
     qint32 minimumSize;
     bool expected;
+    const char* reason = nullptr; // what the failure says; nullptr: not checked
 };
 
 class DownloadOutcomeTest : public FileDownloaderTest,
@@ -216,6 +217,8 @@ TEST_P(DownloadOutcomeTest, ResultAndFileOnDisk)
     } else {
         EXPECT_FALSE(QFile::exists(target));
     }
+    if (c.reason)
+        EXPECT_EQ(once.lastFailure(), QString::fromUtf8(c.reason));
     EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
 }
 
@@ -249,9 +252,9 @@ INSTANTIATE_TEST_SUITE_P(FileDownloader, DownloadOutcomeTest,
         OutcomeCase {
             "ExactlyTheCap", Response::generated(zp::FileTransfer::kMaxFileBytes), 256, true },
         OutcomeCase { "OverTheCapAnnounced",
-            Response::generated(zp::FileTransfer::kMaxFileBytes + 1), 256, false },
+            Response::generated(zp::FileTransfer::kMaxFileBytes + 1), 256, false, "больше 64 МБ" },
         OutcomeCase { "OverTheCapUnannounced", unannounced(zp::FileTransfer::kMaxFileBytes + 1),
-            256, false }),
+            256, false, "больше 64 МБ" }),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
 TEST_F(FileDownloaderTest, RedirectToAnotherHostOrPortIsNotFollowed)
