@@ -217,8 +217,9 @@ TEST_P(DownloadOutcomeTest, ResultAndFileOnDisk)
     } else {
         EXPECT_FALSE(QFile::exists(target));
     }
-    if (c.reason)
+    if (c.reason) {
         EXPECT_EQ(once.lastFailure(), QString::fromUtf8(c.reason));
+    }
     EXPECT_TRUE(strayFiles().isEmpty()) << strayFiles().join(u' ').toStdString();
 }
 

@@ -355,8 +355,9 @@ TEST_P(BrokenBodyTest, EmptyWithoutWaitingOutTheDeadline)
 
     EXPECT_TRUE(fetch(server.url(u"/page"_s), kLongTimeout).isEmpty());
     EXPECT_LT(elapsedMs, kWellBeforeLongTimeoutMs);
-    if (GetParam().reason)
+    if (GetParam().reason) {
         EXPECT_EQ(engine.lastVerdict().reason, QString::fromUtf8(GetParam().reason));
+    }
 }
 
 Response oversized(bool announced)
@@ -385,7 +386,7 @@ Response cutShort()
 INSTANTIATE_TEST_SUITE_P(PageEngine, BrokenBodyTest,
     ::testing::Values(BrokenBodyCase { "OverLimitAnnounced", oversized(true), "больше 64 МБ" },
         BrokenBodyCase { "OverLimitUnannounced", oversized(false), "больше 64 МБ" },
-        BrokenBodyCase { "OverLimitCompressed", oversizedCompressed(), "больше 64 МБ" },
+        BrokenBodyCase { "OverLimitCompressed", oversizedCompressed(), nullptr },
         BrokenBodyCase { "ConnectionCutMidBody", cutShort(), nullptr }),
     [](const ::testing::TestParamInfo<BrokenBodyCase>& info) { return info.param.name; });
 
