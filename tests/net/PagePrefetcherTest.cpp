@@ -76,6 +76,13 @@ private:
 // While the shop is down, every request fails.
 class FakePageSource final : public PageSource {
 public:
+    // The pages a prefetcher let go of (deleteLater) report to their source
+    // when deleted: they go now, not in a later test's event loop.
+    ~FakePageSource() override
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
     void setAnswers(const QString& url, QList<Answer> answers) { m_answers[url] = answers; }
     void holdAnswers(bool hold) { m_hold = hold; }
     void setDown(bool down) { m_down = down; }
