@@ -1,7 +1,7 @@
 #include "workbook/ExcelConnection.h"
 
 #include "workbook/WorkbookLock.h"
-#include "workbook/XlsxPackage.h"
+#include "xlsx/XlsxPackage.h"
 
 #include <QDir>
 #include <QFileInfo>
