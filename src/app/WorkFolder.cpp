@@ -1,6 +1,6 @@
 #include "app/WorkFolder.h"
 
-#include "workbook/ExcelConnection.h"
+#include "workbook/CatalogWorkbookFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -27,7 +27,7 @@ QString chosenFolder(const QString& requested, const QString& programFolder)
     // A workbook beside the program is the user's, writable or not: a run
     // that cannot save it says so before the crawl instead of starting a
     // second workbook elsewhere.
-    if (!ExcelConnection::FindWorkbookFile(programFolder).isEmpty())
+    if (!CatalogWorkbookFile::FindWorkbookFile(programFolder).isEmpty())
         return programFolder;
     if (QFileInfo(programFolder).isWritable() && !isInstalled(programFolder))
         return programFolder;

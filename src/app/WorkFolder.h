@@ -7,7 +7,7 @@ namespace zp {
 // The folder that holds the workbook and its Images folder:
 //  - requested, when given (--folder), taken relative to the current folder;
 //  - otherwise programFolder, when it holds the workbook (any name
-//    ExcelConnection opens), whether the program may write there or not;
+//    CatalogWorkbookFile opens), whether the program may write there or not;
 //  - otherwise programFolder, when the program may write there and is not an
 //    installed program (../share/applications holds its desktop file), so
 //    that a copied program keeps its files beside it;

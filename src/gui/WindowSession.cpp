@@ -11,7 +11,7 @@ using namespace Qt::Literals::StringLiterals;
 namespace zp {
 
 WindowSession::WindowSession(Form1& window, const RunSettings& settings,
-    ExcelConnection::Handover handover, Dialogs* dialogs)
+    CatalogWorkbookFile::Handover handover, Dialogs* dialogs)
     : m_window(window)
     , m_messageBoxes(&window)
     , m_dialogs(dialogs ? *dialogs : m_messageBoxes)

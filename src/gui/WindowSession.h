@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/RunController.h"
 #include "gui/MessageBoxDialogs.h"
 #include "net/RunNetwork.h"
+#include "session/RunController.h"
 #include "util/Clock.h"
 
 namespace zp {
@@ -23,8 +23,8 @@ class WindowSession {
 public:
     // dialogs: nullptr shows real message boxes on the window; otherwise the
     // caller's service, which must outlive the session.
-    WindowSession(Form1& window, const RunSettings& settings, ExcelConnection::Handover handover,
-        Dialogs* dialogs = nullptr);
+    WindowSession(Form1& window, const RunSettings& settings,
+        CatalogWorkbookFile::Handover handover, Dialogs* dialogs = nullptr);
     ~WindowSession();
 
     WindowSession(const WindowSession&) = delete;

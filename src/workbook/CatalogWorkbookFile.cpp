@@ -1,4 +1,4 @@
-#include "workbook/ExcelConnection.h"
+#include "workbook/CatalogWorkbookFile.h"
 
 #include "workbook/WorkbookLock.h"
 #include "xlsx/XlsxPackage.h"
@@ -10,20 +10,20 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
-ExcelConnection::ExcelConnection(QString programFolder, Handover handover)
+CatalogWorkbookFile::CatalogWorkbookFile(QString programFolder, Handover handover)
     : m_programFolder(std::move(programFolder))
     , m_handover(std::move(handover))
 {
 }
 
-void ExcelConnection::ConnectExcel()
+void CatalogWorkbookFile::ConnectExcel()
 {
     m_book.reset();
     m_path.clear();
     m_ready = false;
 }
 
-QString ExcelConnection::FindWorkbookFile(const QString& folder)
+QString CatalogWorkbookFile::FindWorkbookFile(const QString& folder)
 {
     // Hidden files are left out, so neither our own save's temporary file nor
     // a spreadsheet application's lock file can be taken for the workbook.
@@ -40,7 +40,7 @@ QString ExcelConnection::FindWorkbookFile(const QString& folder)
     return names.isEmpty() ? QString() : QDir(folder).filePath(names.first());
 }
 
-WorkbookStatus ExcelConnection::unusableFile(const QString& path)
+WorkbookStatus CatalogWorkbookFile::unusableFile(const QString& path)
 {
     const QFileInfo info(path);
     if (info.isDir())
@@ -52,7 +52,7 @@ WorkbookStatus ExcelConnection::unusableFile(const QString& path)
     return WorkbookStatus::Ready;
 }
 
-WorkbookOpening ExcelConnection::checkSavable()
+WorkbookOpening CatalogWorkbookFile::checkSavable()
 {
     const XlsxPackage::SaveTrial trial = m_book->trySave();
     switch (trial.outcome) {
@@ -75,7 +75,7 @@ WorkbookOpening ExcelConnection::checkSavable()
     return { WorkbookStatus::Ready, m_path, nextRow, {} };
 }
 
-WorkbookOpening ExcelConnection::OpenWorkbook(bool despiteLock)
+WorkbookOpening CatalogWorkbookFile::OpenWorkbook(bool despiteLock)
 {
     m_ready = false;
     m_path = FindWorkbookFile(m_programFolder);
@@ -104,12 +104,12 @@ WorkbookOpening ExcelConnection::OpenWorkbook(bool despiteLock)
     return checkSavable();
 }
 
-bool ExcelConnection::SaveWorkbook()
+bool CatalogWorkbookFile::SaveWorkbook()
 {
     return m_ready && m_book->save();
 }
 
-void ExcelConnection::FinishExcel(bool stopped)
+void CatalogWorkbookFile::FinishExcel(bool stopped)
 {
     if (stopped) {
         m_book.reset();
@@ -120,7 +120,7 @@ void ExcelConnection::FinishExcel(bool stopped)
         m_handover(m_path);
 }
 
-CatalogSheet* ExcelConnection::sheet() const
+CatalogSheet* CatalogWorkbookFile::sheet() const
 {
     return m_ready ? m_book.get() : nullptr;
 }

@@ -1,6 +1,5 @@
-#include "app/RunController.h"
+#include "session/RunController.h"
 
-#include "app/ThrottleNotice.h"
 #include "net/FileTransfer.h"
 #include "net/PageReader.h"
 #include "run/Dialogs.h"
@@ -10,6 +9,7 @@
 #include "scrape/RetryingReader.h"
 #include "scrape/RowPictures.h"
 #include "scrape/ScrapeContext.h"
+#include "session/ThrottleNotice.h"
 #include "util/Clock.h"
 #include "util/PathUtils.h"
 
@@ -24,7 +24,7 @@ namespace zp {
 
 RunController::RunController(RunState& state, RunView& view, Dialogs& dialogs, PageReader& pages,
     Downloader& downloader, const Clock& clock, RunSettings settings,
-    ExcelConnection::Handover handover)
+    CatalogWorkbookFile::Handover handover)
     : m_state(state)
     , m_view(view)
     , m_dialogs(dialogs)
@@ -32,7 +32,7 @@ RunController::RunController(RunState& state, RunView& view, Dialogs& dialogs, P
     , m_downloader(downloader)
     , m_clock(clock)
     , m_settings(std::move(settings))
-    , m_excel(m_settings.programFolder, std::move(handover))
+    , m_workbookFile(m_settings.programFolder, std::move(handover))
 {
 }
 
@@ -89,7 +89,7 @@ void RunController::performRun()
     }
 
     m_view.setStatusText(u"Подключение к Excel"_s);
-    m_excel.ConnectExcel();
+    m_workbookFile.ConnectExcel();
     m_view.setStatusText(u"Открытие файла Excel ..."_s);
     if (openWorkbook() && prepareImagesFolder()) {
         const CrawlEnd end = crawl(*firstLinks);
@@ -101,17 +101,17 @@ void RunController::performRun()
     } else {
         m_outcome = RunOutcome::WorkbookUnusable;
     }
-    m_excel.FinishExcel(m_state.StopRequested.isSet());
+    m_workbookFile.FinishExcel(m_state.StopRequested.isSet());
     endRun();
 }
 
 bool RunController::openWorkbook()
 {
-    WorkbookOpening opening = m_excel.OpenWorkbook();
+    WorkbookOpening opening = m_workbookFile.OpenWorkbook();
     if (opening.status == WorkbookStatus::OpenElsewhere) {
         if (!goOnDespiteLock(opening))
             return false;
-        opening = m_excel.OpenWorkbook(true);
+        opening = m_workbookFile.OpenWorkbook(true);
     }
     if (opening.status != WorkbookStatus::Ready) {
         m_dialogs.show(MessageStyle::Failure, openingMessage(opening));
@@ -204,7 +204,7 @@ std::optional<ListingLinks> RunController::readFirstListing(QString& failure)
 
 RunController::CrawlEnd RunController::crawl(const ListingLinks& firstLinks)
 {
-    CatalogSheet* sheet = m_excel.sheet();
+    CatalogSheet* sheet = m_workbookFile.sheet();
     if (!sheet)
         return {};
     CatalogCrawler crawler(scrapeContext(*sheet));
@@ -222,7 +222,7 @@ ScrapeContext RunController::scrapeContext(CatalogSheet& sheet)
 bool RunController::finishCrawl(const CrawlEnd& end)
 {
     // Without a sheet there was no crawl, and no picture was asked for.
-    if (CatalogSheet* sheet = m_excel.sheet())
+    if (CatalogSheet* sheet = m_workbookFile.sheet())
         SettleRowPictures(scrapeContext(*sheet), m_state.NewCount - end.savedCount);
     switch (end.failure) {
     case CatalogCrawler::Failure::SaveFailed:
@@ -232,11 +232,11 @@ bool RunController::finishCrawl(const CrawlEnd& end)
         return false;
     case CatalogCrawler::Failure::SheetFull:
         m_dialogs.show(MessageStyle::Failure,
-            openingMessage({ WorkbookStatus::SheetFull, m_excel.workbookPath(), 0, {} }));
+            openingMessage({ WorkbookStatus::SheetFull, m_workbookFile.workbookPath(), 0, {} }));
         break;
     case CatalogCrawler::Failure::WorkbookFull:
         m_dialogs.show(MessageStyle::Failure,
-            openingMessage({ WorkbookStatus::WorkbookFull, m_excel.workbookPath(), 0, {} }));
+            openingMessage({ WorkbookStatus::WorkbookFull, m_workbookFile.workbookPath(), 0, {} }));
         break;
     case CatalogCrawler::Failure::None:
         break;
@@ -246,7 +246,7 @@ bool RunController::finishCrawl(const CrawlEnd& end)
 
 bool RunController::saveWorkbook()
 {
-    if (m_excel.SaveWorkbook())
+    if (m_workbookFile.SaveWorkbook())
         return true;
     showSaveFailed();
     return false;
@@ -255,7 +255,8 @@ bool RunController::saveWorkbook()
 void RunController::showSaveFailed()
 {
     m_dialogs.show(MessageStyle::Failure,
-        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_excel.workbookPath()) + u'.');
+        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_workbookFile.workbookPath())
+            + u'.');
 }
 
 void RunController::report(bool usable, qint32 stored)

@@ -36,13 +36,13 @@ struct WorkbookOpening {
 // crawl and at the end hands it to the user. There is no spreadsheet
 // application behind it: the workbook engine reads and writes the file itself.
 // It reports outcomes as values; telling the user is its caller's job.
-class ExcelConnection {
+class CatalogWorkbookFile {
 public:
     // Hands a saved workbook to the user (the window opens it in the desktop's
     // spreadsheet application; the headless runner prints its path).
     using Handover = std::function<void(const QString& workbookPath)>;
 
-    ExcelConnection(QString programFolder, Handover handover);
+    CatalogWorkbookFile(QString programFolder, Handover handover);
 
     // Forgets the previous run's workbook. The engine is part of the program,
     // so unlike a spreadsheet application it is always there.

@@ -2,7 +2,7 @@
 
 #include "net/ShopAccess.h"
 #include "scrape/CatalogCrawler.h"
-#include "workbook/ExcelConnection.h"
+#include "workbook/CatalogWorkbookFile.h"
 
 #include <QString>
 #include <optional>
@@ -48,7 +48,7 @@ public:
 
     RunController(RunState& state, RunView& view, Dialogs& dialogs, PageReader& pages,
         Downloader& downloader, const Clock& clock, RunSettings settings,
-        ExcelConnection::Handover handover);
+        CatalogWorkbookFile::Handover handover);
 
     void Command1_Click();
 
@@ -94,7 +94,7 @@ private:
     Downloader& m_downloader;
     const Clock& m_clock;
     RunSettings m_settings;
-    ExcelConnection m_excel;
+    CatalogWorkbookFile m_workbookFile;
     RunOutcome m_outcome = RunOutcome::NotRun;
 };
 
