@@ -28,6 +28,8 @@ namespace {
 constexpr int kWarmUpFetches = 50;
 constexpr int kMeasuredFetches = 1000;
 constexpr qint64 kPageBytes = 100 * 1024;
+// The run's time-out of a page.
+constexpr int kTimeoutSeconds = zp::ShopAccess::kTimeout.count();
 constexpr int kSilentWaitSeconds = 5;
 constexpr qint64 kDownloadBytes = zp::FileTransfer::kMaxFileBytes;
 // A fast endless answer: far past every cap, without a Content-Length.
@@ -106,12 +108,12 @@ int main(int argc, char* argv[])
     }
     zp::StopFlag stop;
     zp::NetworkPageSource source(1);
-    zp::PagePrefetcher fetcher(source, stop, 1, 60);
+    zp::PagePrefetcher fetcher(source, stop, 1, kTimeoutSeconds);
     zp::BackgroundDownloader downloader(stop, 1);
 
     const QString pageUrl = server.url(u"/page"_s);
     for (int i = 0; i < kWarmUpFetches; ++i) {
-        if (fetcher.ReadHTML(pageUrl, QString(), 60).size() != kPageBytes) {
+        if (fetcher.ReadHTML(pageUrl, QString(), kTimeoutSeconds).size() != kPageBytes) {
             std::fprintf(stderr, "bench_net: page fetch failed\n");
             return 1;
         }
@@ -122,7 +124,7 @@ int main(int argc, char* argv[])
     for (int i = 0; i < kMeasuredFetches; ++i) {
         QElapsedTimer clock;
         clock.start();
-        const qsizetype size = fetcher.ReadHTML(pageUrl, QString(), 60).size();
+        const qsizetype size = fetcher.ReadHTML(pageUrl, QString(), kTimeoutSeconds).size();
         times.push_back(clock.nsecsElapsed());
         if (size != kPageBytes) {
             std::fprintf(stderr, "bench_net: page fetch failed\n");
@@ -172,7 +174,9 @@ int main(int argc, char* argv[])
         const bool result = picture
             ? downloader.DownloadFile(
                 server.url(QString::fromLatin1(endless)), target, nullptr, 256, 0.3)
-            : !fetcher.ReadHTML(server.url(QString::fromLatin1(endless)), QString(), 60).isEmpty();
+            : !fetcher
+                   .ReadHTML(server.url(QString::fromLatin1(endless)), QString(), kTimeoutSeconds)
+                   .isEmpty();
         std::printf("endless unannounced %s on loopback:\n", picture ? "picture" : "page");
         std::printf("  result %s   wall %.2f s   peak RSS %ld KiB (before the downloads %ld KiB)\n",
             result ? "true" : "false", static_cast<double>(wall.elapsed()) / 1000, peakRssKiB(),

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "util/Result.h"
-#include "workbook/CellAddress.h"
+#include "xlsx/CellAddress.h"
 
 #include <QString>
 

@@ -1,6 +1,7 @@
 #include "xlsx/SheetHyperlinks.h"
 
 #include "xlsx/CellAddress.h"
+#include "xlsx/OoxmlNamespaces.h"
 #include "xlsx/WorksheetXml.h"
 #include "xlsx/XmlTree.h"
 
@@ -11,8 +12,6 @@ namespace zp {
 
 namespace {
 
-constexpr const char* RelationshipNamespace
-    = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 constexpr const char* HyperlinkType
     = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink";
 // Strict Open XML names the same things in namespaces of its own; a Strict
@@ -85,7 +84,7 @@ void SheetHyperlinks::readHyperlinks(pugi::xml_node root)
 
 const char* SheetHyperlinks::relationshipNamespace() const
 {
-    return m_strict ? StrictRelationshipNamespace : RelationshipNamespace;
+    return m_strict ? StrictRelationshipNamespace : OoxmlNamespaces::Relationships;
 }
 
 const char* SheetHyperlinks::hyperlinkType() const
@@ -144,7 +143,7 @@ void SheetHyperlinks::ensureRelationshipsDocument()
     declaration.append_attribute("standalone").set_value("yes");
     m_rels.append_child("Relationships")
         .append_attribute("xmlns")
-        .set_value("http://schemas.openxmlformats.org/package/2006/relationships");
+        .set_value(OoxmlNamespaces::PackageRelationships);
 }
 
 std::string SheetHyperlinks::addRelationship(const QByteArray& target)

@@ -1,5 +1,6 @@
 #include "xlsx/StyleSheet.h"
 
+#include "xlsx/OoxmlNamespaces.h"
 #include "xlsx/XmlTree.h"
 
 #include <cstring>
@@ -37,19 +38,21 @@ void setCount(pugi::xml_node section, std::string_view itemName)
 
 std::string StyleSheet::newWorkbookXml()
 {
-    return R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-           "\n"
-           R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
-           R"(<fonts count="1"><font><sz val="11"/><color theme="1"/><name val="Calibri"/><family val="2"/>)"
-           R"(<scheme val="minor"/></font></fonts>)"
-           R"(<fills count="2"><fill><patternFill patternType="none"/></fill>)"
-           R"(<fill><patternFill patternType="gray125"/></fill></fills>)"
-           R"(<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>)"
-           R"(<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>)"
-           R"(<cellXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/></cellXfs>)"
-           R"(<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles>)"
-           R"(<dxfs count="0"/><tableStyles count="0" defaultTableStyle="TableStyleMedium2" )"
-           R"(defaultPivotStyle="PivotStyleLight16"/></styleSheet>)";
+    return std::string(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+                       "\n"
+                       R"(<styleSheet xmlns=")")
+        + OoxmlNamespaces::Main
+        + R"(">)"
+          R"(<fonts count="1"><font><sz val="11"/><color theme="1"/><name val="Calibri"/><family val="2"/>)"
+          R"(<scheme val="minor"/></font></fonts>)"
+          R"(<fills count="2"><fill><patternFill patternType="none"/></fill>)"
+          R"(<fill><patternFill patternType="gray125"/></fill></fills>)"
+          R"(<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>)"
+          R"(<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>)"
+          R"(<cellXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/></cellXfs>)"
+          R"(<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles>)"
+          R"(<dxfs count="0"/><tableStyles count="0" defaultTableStyle="TableStyleMedium2" )"
+          R"(defaultPivotStyle="PivotStyleLight16"/></styleSheet>)";
 }
 
 Result<void> StyleSheet::load(const std::string& xml, MemoryBudget& budget)

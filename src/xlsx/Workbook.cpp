@@ -1,5 +1,7 @@
 #include "xlsx/Workbook.h"
 
+#include "xlsx/CellAddress.h"
+#include "xlsx/OoxmlNamespaces.h"
 #include "xlsx/XmlTree.h"
 
 #include <QFileInfo>
@@ -144,10 +146,6 @@ std::string firstSheetPart(
     return {};
 }
 
-constexpr const char* MainNamespace = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-constexpr const char* RelationshipNamespace
-    = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-
 } // namespace
 
 Workbook::Workbook(std::size_t heldBytes)
@@ -188,20 +186,21 @@ Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path)
               R"(<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)"
               R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)"
               R"(</Types>)");
+    const std::string relationshipsStart
+        = std::string("<Relationships xmlns=\"") + OoxmlNamespaces::PackageRelationships + "\">";
     package.write("_rels/.rels",
-        declaration
-            + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-              R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
+        declaration + relationshipsStart
+            + R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
               R"(</Relationships>)");
     package.write("xl/workbook.xml",
-        declaration + "<workbook xmlns=\"" + MainNamespace + "\" xmlns:r=\"" + RelationshipNamespace
+        declaration + "<workbook xmlns=\"" + OoxmlNamespaces::Main + "\" xmlns:r=\""
+            + OoxmlNamespaces::Relationships
             + "\">"
               R"(<bookViews><workbookView/></bookViews>)"
               R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets></workbook>)");
     package.write("xl/_rels/workbook.xml.rels",
-        declaration
-            + R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-              R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+        declaration + relationshipsStart
+            + R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
               R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
               R"(</Relationships>)");
 
@@ -214,12 +213,13 @@ Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path)
     // Every column text-formatted, so that cells typed later by hand are text
     // too; a <col> without a width makes Excel repair the file.
     package.write("xl/worksheets/sheet1.xml",
-        declaration + "<worksheet xmlns=\"" + MainNamespace + "\" xmlns:r=\""
-            + RelationshipNamespace
+        declaration + "<worksheet xmlns=\"" + OoxmlNamespaces::Main + "\" xmlns:r=\""
+            + OoxmlNamespaces::Relationships
             + "\">"
               R"(<dimension ref="A1"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>)"
               R"(<sheetFormatPr defaultRowHeight="15"/>)"
-              R"(<cols><col min="1" max="16384" width="9.140625" style=")"
+              R"(<cols><col min="1" max=")"
+            + std::to_string(CellAddress::MaxColumn) + R"(" width="9.140625" style=")"
             + std::to_string(textStyle)
             + R"("/></cols>)"
               R"(<sheetData/>)"
