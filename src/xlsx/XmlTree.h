@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workbook/MemoryBudget.h"
+#include "xlsx/MemoryBudget.h"
 
 #include <initializer_list>
 #include <pugixml.hpp>
