@@ -1,8 +1,8 @@
 #pragma once
 
+#include "catalog/RowLayout.h"
 #include "scrape/ScrapeContext.h"
 #include "util/HtmlParser.h"
-#include "workbook/RowLayout.h"
 
 #include <QDir>
 #include <QString>
