@@ -114,7 +114,7 @@ bool RunController::openWorkbook()
         opening = m_workbookFile.OpenWorkbook(true);
     }
     if (opening.status != WorkbookStatus::Ready) {
-        m_dialogs.show(MessageStyle::Failure, openingMessage(opening));
+        showFailure(openingMessage(opening), opening.failure);
         return false;
     }
     m_state.FixedColumnCount = RowLayout::FixedColumnCount;
@@ -159,6 +159,11 @@ QString RunController::openingMessage(const WorkbookOpening& opening)
     case WorkbookStatus::FolderNotWritable:
         return u"Не удалось сохранить файл "_s + file + u": запись в папку "_s
             + QDir::toNativeSeparators(opening.detail) + u" невозможна."_s;
+    case WorkbookStatus::DiskFull:
+        return u"Не удалось сохранить файл "_s + file + u": на диске нет свободного места."_s;
+    case WorkbookStatus::FileTooLarge:
+        return u"Не удалось сохранить файл "_s + file
+            + u": система не позволяет записать файл такого размера."_s;
     case WorkbookStatus::SheetFull:
         return u"В файле "_s + file
             + u" нет свободных строк: лист заполнен до последней строки 1048576."_s;
@@ -209,7 +214,7 @@ RunController::CrawlEnd RunController::crawl(const ListingLinks& firstLinks)
         return {};
     CatalogCrawler crawler(scrapeContext(*sheet));
     crawler.ParseCategory(firstLinks, m_settings.catalogBaseUrl + FirstListingPath);
-    return { crawler.failure(), crawler.savedCount() };
+    return { crawler.failure(), crawler.savedCount(), crawler.saveFailure() };
 }
 
 ScrapeContext RunController::scrapeContext(CatalogSheet& sheet)
@@ -228,7 +233,7 @@ bool RunController::finishCrawl(const CrawlEnd& end)
     case CatalogCrawler::Failure::SaveFailed:
         // The rows after the last good save are lost to this run; a further
         // save would most likely fail the same way.
-        showSaveFailed();
+        showSaveFailed(end.saveFailure);
         return false;
     case CatalogCrawler::Failure::SheetFull:
         m_dialogs.show(MessageStyle::Failure,
@@ -246,17 +251,29 @@ bool RunController::finishCrawl(const CrawlEnd& end)
 
 bool RunController::saveWorkbook()
 {
-    if (m_workbookFile.SaveWorkbook())
+    Result<void> saved = m_workbookFile.SaveWorkbook();
+    if (saved)
         return true;
-    showSaveFailed();
+    showSaveFailed(std::move(saved).failure());
     return false;
 }
 
-void RunController::showSaveFailed()
+void RunController::showSaveFailed(const std::optional<Failure>& failure)
 {
-    m_dialogs.show(MessageStyle::Failure,
-        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_workbookFile.workbookPath())
-            + u'.');
+    showFailure(u"Не удалось сохранить файл "_s
+            + QDir::toNativeSeparators(m_workbookFile.workbookPath()) + u'.',
+        failure);
+}
+
+void RunController::showFailure(const QString& text, const std::optional<Failure>& failure)
+{
+    if (!failure) {
+        m_dialogs.show(MessageStyle::Failure, text);
+        return;
+    }
+    const QString reason = u"Причина: "_s + failure->detail();
+    m_dialogs.showWithReason(MessageStyle::Failure, text, reason);
+    m_view.warn(reason);
 }
 
 void RunController::report(bool usable, qint32 stored)

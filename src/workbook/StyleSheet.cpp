@@ -56,7 +56,7 @@ Result<void> StyleSheet::load(const std::string& xml, MemoryBudget& budget)
 {
     const pugi::xml_parse_result result = XmlTree::load(m_document, xml, budget);
     if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet")
-        return Failure { u"styles: malformed XML"_s };
+        return Failure { Failure::Kind::Damaged, u"styles: malformed XML"_s };
     m_dirty = false;
     return {};
 }

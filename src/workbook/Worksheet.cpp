@@ -51,10 +51,11 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
     sheet->m_textStarts.push_back(0);
     // The relationships first, so that their text is gone before the scan.
     if (!sheet->m_links.loadRelationships(relsXml, budget))
-        return Failure { u"worksheet: relationships malformed or too large"_s };
+        return Failure { Failure::Kind::Damaged,
+            u"worksheet: relationships malformed or too large"_s };
     relsXml.reset();
-    if (const Result<void> scanned = sheet->scan(); !scanned)
-        return Failure { u"worksheet: "_s + scanned.error() };
+    if (Result<void> scanned = sheet->scan(); !scanned)
+        return std::move(scanned).failure().within(u"worksheet"_s);
     sheet->readDimension();
     sheet->m_links.readHyperlinks(sheet->m_skeleton.document_element());
     sheet->readColumns();
@@ -72,18 +73,18 @@ Result<void> Worksheet::scan()
     const bool scanned = scanner.feed(text.data(), text.size(), true);
     m_headerStrings.clear();
     if (!scanned)
-        return Failure { scanner.errorText() };
+        return scanner.failure();
     if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin)
-        return Failure { u"no sheetData"_s };
+        return Failure { Failure::Kind::Damaged, u"no sheetData"_s };
     if (!m_budget.take(scanner.rows.capacity() * sizeof(RowSpan)))
-        return Failure { u"too large"_s };
+        return Failure { Failure::Kind::TooLarge, u"too large"_s };
     m_rows = std::move(scanner.rows);
     m_lastFilledRow = scanner.lastFilledRow;
     m_lastRow = m_rows.empty() ? 0 : m_rows.back().row;
     m_lastColumn = scanner.lastColumn;
     if (!buildSkeleton(static_cast<std::size_t>(scanner.sheetDataBegin),
             static_cast<std::size_t>(scanner.sheetDataEnd)))
-        return Failure { u"malformed XML, or too large to hold"_s };
+        return Failure { Failure::Kind::Damaged, u"malformed XML, or too large to hold"_s };
     return {};
 }
 

@@ -742,7 +742,7 @@ TEST_F(WorkbookFileTest, WorkbookFilledToItsMemoryBoundTakesNoMoreRowsAndOpensAg
     }
     EXPECT_GT(row, 500);
     ASSERT_TRUE(layout->save());
-    layout = Failure {};
+    layout = Failure { Failure::Kind::IOError, u"dropped"_s };
 
     auto again = WorkbookLayout::open(path(), bound);
     ASSERT_TRUE(again) << again.error().toStdString();
