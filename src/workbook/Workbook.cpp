@@ -75,9 +75,8 @@ Result<void> readTree(const XlsxPackage& package, std::string_view part,
     Result<std::string> xml = package.read(part, budget.left());
     if (!xml)
         return std::move(xml).failure();
-    if (!XmlTree::load(document, *xml, budget))
-        return Failure { Failure::Kind::Damaged,
-            u"malformed or too large: "_s + QString::fromUtf8(part) };
+    if (const pugi::xml_parse_result parsed = XmlTree::load(document, *xml, budget); !parsed)
+        return XmlTree::failureOf(parsed, QString::fromUtf8(part));
     return {};
 }
 

@@ -82,17 +82,15 @@ Result<void> Worksheet::scan()
     m_lastFilledRow = scanner.lastFilledRow;
     m_lastRow = m_rows.empty() ? 0 : m_rows.back().row;
     m_lastColumn = scanner.lastColumn;
-    if (!buildSkeleton(static_cast<std::size_t>(scanner.sheetDataBegin),
-            static_cast<std::size_t>(scanner.sheetDataEnd)))
-        return Failure { Failure::Kind::Damaged, u"malformed XML, or too large to hold"_s };
-    return {};
+    return buildSkeleton(static_cast<std::size_t>(scanner.sheetDataBegin),
+        static_cast<std::size_t>(scanner.sheetDataEnd));
 }
 
-bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
+Result<void> Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
 {
     const std::string& text = *m_texts.front();
     if (text.size() - (end - begin) > XmlTree::MaxBytes)
-        return false;
+        return Failure { Failure::Kind::TooLarge, u"too large to hold"_s };
     const std::size_t nameEnd = text.find_first_of(" \t\r\n/>", begin + 1);
     std::string skeleton;
     skeleton.reserve(text.size() - (end - begin) + 32);
@@ -101,10 +99,11 @@ bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
     skeleton.append(text, begin + 1, nameEnd - begin - 1);
     skeleton += "/>";
     skeleton.append(text, end, std::string::npos);
-    if (!XmlTree::load(m_skeleton, skeleton, m_budget))
-        return false;
+    if (const pugi::xml_parse_result parsed = XmlTree::load(m_skeleton, skeleton, m_budget);
+        !parsed)
+        return XmlTree::failureOf(parsed, u"outside the rows"_s);
     m_mainPrefix = XmlTree::prefix(m_skeleton.document_element());
-    return true;
+    return {};
 }
 
 void Worksheet::readDimension()
