@@ -9,12 +9,12 @@
 // certificate authority to trust besides the system's (a test server's);
 // ZP_BENCH_HTTP2=1 lets the run use HTTP/2 where the server offers it.
 
-#include "app/RunController.h"
 #include "net/RunNetwork.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"
 #include "run/RunView.h"
 #include "scrape/ProductExtractor.h"
+#include "session/RunController.h"
 #include "util/Clock.h"
 
 #include <QCoreApplication>

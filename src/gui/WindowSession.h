@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/RunController.h"
 #include "gui/MessageBoxDialogs.h"
 #include "net/RunNetwork.h"
+#include "session/RunController.h"
 #include "util/Clock.h"
 
 namespace zp {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/RunController.h"
+#include "session/RunController.h"
 
 #include <cstdio>
 

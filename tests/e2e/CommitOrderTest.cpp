@@ -5,11 +5,11 @@
 // not once per picture.
 
 #include "WorkbookRows.h"
-#include "app/RunController.h"
 #include "net/RunNetwork.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
 #include "scrape/ProductExtractor.h"
+#include "session/RunController.h"
 #include "support/DemoShop.h"
 #include "support/ScriptedDialogs.h"
 #include "util/Clock.h"

@@ -3,10 +3,10 @@
 // office proxy, all on loopback (tools/field-shop/field_shop.py).
 
 #include "WorkbookRows.h"
-#include "app/RunController.h"
 #include "net/RunNetwork.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
+#include "session/RunController.h"
 #include "support/DemoShop.h"
 #include "support/FieldShop.h"
 #include "support/ScriptedDialogs.h"

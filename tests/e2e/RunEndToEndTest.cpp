@@ -3,12 +3,12 @@
 // the results read back through openpyxl.
 
 #include "WorkbookRows.h"
-#include "app/RunController.h"
 #include "net/BackgroundDownloader.h"
 #include "net/NetworkPageSource.h"
 #include "net/PagePrefetcher.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
+#include "session/RunController.h"
 #include "support/DemoShop.h"
 #include "support/ScriptedDialogs.h"
 #include "util/Clock.h"

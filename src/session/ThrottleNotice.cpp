@@ -1,4 +1,4 @@
-#include "app/ThrottleNotice.h"
+#include "session/ThrottleNotice.h"
 
 using namespace Qt::Literals::StringLiterals;
 

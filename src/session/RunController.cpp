@@ -1,6 +1,5 @@
-#include "app/RunController.h"
+#include "session/RunController.h"
 
-#include "app/ThrottleNotice.h"
 #include "net/FileTransfer.h"
 #include "net/PageReader.h"
 #include "run/Dialogs.h"
@@ -10,6 +9,7 @@
 #include "scrape/RetryingReader.h"
 #include "scrape/RowPictures.h"
 #include "scrape/ScrapeContext.h"
+#include "session/ThrottleNotice.h"
 #include "util/Clock.h"
 #include "util/PathUtils.h"
 
