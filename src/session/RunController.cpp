@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <cerrno>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -180,17 +181,20 @@ bool RunController::prepareImagesFolder()
 {
     const QString folder = QDir(m_settings.programFolder).filePath(u"Images"_s);
     CreateDir(folder);
+    const QString text = u"Не удалось сохранить картинки: "_s + QDir::toNativeSeparators(folder);
+    if (!QFileInfo(folder).isDir()) {
+        showFailure(text + u" — это не папка."_s, std::nullopt);
+        return false;
+    }
     // Tried once here: without it every picture of the crawl would be lost.
     QTemporaryFile probe(folder + u"/.~probe-XXXXXX"_s);
-    if (QFileInfo(folder).isDir() && probe.open()) {
-        FileTransfer::RemoveLeftovers(folder);
-        return true;
+    errno = 0;
+    if (!probe.open()) {
+        showFailure(text + u" — папка недоступна для записи."_s, Failure::ofFile(probe));
+        return false;
     }
-    m_dialogs.show(MessageStyle::Failure,
-        u"Не удалось сохранить картинки: "_s + QDir::toNativeSeparators(folder)
-            + (QFileInfo(folder).isDir() ? u" — папка недоступна для записи."_s
-                                         : u" — это не папка."_s));
-    return false;
+    FileTransfer::RemoveLeftovers(folder);
+    return true;
 }
 
 // Read with the retries of every page; only its links are kept, not the

@@ -784,12 +784,21 @@ class HeadlessRunTest(unittest.TestCase):
             with open(os.path.join(case, WORKBOOK), "wb") as copy:
                 copy.write(data)
 
+        # Permissions do not bind root: such runs are made by nobody.
+        as_nobody = {"prefix": ("setpriv", "--reuid=nobody", "--regid=nogroup",
+                                "--clear-groups") if root else ()}
+
         def unreadable(case):
             workbook(case)
             os.chmod(os.path.join(case, WORKBOOK), 0)
-            # Permissions do not bind root: the run is made by nobody.
-            return {"prefix": ("setpriv", "--reuid=nobody", "--regid=nogroup",
-                               "--clear-groups") if root else ()}
+            return as_nobody
+
+        def unwritable_images(case):
+            workbook(case)
+            os.chmod(case, 0o777)
+            os.chmod(os.path.join(case, WORKBOOK), 0o666)
+            os.mkdir(os.path.join(case, "Images"), 0o555)
+            return as_nobody
 
         def file_size_limit(case):
             workbook(case)
@@ -829,6 +838,9 @@ class HeadlessRunTest(unittest.TestCase):
             ("file-size limit", file_size_limit,
              not_saved_for + "система не позволяет записать файл такого размера.", errno.EFBIG),
             ("full disk", full_disk, not_saved_for + "на диске нет свободного места.", errno.ENOSPC),
+            ("Images closed to writing", unwritable_images,
+             "Не удалось сохранить картинки: {1}/Images — папка недоступна для записи.",
+             errno.EACCES),
             ("read-only folder", read_only, not_saved_for + "запись в папку {} невозможна.",
              errno.EROFS if root else errno.EACCES),
         ]:
