@@ -16,8 +16,7 @@ public:
         NotFound, // the file, or a folder on its path, is not there (ENOENT, ENOTDIR)
         NoAccess, // no permission, or a read-only file system (EACCES, EPERM, EROFS)
         NoSpace, // the disk or the user's quota is full (ENOSPC, EDQUOT)
-        TooLarge, // refused for its size: the file-size limit (EFBIG) or a bound of the program's
-                  // own
+        TooLarge, // refused for its size, by the file-size limit (EFBIG) or a bound of ours
         Damaged, // not what its format says: a broken zip, malformed XML, a missing part
         Unsupported, // well formed, but beyond the program: encryption, an unknown compression
         IOError, // any other failure of the system
