@@ -13,7 +13,7 @@
 // Each command prints its figures; peak memory is this process's maximum
 // resident set size.
 #include "workbook/WorkbookLayout.h"
-#include "workbook/XlsxPackage.h"
+#include "xlsx/XlsxPackage.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 # Folders of src/ include only downward. Each folder's target exposes an
 # include root of its own that holds one entry, a link to that folder, so
-# "workbook/Workbook.h" resolves only in targets that link zp_workbook (or a
+# "xlsx/Workbook.h" resolves only in targets that link zp_xlsx (or a
 # target above it). An include of a higher folder then fails to compile.
 #
 # zp_expose_folder(<target> <folder>)

@@ -1,8 +1,8 @@
 // Cell text both ways: what CellText writes for any text (_xHHHH_ escapes,
 // XML escapes) reads back as the same text, and any stored <t> content decodes
 // without fault.
-#include "workbook/CellText.h"
-#include "workbook/XmlTree.h"
+#include "xlsx/CellText.h"
+#include "xlsx/XmlTree.h"
 
 #include <QString>
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include "util/HtmlParser.h"
 #include "util/PathUtils.h"
 #include "util/SameOrigin.h"
-#include "workbook/CellText.h"
+#include "xlsx/CellText.h"
 
 #include <QCoreApplication>
 #include <QDir>

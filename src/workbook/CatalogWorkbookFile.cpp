@@ -1,7 +1,7 @@
 #include "workbook/CatalogWorkbookFile.h"
 
 #include "workbook/WorkbookLock.h"
-#include "workbook/XlsxPackage.h"
+#include "xlsx/XlsxPackage.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "workbook/TextCounts.h"
 
-#include "workbook/MemoryBudget.h"
+#include "xlsx/MemoryBudget.h"
 
 #include <QHash>
 

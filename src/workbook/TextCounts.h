@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workbook/TextArena.h"
+#include "xlsx/TextArena.h"
 
 #include <QStringView>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "workbook/WorkbookLayout.h"
 
-#include "workbook/CellAddress.h"
-#include "workbook/CellText.h"
-#include "workbook/Workbook.h"
+#include "xlsx/CellAddress.h"
+#include "xlsx/CellText.h"
+#include "xlsx/Workbook.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "workbook/CatalogSheet.h"
 #include "workbook/RowLayout.h"
 #include "workbook/TextCounts.h"
-#include "workbook/XlsxPackage.h"
+#include "xlsx/XlsxPackage.h"
 
 #include <QHash>
 #include <QString>

@@ -4,7 +4,7 @@
 #include "ScrapeFixture.h"
 #include "scrape/RowPictures.h"
 #include "util/Utf8.h"
-#include "workbook/CellText.h"
+#include "xlsx/CellText.h"
 
 #include <QDir>
 #include <QFile>

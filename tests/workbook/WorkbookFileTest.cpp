@@ -1,10 +1,10 @@
 // Opening damaged and hostile files, reading what other writers store, and
 // saving safely.
 #include "ExternalTools.h"
-#include "workbook/CellAddress.h"
 #include "workbook/WorkbookLayout.h"
-#include "workbook/XlsxPackage.h"
-#include "workbook/XmlTree.h"
+#include "xlsx/CellAddress.h"
+#include "xlsx/XlsxPackage.h"
+#include "xlsx/XmlTree.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "workbook/WorkbookLayout.h"
 
 #include "ExternalTools.h"
+#include "workbook/TextCounts.h"
 
 #include <QDir>
 #include <QFile>
@@ -435,6 +436,48 @@ TEST_F(WorkbookLayoutTest, DiscardedRowsAreLeftOutOfTheFileAndTheIndex)
             EXPECT_FALSE(reopened->isStored(url(row), u"n-%1"_s.arg(row))) << row;
         }
     }
+}
+
+// Every key of many (the table grows and probes collide) is found with its
+// count and last row, and no near miss is: a prefix, an extension, another
+// case, a lone surrogate against U+FFFD or another lone surrogate.
+TEST(TextCounts, FindsExactlyTheKeysItHolds)
+{
+    TextCounts counts;
+    constexpr int Keys = 20000;
+    const auto key = [](int i) { return u"K-%1-ä"_s.arg(i); };
+    for (int i = 0; i < Keys; ++i)
+        counts.add(key(i), i + 2);
+    counts.add(key(7), 99);
+    const QString lone = u"z"_s + QChar(0xD800);
+    counts.add(lone, 5);
+    counts.add(QString(), 6);
+
+    for (int i = 0; i < Keys; ++i) {
+        ASSERT_TRUE(counts.contains(key(i))) << i;
+        EXPECT_EQ(counts.lastRow(key(i)), i == 7 ? 99 : i + 2) << i;
+        ASSERT_FALSE(counts.contains(key(i).chopped(1))) << i;
+        ASSERT_FALSE(counts.contains(key(i) + u"0"_s)) << i;
+        ASSERT_FALSE(counts.contains(key(i).toUpper())) << i;
+    }
+    EXPECT_FALSE(counts.contains(key(Keys)));
+    EXPECT_TRUE(counts.contains(lone));
+    EXPECT_FALSE(counts.contains(u"z"_s + QChar(QChar::ReplacementCharacter)));
+    EXPECT_FALSE(counts.contains(u"z"_s + QChar(0xDC00)));
+    EXPECT_FALSE(counts.contains(QString()));
+    EXPECT_EQ(counts.keyCount(), std::size_t { Keys } + 1);
+
+    // A key added twice is held until it is removed twice.
+    counts.remove(key(7));
+    EXPECT_TRUE(counts.contains(key(7)));
+    counts.remove(key(7));
+    EXPECT_FALSE(counts.contains(key(7)));
+    EXPECT_EQ(counts.lastRow(key(7)), 0);
+    counts.remove(key(7));
+    counts.add(key(7), 3);
+    EXPECT_TRUE(counts.contains(key(7)));
+    counts.remove(u"never added"_s);
+    EXPECT_FALSE(counts.contains(u"never added"_s));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
-#include "workbook/WorksheetScanner.h"
+#include "xlsx/WorksheetScanner.h"
 
-#include "workbook/CellAddress.h"
-#include "workbook/WorksheetXml.h"
-#include "workbook/XmlTree.h"
+#include "xlsx/CellAddress.h"
+#include "xlsx/WorksheetXml.h"
+#include "xlsx/XmlTree.h"
 
 #include <algorithm>
 

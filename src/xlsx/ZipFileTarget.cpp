@@ -1,4 +1,4 @@
-#include "workbook/ZipFileTarget.h"
+#include "xlsx/ZipFileTarget.h"
 
 #include "util/AtomicFile.h"
 

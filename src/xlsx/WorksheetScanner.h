@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workbook/XmlStream.h"
+#include "xlsx/XmlStream.h"
 
 #include <QString>
 #include <cstddef>

@@ -1,12 +1,12 @@
-#include "workbook/Worksheet.h"
+#include "xlsx/Worksheet.h"
 
-#include "workbook/CellAddress.h"
-#include "workbook/CellText.h"
-#include "workbook/MemoryBudget.h"
-#include "workbook/SharedStrings.h"
-#include "workbook/StyleSheet.h"
-#include "workbook/WorksheetXml.h"
-#include "workbook/XmlTree.h"
+#include "xlsx/CellAddress.h"
+#include "xlsx/CellText.h"
+#include "xlsx/MemoryBudget.h"
+#include "xlsx/SharedStrings.h"
+#include "xlsx/StyleSheet.h"
+#include "xlsx/WorksheetXml.h"
+#include "xlsx/XmlTree.h"
 
 #include <algorithm>
 

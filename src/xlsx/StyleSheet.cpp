@@ -1,6 +1,6 @@
-#include "workbook/StyleSheet.h"
+#include "xlsx/StyleSheet.h"
 
-#include "workbook/XmlTree.h"
+#include "xlsx/XmlTree.h"
 
 #include <cstring>
 #include <vector>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "util/Result.h"
-#include "workbook/ColumnTexts.h"
-#include "workbook/SheetHyperlinks.h"
-#include "workbook/WorksheetScanner.h"
-#include "workbook/XlsxPackage.h"
+#include "xlsx/ColumnTexts.h"
+#include "xlsx/SheetHyperlinks.h"
+#include "xlsx/WorksheetScanner.h"
+#include "xlsx/XlsxPackage.h"
 
 #include <QString>
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "workbook/TextArena.h"
+#include "xlsx/TextArena.h"
 
-#include "workbook/MemoryBudget.h"
+#include "xlsx/MemoryBudget.h"
 
 #include <QStringDecoder>
 #include <cstring>

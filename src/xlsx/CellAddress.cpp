@@ -1,4 +1,4 @@
-#include "workbook/CellAddress.h"
+#include "xlsx/CellAddress.h"
 
 namespace zp {
 

@@ -1,9 +1,9 @@
-#include "workbook/SharedStrings.h"
+#include "xlsx/SharedStrings.h"
 
-#include "workbook/CellText.h"
-#include "workbook/MemoryBudget.h"
-#include "workbook/XlsxPackage.h"
-#include "workbook/XmlStream.h"
+#include "xlsx/CellText.h"
+#include "xlsx/MemoryBudget.h"
+#include "xlsx/XlsxPackage.h"
+#include "xlsx/XmlStream.h"
 
 using namespace Qt::Literals::StringLiterals;
 

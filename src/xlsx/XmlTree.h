@@ -1,7 +1,7 @@
 #pragma once
 
 #include "util/Failure.h"
-#include "workbook/MemoryBudget.h"
+#include "xlsx/MemoryBudget.h"
 
 #include <initializer_list>
 #include <pugixml.hpp>

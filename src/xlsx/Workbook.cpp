@@ -1,6 +1,6 @@
-#include "workbook/Workbook.h"
+#include "xlsx/Workbook.h"
 
-#include "workbook/XmlTree.h"
+#include "xlsx/XmlTree.h"
 
 #include <QFileInfo>
 #include <cstring>

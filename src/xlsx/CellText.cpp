@@ -1,4 +1,4 @@
-#include "workbook/CellText.h"
+#include "xlsx/CellText.h"
 
 #include <QStringDecoder>
 

@@ -1,4 +1,4 @@
-#include "workbook/XmlTree.h"
+#include "xlsx/XmlTree.h"
 
 #include <algorithm>
 #include <cstring>

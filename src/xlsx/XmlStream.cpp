@@ -1,4 +1,4 @@
-#include "workbook/XmlStream.h"
+#include "xlsx/XmlStream.h"
 
 #include <cstring>
 #include <expat.h>

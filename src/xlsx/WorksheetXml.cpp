@@ -1,7 +1,7 @@
-#include "workbook/WorksheetXml.h"
+#include "xlsx/WorksheetXml.h"
 
-#include "workbook/CellText.h"
-#include "workbook/SharedStrings.h"
+#include "xlsx/CellText.h"
+#include "xlsx/SharedStrings.h"
 
 #include <charconv>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "workbook/MemoryBudget.h"
-#include "workbook/SharedStrings.h"
-#include "workbook/StyleSheet.h"
-#include "workbook/Worksheet.h"
-#include "workbook/XlsxPackage.h"
+#include "xlsx/MemoryBudget.h"
+#include "xlsx/SharedStrings.h"
+#include "xlsx/StyleSheet.h"
+#include "xlsx/Worksheet.h"
+#include "xlsx/XlsxPackage.h"
 
 #include <QString>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "workbook/ColumnTexts.h"
+#include "xlsx/ColumnTexts.h"
 
-#include "workbook/MemoryBudget.h"
-#include "workbook/SharedStrings.h"
+#include "xlsx/MemoryBudget.h"
+#include "xlsx/SharedStrings.h"
 
 namespace zp {
 

@@ -1,7 +1,7 @@
-#include "workbook/XlsxPackage.h"
+#include "xlsx/XlsxPackage.h"
 
 #include "util/AtomicFile.h"
-#include "workbook/ZipFileTarget.h"
+#include "xlsx/ZipFileTarget.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // Saving a worksheet: its tree with the rows put back in, unchanged rows byte
 // for byte.
-#include "workbook/CellAddress.h"
-#include "workbook/MemoryBudget.h"
-#include "workbook/Worksheet.h"
-#include "workbook/XmlTree.h"
+#include "xlsx/CellAddress.h"
+#include "xlsx/MemoryBudget.h"
+#include "xlsx/Worksheet.h"
+#include "xlsx/XmlTree.h"
 
 #include <QRandomGenerator>
 #include <algorithm>

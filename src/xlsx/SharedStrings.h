@@ -1,7 +1,7 @@
 #pragma once
 
 #include "util/Result.h"
-#include "workbook/TextArena.h"
+#include "xlsx/TextArena.h"
 
 #include <QString>
 #include <cstdint>
