@@ -9,13 +9,11 @@
 // certificate authority to trust besides the system's (a test server's);
 // ZP_BENCH_HTTP2=1 lets the run use HTTP/2 where the server offers it.
 
-#include "net/RunNetwork.h"
 #include "run/Dialogs.h"
 #include "run/RunState.h"
 #include "run/RunView.h"
 #include "scrape/ProductExtractor.h"
-#include "session/RunController.h"
-#include "util/Clock.h"
+#include "session/RunSession.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -94,19 +92,17 @@ int main(int argc, char* argv[])
     if (!ca.isEmpty())
         settings.access.extraCaCertificates = QSslCertificate::fromPath(ca);
     settings.access.allowHttp2 = qEnvironmentVariable("ZP_BENCH_HTTP2") == u"1"_s;
-    zp::RunNetwork pages(state.StopRequested, connections, 60, settings.access);
-    zp::SystemClock clock;
-    zp::RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,
-        settings, [](const QString&) {});
+    zp::RunSession session(
+        state, view, dialogs, settings, zp::Answerer::Nobody, [](const QString&) {});
 
     const double cpuBefore = processCpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    controller.Command1_Click();
+    session.Command1_Click();
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = processCpuSeconds() - cpuBefore;
 
-    if (controller.lastOutcome() != zp::RunOutcome::Completed) {
+    if (session.lastOutcome() != zp::RunOutcome::Completed) {
         std::fprintf(stderr, "run did not complete: %s\n", dialogs.last.toLocal8Bit().constData());
         return 1;
     }

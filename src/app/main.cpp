@@ -38,9 +38,8 @@ zp::RunSettings programSettings(const zp::CommandLine& command)
         QString::fromUtf8(zp::ImageBaseUrl),
         zp::ChooseWorkFolder(command.folder, QCoreApplication::applicationDirPath()),
         command.connections };
-    // Nobody answers the retry question of a run without a terminal: it
-    // tries again on its own first (HeadlessRun drops that with a terminal,
-    // and the window never has it).
+    // For a run nobody answers (RunSession leaves them out when the user
+    // answers): the retry question's tries on its own, and skipping.
     settings.failedPages.automaticRetries = command.retries;
     settings.failedPages.skipFailedProducts = command.skipFailedProducts;
     return settings;
@@ -58,11 +57,8 @@ int runWindow(int argc, char* argv[], const zp::CommandLine& command)
 
     zp::Form1 window;
     zp::MessageBoxDialogs messageBoxes(&window);
-    zp::RunSettings settings = programSettings(command);
-    // The user answers: the prompt at once, and No stops the run.
-    settings.failedPages = zp::FailedPagePolicy {};
     zp::WindowSession session(
-        window, settings,
+        window, programSettings(command),
         [&messageBoxes](
             const QString& path) { zp::OpenInSpreadsheetApplication(path, messageBoxes); },
         &messageBoxes);

@@ -15,10 +15,7 @@ WindowSession::WindowSession(Form1& window, const RunSettings& settings,
     : m_window(window)
     , m_messageBoxes(&window)
     , m_dialogs(dialogs ? *dialogs : m_messageBoxes)
-    , m_pages(window.runState().StopRequested, settings.connections,
-          CatalogCrawler::PageTimeoutSeconds, settings.access)
-    , m_controller(window.runState(), window, m_dialogs, m_pages.reader(), m_pages.downloader(),
-          m_clock, settings, std::move(handover))
+    , m_run(window.runState(), window, m_dialogs, settings, Answerer::User, std::move(handover))
 {
     // The window is the context object and outlives the session, so the
     // connection is taken down by hand.
@@ -36,7 +33,7 @@ WindowSession::~WindowSession()
 void WindowSession::onClicked()
 {
     const bool startsRun = !m_window.runState().IsRunning;
-    m_controller.Command1_Click();
+    m_run.Command1_Click();
     if (startsRun && m_closeAfterRun) {
         // The guard stays: the run is over, so it lets this close through,
         // and it still holds the window open during a later run should the
@@ -54,7 +51,7 @@ bool WindowSession::mayClose()
     if (!state.IsRunning)
         return true;
     if (!m_dialogs.showing() && !state.StopRequested.isSet())
-        m_controller.Command1_Click();
+        m_run.Command1_Click();
     if (m_dialogs.showing() || state.StopRequested.isSet())
         m_closeAfterRun = true;
     return false;

@@ -1,9 +1,7 @@
 #pragma once
 
 #include "gui/MessageBoxDialogs.h"
-#include "net/RunNetwork.h"
-#include "session/RunController.h"
-#include "util/Clock.h"
+#include "session/RunSession.h"
 
 namespace zp {
 
@@ -51,9 +49,7 @@ private:
     Form1& m_window;
     MessageBoxDialogs m_messageBoxes;
     WatchedDialogs m_dialogs;
-    SystemClock m_clock;
-    RunNetwork m_pages;
-    RunController m_controller;
+    RunSession m_run;
     QMetaObject::Connection m_clicks;
     bool m_closeAfterRun = false;
 };

@@ -3,8 +3,8 @@
 #include "headless/StopSignals.h"
 #include "headless/TerminalOutput.h"
 #include "headless/TerminalRunView.h"
-#include "net/RunNetwork.h"
 #include "run/RunState.h"
+#include "session/RunSession.h"
 #include "util/Clock.h"
 
 #include <QDir>
@@ -43,25 +43,17 @@ int RunHeadless(const RunSettings& settings, std::FILE* out)
 #endif
     RunState state;
     StopSignals signals(state.StopRequested);
-    SystemClock clock;
+    SystemClock progressClock; // the progress line's; the run's own is the session's
     TerminalOutput output(out, IsTerminal(out));
-    TerminalRunView view(state, clock, output);
-    TerminalDialogs dialogs(
-        output, IsTerminal(stdin) ? fileno(stdin) : -1, signals.pendingSignalFd());
+    TerminalRunView view(state, progressClock, output);
+    const bool answered = IsTerminal(stdin);
+    TerminalDialogs dialogs(output, answered ? fileno(stdin) : -1, signals.pendingSignalFd());
 
-    RunSettings runSettings = settings;
-    if (IsTerminal(stdin))
-        // The user answers: the prompt at once, and No stops the run.
-        runSettings.failedPages = FailedPagePolicy {};
-    RunNetwork pages(state.StopRequested, settings.connections, CatalogCrawler::PageTimeoutSeconds,
-        settings.access);
-
-    RunController controller(state, view, dialogs, pages.reader(), pages.downloader(), clock,
-        runSettings, [&output](const QString& path) {
-            output.line(u"Файл: "_s + QDir::toNativeSeparators(path));
-        });
-    controller.Command1_Click();
-    return ExitStatusFor(controller.lastOutcome());
+    RunSession run(state, view, dialogs, settings, answered ? Answerer::User : Answerer::Nobody,
+        [&output](
+            const QString& path) { output.line(u"Файл: "_s + QDir::toNativeSeparators(path)); });
+    run.Command1_Click();
+    return ExitStatusFor(run.lastOutcome());
 }
 
 } // namespace zp

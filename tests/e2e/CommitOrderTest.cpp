@@ -5,14 +5,12 @@
 // not once per picture.
 
 #include "WorkbookRows.h"
-#include "net/RunNetwork.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
 #include "scrape/ProductExtractor.h"
-#include "session/RunController.h"
+#include "session/RunSession.h"
 #include "support/DemoShop.h"
 #include "support/ScriptedDialogs.h"
-#include "util/Clock.h"
 #include "workbook/ExternalTools.h"
 
 #include <QDir>
@@ -118,17 +116,16 @@ TEST_P(CommitOrderTest, EverySaveFlushesTheWorkbookAfterThePicturesItsRowsName)
     RunState state;
     FakeRunView view;
     ScriptedDialogs dialogs;
-    SystemClock clock;
-    RunNetwork net(state.StopRequested, GetParam(), 60, {});
-    RunController controller(state, view, dialogs, net.reader(), net.downloader(), clock,
-        { shop.catalogBaseUrl(), shop.imageBaseUrl(), root, GetParam() }, [](const QString&) {});
+    RunSession session(state, view, dialogs,
+        { shop.catalogBaseUrl(), shop.imageBaseUrl(), root, GetParam() }, Answerer::Nobody,
+        [](const QString&) {});
     dialogs.answer(MessageAnswer::Ok);
 
     listen(true, copies.path());
-    controller.Command1_Click();
+    session.Command1_Click();
     const std::vector<DiskEvent> events = listen(false, copies.path());
 
-    ASSERT_EQ(controller.lastOutcome(), RunOutcome::Completed);
+    ASSERT_EQ(session.lastOutcome(), RunOutcome::Completed);
     const QString images = root + u"/Images"_s;
     QSet<QString> flushed;
     QHash<QString, size_t> renamedAt; // picture name: the event that put it under its name

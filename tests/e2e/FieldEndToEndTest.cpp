@@ -3,14 +3,12 @@
 // office proxy, all on loopback (tools/field-shop/field_shop.py).
 
 #include "WorkbookRows.h"
-#include "net/RunNetwork.h"
 #include "run/RunState.h"
 #include "scrape/FakeRunView.h"
-#include "session/RunController.h"
+#include "session/RunSession.h"
 #include "support/DemoShop.h"
 #include "support/FieldShop.h"
 #include "support/ScriptedDialogs.h"
-#include "util/Clock.h"
 #include "workbook/ExternalTools.h"
 
 #include <QCryptographicHash>
@@ -89,16 +87,13 @@ protected:
         ScriptedDialogs dialogs;
         for (const MessageAnswer a : answers)
             dialogs.answer(a);
-        SystemClock clock;
-        RunNetwork network(state.StopRequested, connections, 60, access);
         RunSettings settings { catalog, image, folder, connections };
         settings.access = access;
-        RunController controller(state, view, dialogs, network.reader(), network.downloader(),
-            clock, settings, [](const QString&) {});
+        RunSession session(state, view, dialogs, settings, Answerer::Nobody, [](const QString&) {});
         QElapsedTimer timer;
         timer.start();
-        controller.Command1_Click();
-        return { controller.lastOutcome(), dialogs.shown(), view.warnings + view.notLoaded,
+        session.Command1_Click();
+        return { session.lastOutcome(), dialogs.shown(), view.warnings + view.notLoaded,
             timer.elapsed(), dialogs.reasons() };
     }
 

@@ -36,6 +36,8 @@ QString reportText(int newProducts)
 
 const ShownMessage StopQuestion { MessageStyle::StopQuestion, u"Остановить парсерсер?"_s };
 const ShownMessage StoppedNotice { MessageStyle::Failure, u"Парсер остановлен."_s };
+const ShownMessage RetryQuestion { MessageStyle::RetryPrompt,
+    u"Нет доступа к сайту.\rПопробовать еще раз?"_s };
 
 // Watches the window while a run goes on: a timer of 0 ms fires at every
 // pass of every event loop the run goes through (page waits, its yields after
@@ -113,7 +115,10 @@ protected:
     // event loops, where the watch and the simulated user act.
     // connections 1: the run waits for every page, so the watch sees every
     // counter value.
-    void startShop(int products = 12, int connections = RunNetwork::kDefaultConnections)
+    // unattended: the failed-page policy the settings give, that of a run
+    // nobody answers.
+    void startShop(int products = 12, int connections = RunNetwork::kDefaultConnections,
+        FailedPagePolicy unattended = {})
     {
         DemoShop::Options& options = m_shopOptions;
         options.products = products;
@@ -124,8 +129,8 @@ protected:
         options.port = m_shop.port(); // a restart comes back on the same address
         m_session = std::make_unique<WindowSession>(
             *m_window,
-            RunSettings {
-                m_shop.catalogBaseUrl(), m_shop.imageBaseUrl(), m_folder.path(), connections },
+            RunSettings { m_shop.catalogBaseUrl(), m_shop.imageBaseUrl(), m_folder.path(),
+                connections, unattended },
             [this](const QString& path) { m_handedOver << path; }, &m_dialogs);
     }
 
@@ -315,12 +320,37 @@ TEST_F(WindowSessionTest, AnOutageAsksOnceAndYesGoesOnToTheEnd)
     clickCommand1();
 
     EXPECT_TRUE(restarted);
-    const ShownMessage retry { MessageStyle::RetryPrompt,
-        u"Нет доступа к сайту.\rПопробовать еще раз?"_s };
     EXPECT_EQ(m_dialogs.shown(),
         (std::vector<ShownMessage> {
-            retry, { MessageStyle::Report, reportText(m_productCount) } }));
+            RetryQuestion, { MessageStyle::Report, reportText(m_productCount) } }));
     EXPECT_EQ(storedRows(), m_productCount);
+    expectIdle();
+}
+
+// The window's user answers the retry question: it comes at once, whatever
+// tries and skipping the settings hold for a run nobody answers, and No stops
+// the run with the rows before the failing product saved.
+TEST_F(WindowSessionTest, AFailingProductAsksAtOnceAndNoStopsTheRun)
+{
+    m_shopOptions.seed = 9;
+    DemoShop::Options probe = m_shopOptions;
+    probe.products = 20;
+    const QString failing = DemoShop::manifest(probe).at(5)[u"path"_s].toString();
+    ASSERT_FALSE(failing.isEmpty());
+    m_shopOptions.extra = QStringList { u"--fail-path"_s, failing };
+    FailedPagePolicy unattended;
+    unattended.automaticRetries = 2;
+    unattended.firstBackOff = std::chrono::milliseconds(1);
+    unattended.skipFailedProducts = true;
+    startShop(20, RunNetwork::kDefaultConnections, unattended);
+    m_dialogs.answer(MessageAnswer::No).answer(MessageAnswer::Ok).answer(MessageAnswer::Ok);
+
+    clickCommand1();
+
+    EXPECT_EQ(m_dialogs.shown(),
+        (std::vector<ShownMessage> {
+            RetryQuestion, StoppedNotice, { MessageStyle::Report, reportText(5) } }));
+    EXPECT_EQ(storedRows(), 5);
     expectIdle();
 }
 
