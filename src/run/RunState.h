@@ -14,7 +14,7 @@ struct RunState {
     QDateTime StartTime;
     qint32 NewCount = 0; // new products written in this run
     qint32 NextRow = 0; // worksheet row of the next new product
-    qint32 FixedColumnCount = 0; // 14 once the workbook is ready (workbook/RowLayout.h)
+    qint32 FixedColumnCount = 0; // 14 once the workbook is ready (catalog/RowLayout.h)
     StopFlag StopRequested; // the user asked the run to stop
 
     // What the run could not have; the next run tries it again.

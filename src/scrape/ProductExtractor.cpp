@@ -5,7 +5,6 @@
 #include "util/HtmlParser.h"
 #include "util/PathUtils.h"
 #include "util/SameOrigin.h"
-#include "xlsx/CellText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,9 +16,10 @@ namespace zp {
 
 namespace {
 
-// A cell keeps CellText::MaxLength characters; copying more of a field than
-// that (and one more, which the cut looks at) would only cost memory.
-constexpr qint32 CellReach = CellText::MaxLength + 1;
+// A cell keeps CatalogSheet::MaxCellLength characters; copying more of a
+// field than that (and one more, which the cut looks at) would only cost
+// memory.
+constexpr qint32 CellReach = CatalogSheet::MaxCellLength + 1;
 
 } // namespace
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "catalog/RowLayout.h"
 #include "scrape/ScrapeContext.h"
 #include "util/Failure.h"
 #include "util/HtmlParser.h"
-#include "workbook/RowLayout.h"
 
 #include <QDir>
 #include <QString>

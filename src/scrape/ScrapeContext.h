@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/CatalogSheet.h"
 #include "net/Downloader.h"
 #include "net/PageReader.h"
 #include "net/RetryPolicy.h"
@@ -7,7 +8,6 @@
 #include "run/RunState.h"
 #include "run/RunView.h"
 #include "util/Clock.h"
-#include "workbook/CatalogSheet.h"
 
 #include <QString>
 #include <chrono>

@@ -11,6 +11,18 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
+namespace {
+
+// The sheet the crawl sees has the engine's limits.
+static_assert(CatalogSheet::MaxRow == CellAddress::MaxRow);
+static_assert(CatalogSheet::MaxCellLength == CellText::MaxLength);
+
+// Products are looked up by their order number cell, property columns by
+// their header.
+constexpr SheetIndex CatalogueIndex { .keyColumn = RowLayout::OrderNumberColumn, .headerRow = 1 };
+
+} // namespace
+
 QStringList WorkbookLayout::fixedHeaders()
 {
     QStringList headers { u"Tilausnumero"_s, u"Kuvaus"_s, CheckText };
@@ -36,7 +48,7 @@ Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::create(const QString& fo
     const QString path = QDir(folder).filePath(FileName);
     if (QFileInfo::exists(path))
         return Failure { Failure::Kind::IOError, u"the workbook exists already: "_s + path };
-    Result<std::unique_ptr<Workbook>> workbook = Workbook::create(path);
+    Result<std::unique_ptr<Workbook>> workbook = Workbook::create(path, CatalogueIndex);
     if (!workbook)
         return std::move(workbook).failure();
     std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook).value()));
@@ -55,7 +67,7 @@ Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::create(const QString& fo
 Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::open(
     const QString& path, std::size_t heldBytes)
 {
-    Result<std::unique_ptr<Workbook>> workbook = Workbook::open(path, heldBytes);
+    Result<std::unique_ptr<Workbook>> workbook = Workbook::open(path, CatalogueIndex, heldBytes);
     if (!workbook)
         return std::move(workbook).failure();
     std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook).value()));

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "workbook/CatalogSheet.h"
-#include "workbook/RowLayout.h"
+#include "catalog/CatalogSheet.h"
+#include "catalog/RowLayout.h"
 #include "workbook/TextCounts.h"
 #include "xlsx/XlsxPackage.h"
 

@@ -150,30 +150,32 @@ constexpr const char* RelationshipNamespace
 
 } // namespace
 
-Workbook::Workbook(std::size_t heldBytes)
+Workbook::Workbook(std::size_t heldBytes, SheetIndex index)
     : m_budget(heldBytes)
+    , m_index(index)
 {
 }
 
 Workbook::~Workbook() = default;
 
-Result<std::unique_ptr<Workbook>> Workbook::open(const QString& path, std::size_t heldBytes)
+Result<std::unique_ptr<Workbook>> Workbook::open(
+    const QString& path, SheetIndex index, std::size_t heldBytes)
 {
     if (!QFileInfo(path).isFile())
         return Failure { Failure::Kind::NotFound, u"no such file: "_s + path };
     Result<std::unique_ptr<XlsxPackage>> package = XlsxPackage::open(path);
     if (!package)
         return std::move(package).failure();
-    std::unique_ptr<Workbook> workbook(new Workbook(heldBytes));
+    std::unique_ptr<Workbook> workbook(new Workbook(heldBytes, index));
     workbook->m_package = std::move(package).value();
     if (Result<void> loaded = workbook->load(); !loaded)
         return std::move(loaded).failure();
     return workbook;
 }
 
-Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path)
+Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path, SheetIndex index)
 {
-    std::unique_ptr<Workbook> workbook(new Workbook(MaxHeldBytes));
+    std::unique_ptr<Workbook> workbook(new Workbook(MaxHeldBytes, index));
     workbook->m_package = XlsxPackage::create(path);
     XlsxPackage& package = *workbook->m_package;
 
@@ -303,7 +305,7 @@ Result<void> Workbook::loadSheet()
     }
     Result<std::unique_ptr<Worksheet>> sheet
         = Worksheet::load(std::make_shared<const std::string>(std::move(sheetXml).value()),
-            std::move(sheetRels), m_strings, m_styles, m_budget);
+            std::move(sheetRels), m_strings, m_styles, m_budget, m_index);
     if (!sheet)
         return std::move(sheet).failure();
     m_sheet = std::move(sheet).value();

@@ -2,6 +2,7 @@
 
 #include "xlsx/MemoryBudget.h"
 #include "xlsx/SharedStrings.h"
+#include "xlsx/SheetIndex.h"
 #include "xlsx/StyleSheet.h"
 #include "xlsx/Worksheet.h"
 #include "xlsx/XlsxPackage.h"
@@ -12,9 +13,9 @@
 
 namespace zp {
 
-// An .xlsx workbook reduced to what the catalogue needs: its first worksheet
-// (found through the workbook's relationships), the shared strings that sheet
-// reads, and the styles that cells written get. Every other part of the
+// An .xlsx workbook reduced to its first worksheet (found through the
+// workbook's relationships), the shared strings that sheet reads, and the
+// styles that cells written get. Every other part of the
 // package (other sheets, drawings, defined names, themes, properties) is kept
 // as it is stored.
 class Workbook {
@@ -28,16 +29,18 @@ public:
 
     ~Workbook();
 
-    // Opens the .xlsx file at path. Fails when the file is not an .xlsx
-    // package the engine can read (legacy .xls, damaged or hostile file,
-    // missing parts) or its parts would hold more than heldBytes in memory
-    // together; the file is not touched then.
+    // Opens the .xlsx file at path; its sheet indexes the cells index holds
+    // (see Worksheet). Fails when the file is not an .xlsx package the engine
+    // can read (legacy .xls, damaged or hostile file, missing parts) or its
+    // parts would hold more than heldBytes in memory together; the file is
+    // not touched then.
     static Result<std::unique_ptr<Workbook>> open(
-        const QString& path, std::size_t heldBytes = MaxHeldBytes);
+        const QString& path, SheetIndex index, std::size_t heldBytes = MaxHeldBytes);
 
     // A new workbook with one empty worksheet "Sheet1" whose columns are all
-    // text-formatted (style textStyle()); nothing is written before save().
-    static Result<std::unique_ptr<Workbook>> create(const QString& path);
+    // text-formatted (style textStyle()), indexing the cells index holds;
+    // nothing is written before save().
+    static Result<std::unique_ptr<Workbook>> create(const QString& path, SheetIndex index);
 
     Worksheet& sheet() { return *m_sheet; }
     const Worksheet& sheet() const { return *m_sheet; }
@@ -58,7 +61,7 @@ public:
     MemoryBudget& budget() { return m_budget; }
 
 private:
-    explicit Workbook(std::size_t heldBytes);
+    Workbook(std::size_t heldBytes, SheetIndex index);
     Result<void> load();
     Result<void> findParts(std::string& sharedStringsPart);
     Result<void> loadStyles();
@@ -66,6 +69,7 @@ private:
     Result<void> ensureRelationshipContentType();
 
     MemoryBudget m_budget;
+    SheetIndex m_index;
     std::unique_ptr<XlsxPackage> m_package;
     SharedStrings m_strings;
     StyleSheet m_styles;

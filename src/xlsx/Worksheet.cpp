@@ -32,11 +32,13 @@ std::size_t textBytes(const QString& text)
 
 } // namespace
 
-Worksheet::Worksheet(const SharedStrings& strings, StyleSheet& styles, MemoryBudget& budget)
+Worksheet::Worksheet(
+    const SharedStrings& strings, StyleSheet& styles, MemoryBudget& budget, SheetIndex index)
     : m_strings(strings)
     , m_styles(styles)
     , m_budget(budget)
-    , m_columnA(strings, budget)
+    , m_index(index)
+    , m_keyTexts(strings, budget)
 {
 }
 
@@ -44,9 +46,9 @@ Worksheet::~Worksheet() = default;
 
 Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::string> xml,
     std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
-    MemoryBudget& budget)
+    MemoryBudget& budget, SheetIndex index)
 {
-    std::unique_ptr<Worksheet> sheet(new Worksheet(strings, styles, budget));
+    std::unique_ptr<Worksheet> sheet(new Worksheet(strings, styles, budget, index));
     sheet->m_texts.push_back(std::move(xml));
     sheet->m_textStarts.push_back(0);
     // The relationships first, so that their text is gone before the scan.
@@ -62,14 +64,15 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
     return sheet;
 }
 
-// Finds the rows and the texts of column 1 and row 1 in one pass, and keeps
+// Finds the rows and the texts of the indexed cells in one pass, and keeps
 // everything but the rows as a tree.
 Result<void> Worksheet::scan()
 {
     const std::string& text = *m_texts.front();
-    WorksheetScanner scanner([this](int row, int column, const WorksheetScanner::Cell& cell) {
-        return noteScanned(row, column, cell);
-    });
+    WorksheetScanner scanner(
+        m_index, [this](int row, int column, const WorksheetScanner::Cell& cell) {
+            return noteScanned(row, column, cell);
+        });
     const bool scanned = scanner.feed(text.data(), text.size(), true);
     m_headerStrings.clear();
     if (!scanned)
@@ -148,16 +151,16 @@ const Worksheet::RowSpan* Worksheet::findSpan(int row) const
     return it != m_rows.end() && it->row == row ? &*it : nullptr;
 }
 
-// Column 1 keeps a shared string as its index: the text of one string shown
-// by every row would otherwise be copied into every row.
+// The key column keeps a shared string as its index: the text of one string
+// shown by every row would otherwise be copied into every row.
 bool Worksheet::noteScanned(int row, int column, const WorksheetScanner::Cell& cell)
 {
     const int shared = cell.type == "s" ? WorksheetXml::parseInt(cell.value, -1) : -1;
     const bool known = shared >= 0 && shared < m_strings.count();
-    if (column == 1 && row != 1 && known)
-        return m_columnA.setShared(row, shared);
+    if (column == m_index.keyColumn && row != m_index.headerRow && known)
+        return m_keyTexts.setShared(row, shared);
     // Header cells showing one string share one copy of its text.
-    if (row == 1 && known) {
+    if (row == m_index.headerRow && known) {
         const auto [it, added] = m_headerStrings.try_emplace(shared);
         if (added) {
             it->second = m_strings.text(shared);
@@ -172,9 +175,9 @@ bool Worksheet::noteScanned(int row, int column, const WorksheetScanner::Cell& c
 
 bool Worksheet::noteText(int row, int column, const QString& text, bool counted)
 {
-    if (column == 1 && !m_columnA.setText(row, text))
+    if (column == m_index.keyColumn && !m_keyTexts.setText(row, text))
         return false;
-    if (row == 1) {
+    if (row == m_index.headerRow) {
         if (text.isEmpty()) {
             m_header.erase(column);
         } else {
@@ -269,9 +272,9 @@ QString Worksheet::cellText(int row, int column) const
         const auto cell = live->second.cells.find(column);
         return cell == live->second.cells.end() ? QString() : cell->second.text;
     }
-    if (column == 1)
-        return m_columnA.text(row);
-    if (row == 1) {
+    if (column == m_index.keyColumn)
+        return m_keyTexts.text(row);
+    if (row == m_index.headerRow) {
         const auto it = m_header.find(column);
         return it == m_header.end() ? QString() : it->second;
     }
@@ -376,8 +379,8 @@ void Worksheet::discardRowsFrom(int row)
 {
     row = std::max(row, 2);
     for (auto it = m_liveRows.lower_bound(row); it != m_liveRows.end();) {
-        if (it->second.cells.contains(1))
-            m_columnA.setText(it->first, {});
+        if (m_index.keyColumn && it->second.cells.contains(*m_index.keyColumn))
+            m_keyTexts.setText(it->first, {});
         it = m_liveRows.erase(it);
     }
     m_links.removeFromRow(row);

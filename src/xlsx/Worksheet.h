@@ -3,6 +3,7 @@
 #include "util/Result.h"
 #include "xlsx/ColumnTexts.h"
 #include "xlsx/SheetHyperlinks.h"
+#include "xlsx/SheetIndex.h"
 #include "xlsx/WorksheetScanner.h"
 #include "xlsx/XlsxPackage.h"
 
@@ -35,8 +36,8 @@ class StyleSheet;
 // (columns, views, merged cells, hyperlinks, elements the engine does not know) is kept as a tree
 // and saved as it was, apart from what a write changes.
 //
-// Column 1 and row 1 are indexed as they are read, since the catalogue looks
-// products up in column 1 and property columns up in row 1.
+// The cells of the caller's key column, and of its header row (SheetIndex),
+// are indexed as they are read and as they are written.
 class Worksheet {
 public:
     static constexpr int MaxHyperlinks = SheetHyperlinks::MaxHyperlinks;
@@ -48,11 +49,12 @@ public:
     // Reads the worksheet XML and its relationships (nullopt when the part has
     // none). strings, styles and budget are the workbook's and must outlive
     // the sheet; budget has counted xml already, and the sheet takes from it
-    // what else it holds, then and whenever a write adds to it. Fails when the
-    // XML is malformed or not a worksheet, or the sheet does not fit in budget.
+    // what else it holds, then and whenever a write adds to it. The cells index
+    // holds are indexed, as read and as written. Fails when the XML is
+    // malformed or not a worksheet, or the sheet does not fit in budget.
     static Result<std::unique_ptr<Worksheet>> load(std::shared_ptr<const std::string> xml,
         std::optional<std::string> relsXml, const SharedStrings& strings, StyleSheet& styles,
-        MemoryBudget& budget);
+        MemoryBudget& budget, SheetIndex index);
 
     // The text a cell shows: strings, numbers as written, booleans as
     // TRUE/FALSE, error values; empty for an empty or missing cell.
@@ -85,7 +87,8 @@ public:
 
     int hyperlinkCount() const { return m_links.count(); }
 
-    // Row 1: column -> text of every non-empty cell.
+    // The header row of the index: column -> text of every non-empty cell;
+    // empty when the index has no header row.
     const std::map<int, QString>& headerRow() const { return m_header; }
 
     // Highest row that has a row element or a written cell.
@@ -120,7 +123,8 @@ private:
         std::map<int, LiveCell> cells;
         std::string tail; // children after the cells (extLst)
     };
-    Worksheet(const SharedStrings& strings, StyleSheet& styles, MemoryBudget& budget);
+    Worksheet(
+        const SharedStrings& strings, StyleSheet& styles, MemoryBudget& budget, SheetIndex index);
     Result<void> scan();
     Result<void> buildSkeleton(std::size_t sheetDataBegin, std::size_t sheetDataEnd);
     void readDimension();
@@ -147,6 +151,7 @@ private:
     const SharedStrings& m_strings;
     StyleSheet& m_styles;
     MemoryBudget& m_budget;
+    const SheetIndex m_index;
     std::size_t m_liveBytes = 0; // taken from m_budget for the rows written since the last save
 
     // The sheet as read, then the rows each save wrote. Row offsets run
@@ -166,8 +171,8 @@ private:
     };
     std::vector<ColumnStyle> m_columnStyles;
 
-    ColumnTexts m_columnA; // row -> text in column 1
-    std::map<int, QString> m_header; // column -> text in row 1
+    ColumnTexts m_keyTexts; // row -> text in the key column
+    std::map<int, QString> m_header; // column -> text in the header row
     std::unordered_map<int, QString> m_headerStrings; // while scanning: shared string -> text
     int m_lastRow = 0;
     int m_lastFilledRow = 0;

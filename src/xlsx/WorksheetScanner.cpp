@@ -10,8 +10,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
 
-WorksheetScanner::WorksheetScanner(TextSink onText)
-    : m_onText(std::move(onText))
+WorksheetScanner::WorksheetScanner(SheetIndex index, TextSink onText)
+    : m_index(index)
+    , m_onText(std::move(onText))
 {
     setCharactersWanted(false);
 }
@@ -151,7 +152,7 @@ void WorksheetScanner::startCell(const char** attributes)
     }
     m_column = column;
     lastColumn = std::max(lastColumn, column);
-    m_collect = column == 1 || m_row == 1;
+    m_collect = m_index.holds(m_row, column);
     if (m_collect) {
         const char* type = attribute(attributes, "t");
         m_type = type ? type : "n";

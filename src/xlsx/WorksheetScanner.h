@@ -1,5 +1,6 @@
 #pragma once
 
+#include "xlsx/SheetIndex.h"
 #include "xlsx/XmlStream.h"
 
 #include <QString>
@@ -23,9 +24,8 @@ struct SheetRowSpan {
 };
 
 // Walks a worksheet's XML once, as a stream: finds sheetData and every row's
-// bytes, and hands over the cells of column 1 and row 1 (the cells the
-// catalogue looks things up in). Fails on anything that is not a worksheet,
-// rows out of order and cells outside the sheet.
+// bytes, and hands over the cells that index holds. Fails on anything that is
+// not a worksheet, rows out of order and cells outside the sheet.
 class WorksheetScanner final : public XmlStream {
 public:
     // A cell as the XML gives it: its type (t=), its value and its inline text.
@@ -37,7 +37,7 @@ public:
     // Returns false to end the scan: the sink cannot hold the text.
     using TextSink = std::function<bool(int row, int column, const Cell& cell)>;
 
-    explicit WorksheetScanner(TextSink onText);
+    WorksheetScanner(SheetIndex index, TextSink onText);
 
     std::int64_t sheetDataBegin = -1; // offset of <sheetData>
     std::int64_t sheetDataEnd = -1; // offset just after </sheetData>
@@ -61,6 +61,7 @@ private:
     static bool holdsContent(std::string_view name);
     void endCellChild(std::string_view name);
 
+    SheetIndex m_index;
     TextSink m_onText;
     int m_depth = 0;
     bool m_inSheetData = false;

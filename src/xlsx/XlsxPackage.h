@@ -97,7 +97,7 @@ public:
     SaveTrial trySave();
 
     // The temporary file that save() writes before renaming it over path. Its
-    // name does not match "Zavrinello.XLS*" searches for the workbook.
+    // name does not match a search for the workbook by its name.
     static QString temporaryPath(const QString& path);
 
     // The file a save replaces: path itself, or the file a symbolic link at

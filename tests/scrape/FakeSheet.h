@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workbook/CatalogSheet.h"
+#include "catalog/CatalogSheet.h"
 
 #include <QHash>
 #include <QList>

@@ -14,11 +14,15 @@ class CatalogSheet {
 public:
     // The last row of a sheet; a product needs a row at or above it.
     static constexpr int MaxRow = 1048576;
+    // The characters (UTF-16 code units) a cell keeps; writeCell() cuts a
+    // longer text.
+    static constexpr int MaxCellLength = 32767;
 
     virtual ~CatalogSheet() = default;
 
-    // Writes text into a cell (stored as a string, text-formatted).
-    // Returns false when the cell cannot be written (outside the sheet).
+    // Writes text into a cell (stored as a string, text-formatted, cut to
+    // MaxCellLength). Returns false when the cell cannot be written (outside
+    // the sheet).
     virtual bool writeCell(int row, int column, const QString& text) = 0;
 
     // Makes the cell a link to address, which is an absolute URL or a path
