@@ -169,11 +169,10 @@ int tiny(const QString& file, int rows)
     if (!layout)
         return 1;
     const QString created = layout->filePath();
-    layout = zp::Failure {};
+    layout = zp::Failure { zp::Failure::Kind::IOError, u"dropped"_s };
     auto package = zp::XlsxPackage::open(created);
-    zp::Result<std::string> sheet = package
-        ? package->read("xl/worksheets/sheet1.xml")
-        : zp::Result<std::string>(zp::Failure { package.error() });
+    zp::Result<std::string> sheet = package ? package->read("xl/worksheets/sheet1.xml")
+                                            : zp::Result<std::string>(package.failure());
     const std::size_t end = sheet ? sheet->find("</sheetData>") : std::string::npos;
     if (end == std::string::npos) {
         std::fprintf(stderr, "cannot read the new workbook: %s\n", qPrintable(sheet.error()));

@@ -1,13 +1,7 @@
 #include "headless/TerminalOutput.h"
 
-#include <QtGlobal>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
 #include <sys/ioctl.h>
 #include <unistd.h>
-#endif
 
 namespace zp {
 
@@ -33,22 +27,14 @@ QString plain(const QString& text, bool keepLineBreaks)
 
 bool IsTerminal(std::FILE* stream)
 {
-#ifdef Q_OS_WIN
-    return _isatty(_fileno(stream)) != 0;
-#else
     return isatty(fileno(stream)) != 0;
-#endif
 }
 
 int TerminalColumns(std::FILE* stream)
 {
-#ifndef Q_OS_WIN
     winsize size = {};
     if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
-#else
-    Q_UNUSED(stream);
-#endif
     return DefaultColumns;
 }
 

@@ -25,9 +25,10 @@ public:
     virtual ~Dialogs() = default;
     virtual MessageAnswer show(MessageStyle style, const QString& text) = 0;
     // Shows text as show() does, with reason (why a page could not be had, in
-    // the words of the network) beneath it where the box has room for it.
-    // This one leaves the reason out: a run without a window has already
-    // written it to standard error.
+    // the words of the network; why a file could not be used, in the
+    // system's) beneath it where the box has room for it. This one leaves the
+    // reason out: a run without a window writes it to standard error (see
+    // RunView::warn).
     virtual MessageAnswer showWithReason(
         MessageStyle style, const QString& text, const QString& reason)
     {

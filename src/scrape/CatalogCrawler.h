@@ -94,6 +94,8 @@ public:
     void ParseCategory(const ListingLinks& links, const QString& pageUrl = QString());
 
     Failure failure() const { return m_failure; }
+    // Why the periodic save failed (SaveFailed).
+    const std::optional<zp::Failure>& saveFailure() const { return m_extractor.saveFailure(); }
     // How many of the new products were in the file at the last save of the
     // walk (the final save is the caller's).
     qint32 savedCount() const { return m_extractor.savedCount(); }

@@ -272,8 +272,10 @@ bool ProductExtractor::finishRow()
     if (state.NewCount % SaveEveryProducts == 0) {
         m_context.view.setStatusText(SavingStatus);
         SettleRowPictures(m_context, state.NewCount - m_savedCount);
-        if (!m_context.sheet.save())
+        if (Result<void> saved = m_context.sheet.save(); !saved) {
+            m_saveFailure = std::move(saved).failure();
             return false;
+        }
         m_savedCount = state.NewCount;
     }
     return true;

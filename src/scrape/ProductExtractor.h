@@ -2,10 +2,12 @@
 
 #include "catalog/RowLayout.h"
 #include "scrape/ScrapeContext.h"
+#include "util/Failure.h"
 #include "util/HtmlParser.h"
 
 #include <QDir>
 #include <QString>
+#include <optional>
 
 namespace zp {
 
@@ -56,6 +58,8 @@ public:
     // NewCount as it was at the last save that succeeded in this run: how
     // many of the new rows are really in the file.
     qint32 savedCount() const { return m_savedCount; }
+    // Why the periodic save failed, once it has.
+    const std::optional<Failure>& saveFailure() const { return m_saveFailure; }
 
     static inline const QString OrderNumberMarker = QStringLiteral("Tilausnumero</th>\n\t<td>");
     static inline const QString BreadcrumbMarker
@@ -114,6 +118,7 @@ private:
 
     ScrapeContext m_context;
     qint32 m_savedCount = 0;
+    std::optional<Failure> m_saveFailure;
 };
 
 } // namespace zp

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <cerrno>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -112,7 +113,7 @@ bool RunController::openWorkbook()
         opening = m_workbookFile.OpenWorkbook(true);
     }
     if (opening.status != WorkbookStatus::Ready) {
-        m_dialogs.show(MessageStyle::Failure, openingMessage(opening));
+        showFailure(openingMessage(opening), opening.failure);
         return false;
     }
     m_state.FixedColumnCount = RowLayout::FixedColumnCount;
@@ -157,6 +158,11 @@ QString RunController::openingMessage(const WorkbookOpening& opening)
     case WorkbookStatus::FolderNotWritable:
         return u"Не удалось сохранить файл "_s + file + u": запись в папку "_s
             + QDir::toNativeSeparators(opening.detail) + u" невозможна."_s;
+    case WorkbookStatus::DiskFull:
+        return u"Не удалось сохранить файл "_s + file + u": на диске нет свободного места."_s;
+    case WorkbookStatus::FileTooLarge:
+        return u"Не удалось сохранить файл "_s + file
+            + u": система не позволяет записать файл такого размера."_s;
     case WorkbookStatus::SheetFull:
         return u"В файле "_s + file
             + u" нет свободных строк: лист заполнен до последней строки %1."_s.arg(
@@ -174,17 +180,20 @@ bool RunController::prepareImagesFolder()
 {
     const QString folder = QDir(m_settings.programFolder).filePath(ProductExtractor::ImagesFolder);
     CreateDir(folder);
+    const QString text = u"Не удалось сохранить картинки: "_s + QDir::toNativeSeparators(folder);
+    if (!QFileInfo(folder).isDir()) {
+        showFailure(text + u" — это не папка."_s, std::nullopt);
+        return false;
+    }
     // Tried once here: without it every picture of the crawl would be lost.
     QTemporaryFile probe(folder + u"/.~probe-XXXXXX"_s);
-    if (QFileInfo(folder).isDir() && probe.open()) {
-        FileTransfer::RemoveLeftovers(folder);
-        return true;
+    errno = 0;
+    if (!probe.open()) {
+        showFailure(text + u" — папка недоступна для записи."_s, Failure::ofFile(probe));
+        return false;
     }
-    m_dialogs.show(MessageStyle::Failure,
-        u"Не удалось сохранить картинки: "_s + QDir::toNativeSeparators(folder)
-            + (QFileInfo(folder).isDir() ? u" — папка недоступна для записи."_s
-                                         : u" — это не папка."_s));
-    return false;
+    FileTransfer::RemoveLeftovers(folder);
+    return true;
 }
 
 // Read with the retries of every page; only its links are kept, not the
@@ -208,7 +217,7 @@ RunController::CrawlEnd RunController::crawl(const ListingLinks& firstLinks)
         return {};
     CatalogCrawler crawler(scrapeContext(*sheet));
     crawler.ParseCategory(firstLinks, m_settings.catalogBaseUrl + FirstListingPath);
-    return { crawler.failure(), crawler.savedCount() };
+    return { crawler.failure(), crawler.savedCount(), crawler.saveFailure() };
 }
 
 ScrapeContext RunController::scrapeContext(CatalogSheet& sheet)
@@ -227,7 +236,7 @@ bool RunController::finishCrawl(const CrawlEnd& end)
     case CatalogCrawler::Failure::SaveFailed:
         // The rows after the last good save are lost to this run; a further
         // save would most likely fail the same way.
-        showSaveFailed();
+        showSaveFailed(end.saveFailure);
         return false;
     case CatalogCrawler::Failure::SheetFull:
         m_dialogs.show(MessageStyle::Failure,
@@ -245,17 +254,29 @@ bool RunController::finishCrawl(const CrawlEnd& end)
 
 bool RunController::saveWorkbook()
 {
-    if (m_workbookFile.SaveWorkbook())
+    Result<void> saved = m_workbookFile.SaveWorkbook();
+    if (saved)
         return true;
-    showSaveFailed();
+    showSaveFailed(std::move(saved).failure());
     return false;
 }
 
-void RunController::showSaveFailed()
+void RunController::showSaveFailed(const std::optional<Failure>& failure)
 {
-    m_dialogs.show(MessageStyle::Failure,
-        u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(m_workbookFile.workbookPath())
-            + u'.');
+    showFailure(u"Не удалось сохранить файл "_s
+            + QDir::toNativeSeparators(m_workbookFile.workbookPath()) + u'.',
+        failure);
+}
+
+void RunController::showFailure(const QString& text, const std::optional<Failure>& failure)
+{
+    if (!failure) {
+        m_dialogs.show(MessageStyle::Failure, text);
+        return;
+    }
+    const QString reason = u"Причина: "_s + failure->detail();
+    m_dialogs.showWithReason(MessageStyle::Failure, text, reason);
+    m_view.warn(reason);
 }
 
 void RunController::report(bool usable, qint32 stored)

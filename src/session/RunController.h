@@ -61,6 +61,7 @@ private:
     struct CrawlEnd {
         CatalogCrawler::Failure failure = CatalogCrawler::Failure::None;
         qint32 savedCount = 0; // new rows in the file at the crawl's last save
+        std::optional<Failure> saveFailure; // why the periodic save failed
     };
 
     bool openWorkbook();
@@ -82,7 +83,10 @@ private:
     // early and saves; false when the rows kept are not all in the file.
     bool finishCrawl(const CrawlEnd& end);
     bool saveWorkbook();
-    void showSaveFailed();
+    void showSaveFailed(const std::optional<Failure>& failure);
+    // A failure's message box, with the reason beneath it when there is one;
+    // a run without a window writes the reason to standard error.
+    void showFailure(const QString& text, const std::optional<Failure>& failure);
     // usable: saved, and the crawl was not cut short by a full sheet;
     // stored: the new rows that are in the file.
     void report(bool usable, qint32 stored);

@@ -2,19 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <utility>
-#include <vector>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#include <windows.h>
-#else
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -22,62 +13,12 @@ namespace zp {
 
 namespace {
 
-constexpr qint64 ChunkSize = 1024 * 1024;
-
-#ifdef Q_OS_WIN
-
-Result<void> openForFilling(QFile& file, const QString& temporaryPath, const QString&)
+Result<void> syncFile(QFile& file)
 {
-    file.setFileName(temporaryPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return Failure { u"cannot create "_s + temporaryPath + u": "_s + file.errorString() };
+    errno = 0;
+    if (!file.flush() || ::fsync(file.handle()) != 0)
+        return Failure::ofFile(file);
     return {};
-}
-
-Result<void> replace(const QString& temporaryPath, const QString& path)
-{
-    const std::wstring from = temporaryPath.toStdWString();
-    const std::wstring to = path.toStdWString();
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return {};
-    return Failure { u"cannot replace "_s + path };
-}
-
-bool syncFolder(const QString&)
-{
-    return true;
-}
-
-bool syncFile(QFile& file)
-{
-    return file.flush() && _commit(file.handle()) == 0;
-}
-
-int duplicateDescriptor(int descriptor)
-{
-    return _dup(descriptor);
-}
-
-bool syncDescriptor(int descriptor)
-{
-    return _commit(descriptor) == 0;
-}
-
-qint64 descriptorSize(int descriptor)
-{
-    return _filelengthi64(descriptor);
-}
-
-bool closeDescriptor(int descriptor)
-{
-    return _close(descriptor) == 0;
-}
-
-#else
-
-bool syncFile(QFile& file)
-{
-    return file.flush() && ::fsync(file.handle()) == 0;
 }
 
 int duplicateDescriptor(int descriptor)
@@ -101,11 +42,6 @@ bool closeDescriptor(int descriptor)
     return ::close(descriptor) == 0;
 }
 
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 // Creates (truncates) temporaryPath with the permissions of the file at
 // modeOf, so that a replaced file keeps them.
 Result<void> openForFilling(QFile& file, const QString& temporaryPath, const QString& modeOf)
@@ -116,11 +52,13 @@ Result<void> openForFilling(QFile& file, const QString& temporaryPath, const QSt
     const int fd = ::open(QFile::encodeName(temporaryPath).constData(),
         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
-        return Failure { u"cannot create "_s + temporaryPath + u": "_s + errnoText() };
+        return Failure::fromErrno(errno).within(u"cannot create "_s + temporaryPath);
+    errno = 0;
     if (!file.open(
             fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        const Failure failure = Failure::ofFile(file);
         ::close(fd);
-        return Failure { u"cannot create "_s + temporaryPath + u": "_s + file.errorString() };
+        return failure.within(u"cannot create "_s + temporaryPath);
     }
     return {};
 }
@@ -130,7 +68,7 @@ Result<void> replace(const QString& temporaryPath, const QString& path)
     if (::rename(QFile::encodeName(temporaryPath).constData(), QFile::encodeName(path).constData())
         == 0)
         return {};
-    return Failure { u"cannot replace "_s + path + u": "_s + errnoText() };
+    return Failure::fromErrno(errno).within(u"cannot replace "_s + path);
 }
 
 // Makes the rename itself durable.
@@ -144,8 +82,6 @@ bool syncFolder(const QString& folder)
     return ::close(fd) == 0 && synced;
 }
 
-#endif
-
 // Fills temporaryPath, made with the permissions of modeOf, and flushes it to
 // disk. The file is unbuffered, so that a write that fails (a full disk)
 // fails at once and is never hidden behind a later flush.
@@ -156,55 +92,18 @@ Result<void> fillAndFlush(
     if (const Result<void> opened = openForFilling(file, temporaryPath, modeOf); !opened)
         return opened;
     Result<void> done = fill(file);
-    if (done && !syncFile(file))
-        done = Failure { file.error() != QFileDevice::NoError ? file.errorString()
-                                                              : qt_error_string() };
+    if (done)
+        done = syncFile(file);
+    errno = 0;
     file.close();
     if (done && file.error() != QFileDevice::NoError)
-        done = Failure { file.errorString() };
+        done = Failure::ofFile(file);
     if (!done)
-        return Failure { u"cannot write "_s + temporaryPath + u": "_s + done.error() };
+        return std::move(done).failure().within(u"cannot write "_s + temporaryPath);
     return {};
 }
 
-FileFiller fillerOf(QByteArrayView data)
-{
-    return [data](QFile& file) -> Result<void> {
-        if (!WriteAll(file, data))
-            return Failure { file.errorString() };
-        return {};
-    };
-}
-
-FileFiller fillerOf(const ChunkReader& read)
-{
-    return [&read](QFile& file) -> Result<void> {
-        std::vector<char> buffer(ChunkSize);
-        for (;;) {
-            const qint64 n = read(buffer.data(), ChunkSize);
-            if (n < 0)
-                return Failure { u"the data cannot be had"_s };
-            if (n == 0)
-                return {};
-            if (!WriteAll(file, QByteArrayView(buffer.data(), n)))
-                return Failure { file.errorString() };
-        }
-    };
-}
-
 } // namespace
-
-Result<void> ReplaceFileAtomically(
-    const QString& path, const QString& temporaryPath, QByteArrayView data)
-{
-    return ReplaceFileAtomically(path, temporaryPath, fillerOf(data));
-}
-
-Result<void> ReplaceFileAtomically(
-    const QString& path, const QString& temporaryPath, const ChunkReader& read)
-{
-    return ReplaceFileAtomically(path, temporaryPath, fillerOf(read));
-}
 
 Result<void> ReplaceFileAtomically(
     const QString& path, const QString& temporaryPath, const FileFiller& fill)
@@ -220,30 +119,21 @@ Result<void> ReplaceFileAtomically(
     return {};
 }
 
-Result<void> WriteFileDurably(const QString& path, QByteArrayView data)
-{
-    return WriteFileDurably(path, fillerOf(data));
-}
-
-Result<void> WriteFileDurably(const QString& path, const ChunkReader& read)
-{
-    return WriteFileDurably(path, fillerOf(read));
-}
-
 Result<void> WriteFileDurably(const QString& path, const FileFiller& fill)
 {
     return fillAndFlush(path, path, fill);
 }
 
-bool WriteAll(QFile& file, QByteArrayView data)
+Result<void> WriteAll(QFile& file, QByteArrayView data)
 {
     for (qsizetype done = 0; done < data.size();) {
+        errno = 0;
         const qint64 n = file.write(data.data() + done, data.size() - done);
         if (n <= 0)
-            return false;
+            return Failure::ofFile(file);
         done += n;
     }
-    return true;
+    return {};
 }
 
 bool SyncFolder(const QString& folder)

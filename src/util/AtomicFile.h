@@ -10,40 +10,27 @@
 
 namespace zp {
 
-// Hands out the data to write piece by piece: fills buffer with up to
-// capacity bytes and returns how many (0 at the end, -1 when the data cannot
-// be had).
-using ChunkReader = std::function<qint64(char* buffer, qint64 capacity)>;
-
 // Writes the contents of a new, empty file that is open for writing,
 // unbuffered and seekable, at whatever positions it likes. Fails with the
 // reason.
 using FileFiller = std::function<Result<void>(QFile& file)>;
 
 // Writes all of data to file. A short write (the disk filling up) is
-// followed by another, so that a failure leaves its reason in
-// file.errorString(). False when not all of data was written.
-bool WriteAll(QFile& file, QByteArrayView data);
+// followed by another, so that a failure has the system's reason. Fails when
+// not all of data was written.
+Result<void> WriteAll(QFile& file, QByteArrayView data);
 
-// Replaces the file at path with data so that a crash or kill at any moment
-// leaves either the old file or the new one, never a mix: data goes to
-// temporaryPath (in the same folder), is flushed to disk, renamed over path,
-// and the folder is flushed. An existing file's permissions are kept.
-// Fails, with the reason, when any step failed; path is then untouched and
-// temporaryPath removed.
-Result<void> ReplaceFileAtomically(
-    const QString& path, const QString& temporaryPath, QByteArrayView data);
-// The same with data handed out by read, so that it need not be in memory whole.
-Result<void> ReplaceFileAtomically(
-    const QString& path, const QString& temporaryPath, const ChunkReader& read);
-// The same with the temporary file filled by fill, which gets it open.
+// Replaces the file at path with what fill writes so that a crash or kill at
+// any moment leaves either the old file or the new one, never a mix: fill
+// gets temporaryPath (in the same folder) open, the file is flushed to disk,
+// renamed over path, and the folder is flushed. An existing file's
+// permissions are kept. Fails, with the reason, when any step failed; path
+// is then untouched and temporaryPath removed.
 Result<void> ReplaceFileAtomically(
     const QString& path, const QString& temporaryPath, const FileFiller& fill);
 
-// Writes data to path and flushes it to disk. Fails, with the reason, when
+// Has fill write path and flushes it to disk. Fails, with the reason, when
 // any step failed (the file may then be partial).
-Result<void> WriteFileDurably(const QString& path, QByteArrayView data);
-Result<void> WriteFileDurably(const QString& path, const ChunkReader& read);
 Result<void> WriteFileDurably(const QString& path, const FileFiller& fill);
 
 // Flushes a folder's entries (renames, new files) to disk; false on failure.

@@ -1,23 +1,20 @@
 #pragma once
 
+#include "util/Failure.h"
+
 #include <QString>
 #include <optional>
 #include <utility>
 
 namespace zp {
 
-// The reason an operation failed, in words for a log or a test; converts to
-// any Result.
-struct Failure {
-    QString error;
-};
-
-// The outcome of an operation that can fail: a value, or the reason it could
-// not be had. Result<void> is the outcome of an operation without a value.
+// The outcome of an operation that can fail: a value, or the Failure that
+// says why it could not be had. Result<void> is the outcome of an operation
+// without a value. A failure is handed up with what the caller was doing:
 //
-//     Result<std::string> read(...);
-//     if (const auto xml = read(...); !xml)
-//         return Failure { u"styles: "_s + xml.error() };
+//     Result<std::string> xml = read(...);
+//     if (!xml)
+//         return std::move(xml).failure().within(u"styles"_s);
 template <typename T> class [[nodiscard]] Result {
 public:
     Result(T value)
@@ -25,7 +22,7 @@ public:
     {
     }
     Result(Failure failure)
-        : m_error(std::move(failure.error))
+        : m_failure(std::move(failure))
     {
     }
 
@@ -52,29 +49,32 @@ public:
             return &*m_value;
     }
 
-    // Why it failed; empty on success.
-    const QString& error() const { return m_error; }
+    // Why it failed; only when it did.
+    const Failure& failure() const& { return *m_failure; }
+    Failure failure() && { return std::move(*m_failure); }
+    // The failure's detail; empty on success.
+    QString error() const { return m_failure ? m_failure->detail() : QString(); }
 
 private:
     std::optional<T> m_value;
-    QString m_error;
+    std::optional<Failure> m_failure;
 };
 
 template <> class [[nodiscard]] Result<void> {
 public:
     Result() = default;
     Result(Failure failure)
-        : m_failed(true)
-        , m_error(std::move(failure.error))
+        : m_failure(std::move(failure))
     {
     }
 
-    explicit operator bool() const { return !m_failed; }
-    const QString& error() const { return m_error; }
+    explicit operator bool() const { return !m_failure; }
+    const Failure& failure() const& { return *m_failure; }
+    Failure failure() && { return std::move(*m_failure); }
+    QString error() const { return m_failure ? m_failure->detail() : QString(); }
 
 private:
-    bool m_failed = false;
-    QString m_error;
+    std::optional<Failure> m_failure;
 };
 
 } // namespace zp

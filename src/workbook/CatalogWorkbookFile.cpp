@@ -4,11 +4,32 @@
 #include "xlsx/XlsxPackage.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace zp {
+
+namespace {
+
+// The status of a workbook that could not be saved: the kind of failure
+// decides, so that a full disk is not taken for a folder closed to writing.
+WorkbookStatus savingStatus(const Failure& failure, WorkbookStatus otherwise)
+{
+    switch (failure.kind()) {
+    case Failure::Kind::NoSpace:
+        return WorkbookStatus::DiskFull;
+    case Failure::Kind::TooLarge:
+        return WorkbookStatus::FileTooLarge;
+    default:
+        return otherwise;
+    }
+}
+
+} // namespace
 
 CatalogWorkbookFile::CatalogWorkbookFile(QString programFolder, Handover handover)
     : m_programFolder(std::move(programFolder))
@@ -40,21 +61,21 @@ QString CatalogWorkbookFile::FindWorkbookFile(const QString& folder)
     return names.isEmpty() ? QString() : QDir(folder).filePath(names.first());
 }
 
-WorkbookStatus CatalogWorkbookFile::unusableFile(const QString& path)
+WorkbookOpening CatalogWorkbookFile::unusableFile(const QString& path)
 {
     const QFileInfo info(path);
     if (info.isDir())
-        return WorkbookStatus::NotAFile;
-    if (info.exists() && !info.isReadable())
-        return WorkbookStatus::Unreadable;
+        return { WorkbookStatus::NotAFile };
+    if (info.exists() && ::access(QFile::encodeName(path).constData(), R_OK) != 0)
+        return { WorkbookStatus::Unreadable, {}, 0, {}, Failure::fromErrno(errno) };
     if (info.exists() && info.suffix().compare(u"xls"_s, Qt::CaseInsensitive) == 0)
-        return WorkbookStatus::LegacyFormat;
-    return WorkbookStatus::Ready;
+        return { WorkbookStatus::LegacyFormat };
+    return { WorkbookStatus::Ready };
 }
 
 WorkbookOpening CatalogWorkbookFile::checkSavable()
 {
-    const XlsxPackage::SaveTrial trial = m_book->trySave();
+    XlsxPackage::SaveTrial trial = m_book->trySave();
     switch (trial.outcome) {
     case XlsxPackage::SaveTrial::Outcome::Savable:
         break;
@@ -63,7 +84,8 @@ WorkbookOpening CatalogWorkbookFile::checkSavable()
             trial.detail };
     case XlsxPackage::SaveTrial::Outcome::NotWritable: {
         const QString folder = QFileInfo(XlsxPackage::fileToReplace(m_path)).absolutePath();
-        return { WorkbookStatus::FolderNotWritable, std::exchange(m_path, QString()), 0, folder };
+        return { savingStatus(*trial.failure, WorkbookStatus::FolderNotWritable),
+            std::exchange(m_path, QString()), 0, folder, std::move(trial.failure) };
     }
     }
     const int nextRow = m_book->findNextRow();
@@ -82,8 +104,10 @@ WorkbookOpening CatalogWorkbookFile::OpenWorkbook(bool despiteLock)
     const bool found = !m_path.isEmpty();
     if (!found)
         m_path = QDir(m_programFolder).filePath(WorkbookLayout::FileName);
-    if (const WorkbookStatus status = unusableFile(m_path); status != WorkbookStatus::Ready)
-        return { status, std::exchange(m_path, QString()), 0, {} };
+    if (WorkbookOpening unusable = unusableFile(m_path); unusable.status != WorkbookStatus::Ready) {
+        unusable.path = std::exchange(m_path, QString());
+        return unusable;
+    }
     if (found && !despiteLock) {
         // A linked workbook may have been opened by either name.
         std::optional<WorkbookLock> lock = FindWorkbookLock(m_path);
@@ -96,7 +120,11 @@ WorkbookOpening CatalogWorkbookFile::OpenWorkbook(bool despiteLock)
     auto book = found ? WorkbookLayout::open(m_path) : WorkbookLayout::create(m_programFolder);
     if (!book) {
         const QString path = std::exchange(m_path, QString()); // nothing usable to hand over
-        return { found ? WorkbookStatus::CannotOpen : WorkbookStatus::CannotCreate, path, 0, {} };
+        Failure failure = std::move(book).failure();
+        const WorkbookStatus status = !found ? savingStatus(failure, WorkbookStatus::CannotCreate)
+            : failure.is(Failure::Kind::NoAccess) ? WorkbookStatus::Unreadable
+                                                  : WorkbookStatus::CannotOpen;
+        return { status, path, 0, {}, std::move(failure) };
     }
     m_book = std::move(book).value();
     if (!m_book->checkLayout())
@@ -104,9 +132,11 @@ WorkbookOpening CatalogWorkbookFile::OpenWorkbook(bool despiteLock)
     return checkSavable();
 }
 
-bool CatalogWorkbookFile::SaveWorkbook()
+Result<void> CatalogWorkbookFile::SaveWorkbook()
 {
-    return m_ready && m_book->save();
+    if (!m_ready)
+        return Failure { Failure::Kind::IOError, u"the workbook was not opened"_s };
+    return m_book->save();
 }
 
 void CatalogWorkbookFile::FinishExcel(bool stopped)

@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace zp {
 
@@ -12,7 +13,7 @@ namespace zp {
 enum class WorkbookStatus {
     Ready, // the sheet is ready for the crawl
     CannotCreate, // no workbook in the folder, and a new one could not be saved
-    CannotOpen, // the workbook found cannot be read as .xlsx
+    CannotOpen, // the workbook found cannot be read as .xlsx (damaged, gone)
     WrongLayout, // the workbook does not have the catalogue layout
     NotAFile, // the workbook's name is taken by a folder
     Unreadable, // the workbook cannot be read (no permission)
@@ -20,15 +21,28 @@ enum class WorkbookStatus {
     OpenElsewhere, // a spreadsheet application has it open; detail: which (lock file)
     PartNotCopyable, // a part no save can copy; detail: the part
     FolderNotWritable, // the trial save beside the file failed; detail: the folder
+    DiskFull, // the trial save or the new workbook's save found no space left
+    FileTooLarge, // the system refused a file that large (its file-size limit)
     SheetFull, // no row left below the last stored one
     WorkbookFull, // the workbook holds as much as it may in memory
 };
 
 struct WorkbookOpening {
-    WorkbookStatus status = WorkbookStatus::CannotOpen;
+    WorkbookOpening(WorkbookStatus status = WorkbookStatus::CannotOpen, QString path = {},
+        int nextRow = 0, QString detail = {}, std::optional<Failure> failure = {})
+        : status(status)
+        , path(std::move(path))
+        , nextRow(nextRow)
+        , detail(std::move(detail))
+        , failure(std::move(failure))
+    {
+    }
+
+    WorkbookStatus status;
     QString path; // the file found or made (also when it could not be used)
-    int nextRow = 0; // row of the first new product, when Ready
+    int nextRow; // row of the first new product, when Ready
     QString detail; // see WorkbookStatus
+    std::optional<Failure> failure; // why, where the system or the file said so
 };
 
 // The run's workbook: finds Zavrinello.xls* in the program folder, opens it or
@@ -58,9 +72,10 @@ public:
     // The sheet is ready only when the status is Ready.
     WorkbookOpening OpenWorkbook(bool despiteLock = false);
 
-    // Saves the workbook. False when it could not be saved (or was never
-    // ready); the file on disk is then the last one saved in full.
-    bool SaveWorkbook();
+    // Saves the workbook. Fails, with the reason, when it could not be saved
+    // (or was never ready); the file on disk is then the last one saved in
+    // full.
+    Result<void> SaveWorkbook();
 
     // Unless stopped: hands the workbook to the user. When stopped: drops
     // whatever was not saved.
@@ -76,8 +91,9 @@ public:
     static QString FindWorkbookFile(const QString& folder);
 
 private:
-    // Why the file at path cannot be the workbook before it is even read.
-    static WorkbookStatus unusableFile(const QString& path);
+    // Why the file at path cannot be the workbook before it is even read;
+    // Ready when it may be.
+    static WorkbookOpening unusableFile(const QString& path);
     WorkbookOpening checkSavable();
 
     QString m_programFolder;

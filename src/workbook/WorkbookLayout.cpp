@@ -47,10 +47,10 @@ Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::create(const QString& fo
 {
     const QString path = QDir(folder).filePath(FileName);
     if (QFileInfo::exists(path))
-        return Failure { u"the workbook exists already: "_s + path };
+        return Failure { Failure::Kind::IOError, u"the workbook exists already: "_s + path };
     Result<std::unique_ptr<Workbook>> workbook = Workbook::create(path, CatalogueIndex);
     if (!workbook)
-        return Failure { workbook.error() };
+        return std::move(workbook).failure();
     std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook).value()));
     layout->buildIndex();
     const QStringList headers = fixedHeaders();
@@ -59,8 +59,8 @@ Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::create(const QString& fo
         layout->writeCell(1, column, headers[column - 1]);
         layout->m_workbook->sheet().setCellStyle(1, column, headerStyle);
     }
-    if (const Result<void> saved = layout->save(); !saved)
-        return Failure { saved.error() };
+    if (Result<void> saved = layout->save(); !saved)
+        return std::move(saved).failure();
     return layout;
 }
 
@@ -69,10 +69,11 @@ Result<std::unique_ptr<WorkbookLayout>> WorkbookLayout::open(
 {
     Result<std::unique_ptr<Workbook>> workbook = Workbook::open(path, CatalogueIndex, heldBytes);
     if (!workbook)
-        return Failure { workbook.error() };
+        return std::move(workbook).failure();
     std::unique_ptr<WorkbookLayout> layout(new WorkbookLayout(std::move(workbook).value()));
     if (!layout->buildIndex())
-        return Failure { u"the workbook is too large to be held in memory"_s };
+        return Failure { Failure::Kind::TooLarge,
+            u"the workbook is too large to be held in memory"_s };
     return layout;
 }
 

@@ -37,7 +37,7 @@ protected:
     void endElement(std::string_view name) override
     {
         if (m_depth == 2 && name == "si" && !addItem())
-            fail(u"too large"_s);
+            fail(u"too large"_s, Failure::Kind::TooLarge);
         else if (name == "t")
             m_inText = false;
         else if (m_depth == 3 && name == "r")
@@ -52,7 +52,7 @@ protected:
         // The item is held only until it is in the table.
         MemoryBudget whileRead = m_budget;
         if (!reserveWithin(m_item, m_item.size() + text.size(), whileRead))
-            return fail(u"too large"_s);
+            return fail(u"too large"_s, Failure::Kind::TooLarge);
         m_item.append(text);
     }
 
@@ -106,7 +106,7 @@ Result<void> SharedStrings::load(
     m_pool = TextArena(&budget);
     m_offsets = {};
     SharedStringReader reader(*this, budget);
-    const Result<void> read = package.readChunks(part,
+    Result<void> read = package.readChunks(part,
         [&reader](const char* data, std::size_t size) { return reader.feed(data, size, false); });
     if (read && reader.feed(nullptr, 0, true))
         return {};
@@ -114,8 +114,8 @@ Result<void> SharedStrings::load(
     m_pool = TextArena();
     m_offsets = {};
     if (!reader.errorText().isEmpty())
-        return Failure { u"shared strings: "_s + reader.errorText() };
-    return Failure { read.error() };
+        return reader.failure().within(u"shared strings"_s);
+    return std::move(read).failure();
 }
 
 } // namespace zp

@@ -58,8 +58,10 @@ std::string StyleSheet::newWorkbookXml()
 Result<void> StyleSheet::load(const std::string& xml, MemoryBudget& budget)
 {
     const pugi::xml_parse_result result = XmlTree::load(m_document, xml, budget);
-    if (!result || XmlTree::localName(m_document.document_element()) != "styleSheet")
-        return Failure { u"styles: malformed XML"_s };
+    if (!result)
+        return XmlTree::failureOf(result, u"styles"_s);
+    if (XmlTree::localName(m_document.document_element()) != "styleSheet")
+        return Failure { Failure::Kind::Damaged, u"styles: not a style sheet"_s };
     m_dirty = false;
     return {};
 }

@@ -74,11 +74,11 @@ bool typeIs(std::string_view type, std::string_view suffix)
 Result<void> readTree(const XlsxPackage& package, std::string_view part,
     pugi::xml_document& document, MemoryBudget budget)
 {
-    const Result<std::string> xml = package.read(part, budget.left());
+    Result<std::string> xml = package.read(part, budget.left());
     if (!xml)
-        return Failure { xml.error() };
-    if (!XmlTree::load(document, *xml, budget))
-        return Failure { u"malformed or too large: "_s + QString::fromUtf8(part) };
+        return std::move(xml).failure();
+    if (const pugi::xml_parse_result parsed = XmlTree::load(document, *xml, budget); !parsed)
+        return XmlTree::failureOf(parsed, QString::fromUtf8(part));
     return {};
 }
 
@@ -90,8 +90,8 @@ Result<std::vector<Relationship>> readRelationships(
     if (!package.contains(relsPart))
         return result;
     pugi::xml_document document;
-    if (const Result<void> read = readTree(package, relsPart, document, budget); !read)
-        return Failure { read.error() };
+    if (Result<void> read = readTree(package, relsPart, document, budget); !read)
+        return std::move(read).failure();
     const std::string base = directoryOf(ofPart);
     for (pugi::xml_node rel = document.document_element().first_child(); rel;
          rel = rel.next_sibling()) {
@@ -108,16 +108,16 @@ Result<std::vector<Relationship>> readRelationships(
 // The workbook part named by the package's own relationships.
 Result<std::string> findWorkbookPart(const XlsxPackage& package, const MemoryBudget& budget)
 {
-    const auto rootRelationships = readRelationships(package, "", budget);
+    auto rootRelationships = readRelationships(package, "", budget);
     if (!rootRelationships)
-        return Failure { rootRelationships.error() };
+        return std::move(rootRelationships).failure();
     std::string workbookPart;
     for (const Relationship& rel : *rootRelationships) {
         if (typeIs(rel.type, "/officeDocument"))
             workbookPart = rel.target;
     }
     if (workbookPart.empty() || !package.contains(workbookPart))
-        return Failure { u"not an .xlsx workbook (no workbook part)"_s };
+        return Failure { Failure::Kind::Damaged, u"not an .xlsx workbook (no workbook part)"_s };
     return workbookPart;
 }
 
@@ -160,14 +160,14 @@ Result<std::unique_ptr<Workbook>> Workbook::open(
     const QString& path, SheetIndex index, std::size_t heldBytes)
 {
     if (!QFileInfo(path).isFile())
-        return Failure { u"no such file: "_s + path };
+        return Failure { Failure::Kind::NotFound, u"no such file: "_s + path };
     Result<std::unique_ptr<XlsxPackage>> package = XlsxPackage::open(path);
     if (!package)
-        return Failure { package.error() };
+        return std::move(package).failure();
     std::unique_ptr<Workbook> workbook(new Workbook(heldBytes, index));
     workbook->m_package = std::move(package).value();
-    if (const Result<void> loaded = workbook->load(); !loaded)
-        return Failure { loaded.error() };
+    if (Result<void> loaded = workbook->load(); !loaded)
+        return std::move(loaded).failure();
     return workbook;
 }
 
@@ -208,8 +208,8 @@ Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path, SheetInd
 
     StyleSheet styles;
     MemoryBudget scratch = workbook->m_budget;
-    if (const Result<void> loaded = styles.load(StyleSheet::newWorkbookXml(), scratch); !loaded)
-        return Failure { loaded.error() };
+    if (Result<void> loaded = styles.load(StyleSheet::newWorkbookXml(), scratch); !loaded)
+        return std::move(loaded).failure();
     const int textStyle = styles.textStyle();
     package.write("xl/styles.xml", styles.serialize());
     // Every column text-formatted, so that cells typed later by hand are text
@@ -227,8 +227,8 @@ Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path, SheetInd
               R"(<sheetData/>)"
               R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
               R"(</worksheet>)");
-    if (const Result<void> loaded = workbook->load(); !loaded)
-        return Failure { loaded.error() };
+    if (Result<void> loaded = workbook->load(); !loaded)
+        return std::move(loaded).failure();
     return workbook;
 }
 
@@ -253,18 +253,18 @@ Result<void> Workbook::findParts(std::string& sharedStringsPart)
 {
     // The workbook part and the relationships are dropped before anything
     // else is read: each may use the whole budget while it is read.
-    const Result<std::string> workbookPart = findWorkbookPart(*m_package, m_budget);
+    Result<std::string> workbookPart = findWorkbookPart(*m_package, m_budget);
     if (!workbookPart)
-        return Failure { workbookPart.error() };
+        return std::move(workbookPart).failure();
     pugi::xml_document workbookDocument;
     if (const Result<void> read = readTree(*m_package, *workbookPart, workbookDocument, m_budget);
         !read)
         return read;
     if (XmlTree::localName(workbookDocument.document_element()) != "workbook")
-        return Failure { u"malformed workbook part"_s };
-    const auto relationships = readRelationships(*m_package, *workbookPart, m_budget);
+        return Failure { Failure::Kind::Damaged, u"malformed workbook part"_s };
+    auto relationships = readRelationships(*m_package, *workbookPart, m_budget);
     if (!relationships)
-        return Failure { relationships.error() };
+        return std::move(relationships).failure();
 
     for (const Relationship& rel : *relationships) {
         if (typeIs(rel.type, "/styles"))
@@ -274,7 +274,7 @@ Result<void> Workbook::findParts(std::string& sharedStringsPart)
     }
     m_sheetPart = firstSheetPart(workbookDocument, *relationships);
     if (m_sheetPart.empty() || !m_package->contains(m_sheetPart))
-        return Failure { u"the workbook has no worksheet"_s };
+        return Failure { Failure::Kind::Damaged, u"the workbook has no worksheet"_s };
     m_sheetRelationshipsPart = relationshipsPartOf(m_sheetPart);
     return {};
 }
@@ -283,9 +283,9 @@ Result<void> Workbook::loadStyles()
 {
     if (m_stylesPart.empty() || !m_package->contains(m_stylesPart))
         return {};
-    const Result<std::string> stylesXml = m_package->read(m_stylesPart, m_budget.left());
+    Result<std::string> stylesXml = m_package->read(m_stylesPart, m_budget.left());
     if (!stylesXml)
-        return Failure { stylesXml.error() };
+        return std::move(stylesXml).failure();
     return m_styles.load(*stylesXml, m_budget);
 }
 
@@ -293,21 +293,21 @@ Result<void> Workbook::loadSheet()
 {
     Result<std::string> sheetXml = m_package->read(m_sheetPart, m_budget.left());
     if (!sheetXml)
-        return Failure { sheetXml.error() };
+        return std::move(sheetXml).failure();
     if (!m_budget.take(sheetXml->capacity()))
-        return Failure { u"worksheet: too large"_s };
+        return Failure { Failure::Kind::TooLarge, u"worksheet: too large"_s };
     std::optional<std::string> sheetRels;
     if (m_package->contains(m_sheetRelationshipsPart)) {
         Result<std::string> rels = m_package->read(m_sheetRelationshipsPart, m_budget.left());
         if (!rels)
-            return Failure { rels.error() };
+            return std::move(rels).failure();
         sheetRels = std::move(rels).value();
     }
     Result<std::unique_ptr<Worksheet>> sheet
         = Worksheet::load(std::make_shared<const std::string>(std::move(sheetXml).value()),
             std::move(sheetRels), m_strings, m_styles, m_budget, m_index);
     if (!sheet)
-        return Failure { sheet.error() };
+        return std::move(sheet).failure();
     m_sheet = std::move(sheet).value();
     return {};
 }

@@ -53,10 +53,11 @@ Result<std::unique_ptr<Worksheet>> Worksheet::load(std::shared_ptr<const std::st
     sheet->m_textStarts.push_back(0);
     // The relationships first, so that their text is gone before the scan.
     if (!sheet->m_links.loadRelationships(relsXml, budget))
-        return Failure { u"worksheet: relationships malformed or too large"_s };
+        return Failure { Failure::Kind::Damaged,
+            u"worksheet: relationships malformed or too large"_s };
     relsXml.reset();
-    if (const Result<void> scanned = sheet->scan(); !scanned)
-        return Failure { u"worksheet: "_s + scanned.error() };
+    if (Result<void> scanned = sheet->scan(); !scanned)
+        return std::move(scanned).failure().within(u"worksheet"_s);
     sheet->readDimension();
     sheet->m_links.readHyperlinks(sheet->m_skeleton.document_element());
     sheet->readColumns();
@@ -75,26 +76,24 @@ Result<void> Worksheet::scan()
     const bool scanned = scanner.feed(text.data(), text.size(), true);
     m_headerStrings.clear();
     if (!scanned)
-        return Failure { scanner.errorText() };
+        return scanner.failure();
     if (scanner.sheetDataBegin < 0 || scanner.sheetDataEnd < scanner.sheetDataBegin)
-        return Failure { u"no sheetData"_s };
+        return Failure { Failure::Kind::Damaged, u"no sheetData"_s };
     if (!m_budget.take(scanner.rows.capacity() * sizeof(RowSpan)))
-        return Failure { u"too large"_s };
+        return Failure { Failure::Kind::TooLarge, u"too large"_s };
     m_rows = std::move(scanner.rows);
     m_lastFilledRow = scanner.lastFilledRow;
     m_lastRow = m_rows.empty() ? 0 : m_rows.back().row;
     m_lastColumn = scanner.lastColumn;
-    if (!buildSkeleton(static_cast<std::size_t>(scanner.sheetDataBegin),
-            static_cast<std::size_t>(scanner.sheetDataEnd)))
-        return Failure { u"malformed XML, or too large to hold"_s };
-    return {};
+    return buildSkeleton(static_cast<std::size_t>(scanner.sheetDataBegin),
+        static_cast<std::size_t>(scanner.sheetDataEnd));
 }
 
-bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
+Result<void> Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
 {
     const std::string& text = *m_texts.front();
     if (text.size() - (end - begin) > XmlTree::MaxBytes)
-        return false;
+        return Failure { Failure::Kind::TooLarge, u"too large to hold"_s };
     const std::size_t nameEnd = text.find_first_of(" \t\r\n/>", begin + 1);
     std::string skeleton;
     skeleton.reserve(text.size() - (end - begin) + 32);
@@ -103,10 +102,11 @@ bool Worksheet::buildSkeleton(std::size_t begin, std::size_t end)
     skeleton.append(text, begin + 1, nameEnd - begin - 1);
     skeleton += "/>";
     skeleton.append(text, end, std::string::npos);
-    if (!XmlTree::load(m_skeleton, skeleton, m_budget))
-        return false;
+    if (const pugi::xml_parse_result parsed = XmlTree::load(m_skeleton, skeleton, m_budget);
+        !parsed)
+        return XmlTree::failureOf(parsed, u"outside the rows"_s);
     m_mainPrefix = XmlTree::prefix(m_skeleton.document_element());
-    return true;
+    return {};
 }
 
 void Worksheet::readDimension()

@@ -126,7 +126,7 @@ private:
     Worksheet(
         const SharedStrings& strings, StyleSheet& styles, MemoryBudget& budget, SheetIndex index);
     Result<void> scan();
-    bool buildSkeleton(std::size_t sheetDataBegin, std::size_t sheetDataEnd);
+    Result<void> buildSkeleton(std::size_t sheetDataBegin, std::size_t sheetDataEnd);
     void readDimension();
     const RowSpan* findSpan(int row) const;
     // The row as written since the last save, taken apart from its stored XML

@@ -79,7 +79,7 @@ void WorksheetScanner::endElement(std::string_view name)
     } else if (m_depth == 4 && m_collect) {
         m_collect = false;
         if (!m_onText(m_row, m_column, Cell { m_type, m_value, m_inline }))
-            fail(u"too large"_s);
+            fail(u"too large"_s, Failure::Kind::TooLarge);
     } else if (m_collect) {
         endCellChild(name);
     }
@@ -115,7 +115,7 @@ void WorksheetScanner::countRowNodes(const char** attributes)
     for (const char** a = attributes; *a; a += 2)
         ++m_rowNodes;
     if (m_rowNodes > XmlTree::MaxNodes)
-        fail(u"a row with too many elements"_s);
+        fail(u"a row with too many elements"_s, Failure::Kind::TooLarge);
 }
 
 void WorksheetScanner::startRow(const char** attributes)

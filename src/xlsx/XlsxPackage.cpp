@@ -23,9 +23,33 @@ std::string lowerAscii(std::string_view text)
     return lower;
 }
 
-QString zipErrorText(zip_error_t* error)
+// libzip's failure in the program's terms: the kind of the system's errno
+// when libzip had one, else of libzip's own code.
+Failure zipFailure(zip_error_t* error)
 {
-    return QString::fromLocal8Bit(zip_error_strerror(error));
+    using Kind = Failure::Kind;
+    const QString text = QString::fromLocal8Bit(zip_error_strerror(error));
+    if (zip_error_system_type(error) == ZIP_ET_SYS)
+        return { Failure::kindOfErrno(zip_error_code_system(error)), text };
+    switch (zip_error_code_zip(error)) {
+    case ZIP_ER_NOENT:
+        return { Kind::NotFound, text };
+    case ZIP_ER_NOZIP:
+    case ZIP_ER_INCONS:
+    case ZIP_ER_CRC:
+    case ZIP_ER_EOF:
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPRESSED_DATA:
+        return { Kind::Damaged, text };
+    case ZIP_ER_MULTIDISK:
+    case ZIP_ER_COMPNOTSUPP:
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+        return { Kind::Unsupported, text };
+    default:
+        return { Kind::IOError, text };
+    }
 }
 
 struct ZipFileClose {
@@ -35,7 +59,6 @@ struct ZipFileClose {
 // A libzip error record, released when it goes out of scope.
 struct ZipError {
     ZipError() { zip_error_init(&record); }
-    explicit ZipError(int code) { zip_error_init_with_code(&record, code); }
     ~ZipError() { zip_error_fini(&record); }
     ZipError(const ZipError&) = delete;
     ZipError& operator=(const ZipError&) = delete;
@@ -85,8 +108,8 @@ Result<std::unique_ptr<XlsxPackage>> XlsxPackage::open(const QString& path)
         QFile::remove(leftover);
 
     std::unique_ptr<XlsxPackage> package(new XlsxPackage(path));
-    if (const Result<void> opened = package->reopen(); !opened)
-        return Failure { opened.error() };
+    if (Result<void> opened = package->reopen(); !opened)
+        return std::move(opened).failure();
     return package;
 }
 
@@ -97,16 +120,21 @@ std::unique_ptr<XlsxPackage> XlsxPackage::create(const QString& path)
 
 Result<void> XlsxPackage::reopen()
 {
-    int code = 0;
+    // Through a source of its own, so that a file that cannot be read keeps
+    // the system's errno.
+    ZipError zerr;
+    zip_source_t* file
+        = zip_source_file_create(QFile::encodeName(m_path).constData(), 0, -1, &zerr.record);
     std::unique_ptr<zip, ZipDiscard> archive(
-        zip_open(QFile::encodeName(m_path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+        file ? zip_open_from_source(file, ZIP_RDONLY | ZIP_CHECKCONS, &zerr.record) : nullptr);
     if (!archive) {
-        ZipError zerr(code);
-        return Failure { u"not a readable zip file: "_s + zipErrorText(&zerr.record) };
+        if (file)
+            zip_source_free(file);
+        return zipFailure(&zerr.record).within(u"not a readable zip file"_s);
     }
     const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
     if (count < 0 || count > MaxEntries) {
-        return Failure { u"too many zip entries"_s };
+        return Failure { Failure::Kind::TooLarge, u"too many zip entries"_s };
     }
     std::vector<Entry> entries;
     std::unordered_map<std::string, std::size_t> byName;
@@ -115,7 +143,7 @@ Result<void> XlsxPackage::reopen()
         const char* name
             = zip_get_name(archive.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
         if (!name) {
-            return Failure { u"unreadable zip entry name"_s };
+            return Failure { Failure::Kind::Damaged, u"unreadable zip entry name"_s };
         }
         byName.emplace(lowerAscii(name), entries.size());
         entries.push_back(Entry { name, i, nullptr });
@@ -145,44 +173,45 @@ Result<void> XlsxPackage::readChunks(std::string_view name,
     limit = std::min(limit, MaxPartSize);
     const Entry* entry = find(name);
     const QString partName = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    using Kind = Failure::Kind;
     if (!entry) {
-        return Failure { u"missing part "_s + partName };
+        return Failure { Kind::Damaged, u"missing part "_s + partName };
     }
     if (entry->data) {
         if (entry->data->size() > limit)
-            return Failure { u"part too large: "_s + partName };
+            return Failure { Kind::TooLarge, u"part too large: "_s + partName };
         for (const std::string_view piece : entry->data->pieces) {
             if (!sink(piece.data(), piece.size()))
-                return Failure { u"bad part "_s + partName };
+                return Failure { Kind::Damaged, u"bad part "_s + partName };
         }
         return {};
     }
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0, &st) != 0
-        || !(st.valid & ZIP_STAT_SIZE) || st.size > limit) {
-        return Failure { u"part too large or unreadable: "_s + partName };
+        || !(st.valid & ZIP_STAT_SIZE)) {
+        return Failure { Kind::Damaged, u"unreadable part "_s + partName };
     }
+    if (st.size > limit)
+        return Failure { Kind::TooLarge, u"part too large: "_s + partName };
     const std::unique_ptr<zip_file_t, ZipFileClose> file(
         zip_fopen_index(m_zip.get(), static_cast<zip_uint64_t>(entry->sourceIndex), 0));
     if (!file) {
-        return Failure { u"cannot read part "_s + partName + u": "_s
-            + zipErrorText(zip_get_error(m_zip.get())) };
+        return zipFailure(zip_get_error(m_zip.get())).within(u"cannot read part "_s + partName);
     }
     std::vector<char> buffer(256 * 1024);
     std::size_t total = 0;
     for (;;) {
         const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
         if (n < 0)
-            return Failure { u"damaged part "_s + partName + u": "_s
-                + zipErrorText(zip_file_get_error(file.get())) };
+            return zipFailure(zip_file_get_error(file.get())).within(u"damaged part "_s + partName);
         if (n == 0)
             return {};
         total += static_cast<std::size_t>(n);
         if (total > limit)
-            return Failure { u"part too large: "_s + partName };
+            return Failure { Kind::TooLarge, u"part too large: "_s + partName };
         if (!sink(buffer.data(), static_cast<std::size_t>(n)))
-            return Failure { u"bad part "_s + partName };
+            return Failure { Kind::Damaged, u"bad part "_s + partName };
     }
 }
 
@@ -198,7 +227,7 @@ Result<std::string> XlsxPackage::read(std::string_view name, std::size_t limit) 
     } else if (entry && entry->data->size() <= limit) {
         data.reserve(entry->data->size());
     }
-    const Result<void> done = readChunks(
+    Result<void> done = readChunks(
         name,
         [&data](const char* chunk, std::size_t size) {
             data.append(chunk, size);
@@ -206,7 +235,7 @@ Result<std::string> XlsxPackage::read(std::string_view name, std::size_t limit) 
         },
         limit);
     if (!done)
-        return Failure { done.error() };
+        return std::move(done).failure();
     return data;
 }
 
@@ -246,9 +275,7 @@ void XlsxPackage::write(std::string_view name, std::shared_ptr<const PartText> d
 // an unchanged one copied as stored. False when libzip refused it.
 Result<void> XlsxPackage::addEntry(zip* out, const Entry& entry) const
 {
-    auto fail = [out](const QString& text) {
-        return Failure { text + u": "_s + zipErrorText(zip_get_error(out)) };
-    };
+    auto fail = [out](const QString& text) { return zipFailure(zip_get_error(out)).within(text); };
     std::unique_ptr<zip_source, ZipSourceFree> source;
     zip_int32_t method = ZIP_CM_DEFLATE;
     zip_uint32_t level = 0;
@@ -310,22 +337,21 @@ XlsxPackage::SaveTrial XlsxPackage::trySave()
 {
     using enum SaveTrial::Outcome;
     if (const QString part = uncopyablePart(); !part.isEmpty())
-        return { PartNotCopyable, part };
+        return { PartNotCopyable, part, std::nullopt };
     const QString temporary = temporaryPath(fileToReplace(m_path));
-    QString refused;
-    const Result<void> written = WriteFileDurably(temporary, [this, &refused](QFile& file) {
+    Result<void> written = WriteFileDurably(temporary, [this](QFile& file) {
         ZipFileTarget target(file);
-        Result<void> built = buildArchive(target);
-        if (!built && target.failure().isEmpty())
-            refused = built.error();
-        return built;
+        return buildArchive(target);
     });
     QFile::remove(temporary);
-    if (!refused.isEmpty())
-        return { PartNotCopyable, refused };
-    if (!written)
-        return { NotWritable, written.error() };
-    return {};
+    if (written)
+        return {};
+    // What libzip cannot copy is the workbook's fault; what the system
+    // refuses is the folder's.
+    const Failure::Kind kind = written.failure().kind();
+    const bool partRefused = kind == Failure::Kind::Damaged || kind == Failure::Kind::Unsupported;
+    return { partRefused ? PartNotCopyable : NotWritable, written.error(),
+        std::move(written).failure() };
 }
 
 Result<void> XlsxPackage::buildArchive(ZipFileTarget& target) const
@@ -333,22 +359,22 @@ Result<void> XlsxPackage::buildArchive(ZipFileTarget& target) const
     ZipError zerr;
     zip_source_t* file = target.createSource(&zerr.record);
     if (!file)
-        return Failure { zipErrorText(&zerr.record) };
+        return zipFailure(&zerr.record);
     std::unique_ptr<zip, ZipDiscard> out(
         zip_open_from_source(file, ZIP_CREATE | ZIP_TRUNCATE, &zerr.record));
     if (!out) {
         zip_source_free(file);
-        return Failure { zipErrorText(&zerr.record) };
+        return zipFailure(&zerr.record);
     }
     for (const Entry& entry : m_entries) {
-        if (const Result<void> added = addEntry(out.get(), entry); !added)
-            return Failure { added.error() };
+        if (Result<void> added = addEntry(out.get(), entry); !added)
+            return std::move(added).failure();
     }
     if (zip_close(out.get()) != 0) {
-        // The file's own reason (a full disk) says more than libzip's "Write error".
-        const QString reason = target.failure().isEmpty() ? zipErrorText(zip_get_error(out.get()))
-                                                          : target.failure();
-        return Failure { u"cannot write zip: "_s + reason };
+        // The file's own failure (a full disk) says more than libzip's "Write error".
+        const Failure failure
+            = target.failure() ? *target.failure() : zipFailure(zip_get_error(out.get()));
+        return failure.within(u"cannot write zip"_s);
     }
     out.release(); // closed and freed by zip_close
     return {};

@@ -92,6 +92,7 @@ public:
         };
         Outcome outcome = Outcome::Savable;
         QString detail;
+        std::optional<Failure> failure; // why the trial's write failed, when it did
     };
     SaveTrial trySave();
 

@@ -70,10 +70,12 @@ int XmlStream::eventLength() const
     return XML_GetCurrentByteCount(m_parser);
 }
 
-void XmlStream::fail(const QString& reason)
+void XmlStream::fail(const QString& reason, Failure::Kind kind)
 {
-    if (m_error.isEmpty())
+    if (m_error.isEmpty()) {
         m_error = reason;
+        m_errorKind = kind;
+    }
     XML_StopParser(m_parser, XML_FALSE);
 }
 

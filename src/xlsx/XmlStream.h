@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/Failure.h"
+
 #include <QString>
 #include <cstdint>
 #include <string_view>
@@ -24,6 +26,8 @@ public:
     bool feed(const char* data, std::size_t size, bool last);
 
     QString errorText() const { return m_error; }
+    // Why the parse failed: malformed XML (Damaged), or what a handler gave.
+    Failure failure() const { return { m_errorKind, m_error }; }
 
     // Value of the attribute named exactly name, or nullptr.
     static const char* attribute(const char** attributes, std::string_view name);
@@ -39,7 +43,7 @@ protected:
     int eventLength() const;
 
     // Ends the parse with an error.
-    void fail(const QString& reason);
+    void fail(const QString& reason, Failure::Kind kind = Failure::Kind::Damaged);
 
     // Whether characters() is called; off, text is skipped more cheaply.
     void setCharactersWanted(bool wanted);
@@ -49,6 +53,7 @@ private:
 
     XML_ParserStruct* m_parser;
     QString m_error;
+    Failure::Kind m_errorKind = Failure::Kind::Damaged;
 };
 
 } // namespace zp

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace zp {
 
 namespace {
@@ -52,6 +54,16 @@ pugi::xml_parse_result XmlTree::load(
     if (!result)
         budget.giveBack(kept);
     return result;
+}
+
+Failure XmlTree::failureOf(const pugi::xml_parse_result& result, const QString& part)
+{
+    if (result.status == pugi::status_out_of_memory)
+        return { Failure::Kind::TooLarge, part + u": too large to hold"_s };
+    return { Failure::Kind::Damaged,
+        u"%1: malformed XML at byte %2: %3"_s.arg(part)
+            .arg(result.offset)
+            .arg(QString::fromUtf8(result.description())) };
 }
 
 std::size_t XmlTree::cost(std::string_view xml)

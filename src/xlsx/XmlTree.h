@@ -1,5 +1,6 @@
 #pragma once
 
+#include "util/Failure.h"
 #include "xlsx/MemoryBudget.h"
 
 #include <initializer_list>
@@ -42,6 +43,10 @@ public:
     // caller holds while it is parsed.
     static pugi::xml_parse_result load(
         pugi::xml_document& document, std::string_view xml, MemoryBudget& budget);
+
+    // Why a load of part failed: refused for its size (TooLarge) or
+    // malformed (Damaged, with pugixml's words and the byte).
+    static Failure failureOf(const pugi::xml_parse_result& result, const QString& part);
 
     // Bytes a tree of xml keeps: its copy of the text and its nodes.
     static std::size_t cost(std::string_view xml);

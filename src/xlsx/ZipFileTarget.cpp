@@ -2,6 +2,8 @@
 
 #include "util/AtomicFile.h"
 
+#include <cerrno>
+
 namespace zp {
 
 ZipFileTarget::ZipFileTarget(QFile& file)
@@ -68,7 +70,7 @@ zip_int64_t ZipFileTarget::read(void* data, zip_uint64_t length, zip_source_cmd_
 zip_int64_t ZipFileTarget::write(void* data, zip_uint64_t length, zip_source_cmd_t command)
 {
     // Whatever came after a refused write would leave a hole in the archive.
-    if (!m_failure.isEmpty()) {
+    if (m_failure) {
         zip_error_set(&m_error, ZIP_ER_WRITE, 0);
         return -1;
     }
@@ -76,6 +78,7 @@ zip_int64_t ZipFileTarget::write(void* data, zip_uint64_t length, zip_source_cmd
     case ZIP_SOURCE_BEGIN_WRITE:
     case ZIP_SOURCE_REMOVE: // an archive without entries is an empty file
         m_pending.clear();
+        errno = 0;
         return m_file.resize(0) && m_file.seek(0) ? 0 : fail(ZIP_ER_WRITE);
     case ZIP_SOURCE_WRITE:
         return append(static_cast<const char*>(data), length);
@@ -84,7 +87,10 @@ zip_int64_t ZipFileTarget::write(void* data, zip_uint64_t length, zip_source_cmd
     case ZIP_SOURCE_TELL_WRITE:
         return m_file.pos() + qint64(m_pending.size());
     case ZIP_SOURCE_COMMIT_WRITE:
-        return writePending() && m_file.flush() ? 0 : fail(ZIP_ER_WRITE);
+        if (Result<void> written = writePending(); !written)
+            return fail(ZIP_ER_WRITE, std::move(written).failure());
+        errno = 0;
+        return m_file.flush() ? 0 : fail(ZIP_ER_WRITE);
     default:
         zip_error_set(&m_error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
@@ -95,18 +101,22 @@ zip_int64_t ZipFileTarget::write(void* data, zip_uint64_t length, zip_source_cmd
 // itself makes a save markedly slower.
 zip_int64_t ZipFileTarget::append(const char* data, zip_uint64_t length)
 {
-    if (m_pending.size() + length > PendingLimit && !writePending())
-        return fail(ZIP_ER_WRITE);
+    if (m_pending.size() + length > PendingLimit) {
+        if (Result<void> written = writePending(); !written)
+            return fail(ZIP_ER_WRITE, std::move(written).failure());
+    }
     const auto size = static_cast<qsizetype>(length);
-    if (length >= PendingLimit)
-        return WriteAll(m_file, QByteArrayView(data, size)) ? size : fail(ZIP_ER_WRITE);
+    if (length >= PendingLimit) {
+        Result<void> written = WriteAll(m_file, QByteArrayView(data, size));
+        return written ? size : fail(ZIP_ER_WRITE, std::move(written).failure());
+    }
     m_pending.insert(m_pending.end(), data, data + length);
     return size;
 }
 
-bool ZipFileTarget::writePending()
+Result<void> ZipFileTarget::writePending()
 {
-    const bool written
+    Result<void> written
         = WriteAll(m_file, QByteArrayView(m_pending.data(), qsizetype(m_pending.size())));
     m_pending.clear();
     return written;
@@ -115,19 +125,28 @@ bool ZipFileTarget::writePending()
 zip_int64_t ZipFileTarget::seekWrite(void* data, zip_uint64_t length)
 {
     // A buffered file's size counts the bytes in its buffer once flushed.
-    if (!writePending() || !m_file.flush())
+    if (Result<void> written = writePending(); !written)
+        return fail(ZIP_ER_WRITE, std::move(written).failure());
+    errno = 0;
+    if (!m_file.flush())
         return fail(ZIP_ER_WRITE);
     const zip_int64_t offset
         = zip_source_seek_compute_offset(static_cast<zip_uint64_t>(m_file.pos()),
             static_cast<zip_uint64_t>(m_file.size()), data, length, &m_error);
     if (offset < 0)
         return -1;
+    errno = 0;
     return m_file.seek(offset) ? 0 : fail(ZIP_ER_SEEK);
 }
 
 zip_int64_t ZipFileTarget::fail(int code)
 {
-    m_failure = m_file.errorString();
+    return fail(code, Failure::ofFile(m_file));
+}
+
+zip_int64_t ZipFileTarget::fail(int code, Failure failure)
+{
+    m_failure = std::move(failure);
     zip_error_set(&m_error, code, 0);
     return -1;
 }

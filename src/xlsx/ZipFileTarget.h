@@ -1,7 +1,9 @@
 #pragma once
 
+#include "util/Result.h"
+
 #include <QFile>
-#include <QString>
+#include <optional>
 #include <vector>
 #include <zip.h>
 
@@ -26,9 +28,9 @@ public:
     // target must outlive the source.
     zip_source_t* createSource(zip_error_t* error);
 
-    // Why the file refused a write, a seek or a flush; empty while it has
+    // Why the file refused a write, a seek or a flush; nothing while it has
     // not. After the first refusal every later write is refused too.
-    const QString& failure() const { return m_failure; }
+    const std::optional<Failure>& failure() const { return m_failure; }
 
 private:
     static zip_int64_t command(
@@ -36,15 +38,17 @@ private:
     zip_int64_t read(void* data, zip_uint64_t length, zip_source_cmd_t command);
     zip_int64_t write(void* data, zip_uint64_t length, zip_source_cmd_t command);
     zip_int64_t append(const char* data, zip_uint64_t length);
-    bool writePending();
+    Result<void> writePending();
     zip_int64_t seekWrite(void* data, zip_uint64_t length);
+    // Notes the file's failure of the call that failed just now.
     zip_int64_t fail(int code);
+    zip_int64_t fail(int code, Failure failure);
 
     static constexpr std::size_t PendingLimit = 256 * 1024;
 
     QFile& m_file;
     zip_error_t m_error;
-    QString m_failure;
+    std::optional<Failure> m_failure;
     std::vector<char> m_pending; // written, not yet in the file
 };
 

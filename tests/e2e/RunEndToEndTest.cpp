@@ -23,6 +23,8 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -510,6 +512,10 @@ TEST_F(RunEndToEnd, UnwritableFolderIsFoundBeforeTheCrawl)
         u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(workbookPath())
             + u": запись в папку "_s + QDir::toNativeSeparators(m_folder.path())
             + u" невозможна."_s);
+    EXPECT_EQ(m_dialogs.reasons(),
+        QStringList { u"Причина: cannot create "_s
+            + m_folder.filePath(u".~Zavrinello.xlsx.saving"_s) + u": "_s
+            + QString::fromLocal8Bit(std::strerror(EISDIR)) });
     EXPECT_EQ(m_pages.productFetches(), 0);
     EXPECT_EQ(fileHash(workbookPath()), before);
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
@@ -604,6 +610,10 @@ TEST_F(RunEndToEnd, FailedPeriodicSaveEndsTheCrawlAndTheReportCountsOnlySavedRow
             { MessageStyle::Failure,
                 u"Не удалось сохранить файл "_s + QDir::toNativeSeparators(workbookPath()) + u'.' },
             { MessageStyle::Report, reportText(0) } }));
+    // The periodic save's own reason, not one of a later save.
+    EXPECT_EQ(m_dialogs.reasons(),
+        QStringList { u"Причина: cannot create "_s + blocker + u": "_s
+            + QString::fromLocal8Bit(std::strerror(EISDIR)) });
     EXPECT_EQ(m_pages.productFetches(), 100);
     EXPECT_EQ(m_controller->lastOutcome(), RunOutcome::WorkbookUnusable);
     QDir().rmdir(blocker);

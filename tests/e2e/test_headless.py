@@ -7,12 +7,14 @@ signals during a crawl, and the workbook read back by openpyxl.
 The shop's port is the one the demo program was built for (ZP_DEMO_SHOP_PORT,
 default tools/demo-shop/port), so no two of these runs may overlap.
 """
+import errno
 import hashlib
 import json
 import os
 import pty
 import queue
 import re
+import resource
 import shutil
 import signal
 import socket
@@ -115,12 +117,12 @@ class Run:
     not a terminal; stdout is read line by line as it comes."""
 
     def __init__(self, folder, *arguments, prefix=(), environment=None,
-                 stdin=subprocess.DEVNULL):
+                 stdin=subprocess.DEVNULL, preexec_fn=None):
         environment = {k: v for k, v in (environment or os.environ).items()
                        if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
         self.process = subprocess.Popen(
             [*prefix, os.path.join(folder, os.path.basename(PROGRAM)), *arguments],
-            cwd=folder, env=environment, stdin=stdin,
+            cwd=folder, env=environment, stdin=stdin, preexec_fn=preexec_fn,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.lines = []
         self.raw = []
@@ -773,6 +775,101 @@ class HeadlessRunTest(unittest.TestCase):
         self.assertEqual(file_hash(self.workbook()), before)
         self.assertEqual(sorted(os.listdir(self.folder)), contents)
         self.assertEqual(os.listdir(home), [])
+
+    def test_files_that_cannot_be_used_are_named_with_the_systems_reason(self):
+        """The message the program has always shown, on standard output, and
+        the system's reason for it beneath, on standard error; the run ends
+        before the crawl."""
+        self.start_shop("--products", 2, "--seed", 29)
+        first, status = self.run_to_end()
+        self.assertEqual(status, 0, first.lines)
+        with open(self.workbook(), "rb") as saved:
+            stored = saved.read()
+        os.chmod(self.folder, 0o755)  # nobody runs the program too
+        root = os.geteuid() == 0
+        # The system's texts as this test's strerror() gives them.
+        environment = dict(os.environ, LC_ALL="C.UTF-8")
+
+        def workbook(case, data=stored):
+            with open(os.path.join(case, WORKBOOK), "wb") as copy:
+                copy.write(data)
+
+        # Permissions do not bind root: such runs are made by nobody.
+        as_nobody = {"prefix": ("setpriv", "--reuid=nobody", "--regid=nogroup",
+                                "--clear-groups") if root else ()}
+
+        def unreadable(case):
+            workbook(case)
+            os.chmod(os.path.join(case, WORKBOOK), 0)
+            return as_nobody
+
+        def unwritable_images(case):
+            workbook(case)
+            os.chmod(case, 0o777)
+            os.chmod(os.path.join(case, WORKBOOK), 0o666)
+            os.mkdir(os.path.join(case, "Images"), 0o555)
+            return as_nobody
+
+        def file_size_limit(case):
+            workbook(case)
+            def limit():
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (1024, resource.RLIM_INFINITY))
+            return {"preexec_fn": limit}
+
+        def full_disk(case):
+            if not root:
+                self.skipTest("mounting a small disk needs root")
+            subprocess.run(["mount", "-t", "tmpfs", "-o", "size=200k", "tmpfs", case], check=True)
+            self.addCleanup(subprocess.run, ["umount", case], check=True)
+            workbook(case)
+            with open(os.path.join(case, "filler"), "wb", buffering=0) as filler:
+                with self.assertRaises(OSError):
+                    while True:
+                        filler.write(b"\0" * 4096)
+
+        def read_only(case):
+            workbook(case)
+            self.make_read_only(case)
+
+        def file_where_a_folder_belongs(case):
+            open(os.path.join(case, "plain"), "w").close()
+            return {"folder": os.path.join(case, "plain", "sub")}
+
+        not_saved = "Не удалось сохранить файл {}."
+        not_saved_for = "Не удалось сохранить файл {}: "
+        for name, prepare, message, reason in [
+            ("missing folder", lambda case: {"folder": "/proc/nope"}, not_saved, errno.ENOENT),
+            ("file where a folder belongs", file_where_a_folder_belongs, not_saved, errno.ENOTDIR),
+            ("damaged workbook", lambda case: workbook(case, stored[:len(stored) // 2]),
+             "Не удалось найти файл {}.", "not a readable zip file: Not a zip archive"),
+            ("no permission", unreadable, "Не удалось открыть файл {}: нет права на чтение.",
+             errno.EACCES),
+            ("file-size limit", file_size_limit,
+             not_saved_for + "система не позволяет записать файл такого размера.", errno.EFBIG),
+            ("full disk", full_disk, not_saved_for + "на диске нет свободного места.", errno.ENOSPC),
+            ("Images closed to writing", unwritable_images,
+             "Не удалось сохранить картинки: {1}/Images — папка недоступна для записи.",
+             errno.EACCES),
+            ("read-only folder", read_only, not_saved_for + "запись в папку {} невозможна.",
+             errno.EROFS if root else errno.EACCES),
+        ]:
+            with self.subTest(name):
+                case = tempfile.mkdtemp(dir=self.folder)
+                os.chmod(case, 0o755)
+                options = prepare(case) or {}
+                folder = options.get("folder", case)
+                run = Run(self.folder, "--headless", "--folder", folder, environment=environment,
+                          prefix=options.get("prefix", ()), preexec_fn=options.get("preexec_fn"))
+                status = run.finish()
+
+                self.assertEqual(status, 1, run.lines + [run.stderr_text])
+                self.assertIn(message.format(os.path.join(folder, WORKBOOK), folder), run.lines)
+                because = [l for l in run.stderr_text.splitlines() if l.startswith("Причина: ")]
+                self.assertEqual(len(because), 1, run.stderr_text)
+                self.assertTrue(because[0].endswith(reason if isinstance(reason, str)
+                                                    else os.strerror(reason)), because)
+                self.assertFalse([l for l in run.lines if PRODUCT_LINE.match(l)], run.lines)
 
     def test_installed_program_writes_to_documents_even_where_it_may_write(self):
         self.start_shop("--products", 2, "--seed", 23)

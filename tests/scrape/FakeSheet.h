@@ -96,7 +96,7 @@ public:
         if (m_onSave)
             m_onSave();
         if (m_savesFail)
-            return Failure { QStringLiteral("disk full") };
+            return Failure { Failure::Kind::NoSpace, QStringLiteral("disk full") };
         return {};
     }
 

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
@@ -211,6 +212,7 @@ INSTANTIATE_TEST_SUITE_P(Sheets, NextRowTest,
 
 struct HostileCase {
     const char* name;
+    Failure::Kind kind; // damaged, or refused for its size
     std::function<void(const QString& path)> make;
 };
 
@@ -222,7 +224,8 @@ TEST_P(HostileFileTest, IsRefusedCleanlyAndLeftUnchanged)
     GetParam().make(path());
     const QByteArray before = test::ExternalTools::readFile(path());
     const auto refused = WorkbookLayout::open(path());
-    EXPECT_FALSE(refused);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().kind(), GetParam().kind) << refused.error().toStdString();
     EXPECT_FALSE(refused.error().isEmpty());
     EXPECT_EQ(test::ExternalTools::readFile(path()), before);
 }
@@ -251,21 +254,22 @@ std::string elementBomb()
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
-    ::testing::Values(
-        HostileCase { "empty", [](const QString& p) { writeBytes(p, QByteArray()); } },
-        HostileCase { "notAZip", [](const QString& p) { writeBytes(p, QByteArray(5000, 'z')); } },
-        HostileCase { "legacyXls",
+    ::testing::Values(HostileCase { "empty", Failure::Kind::Damaged,
+                          [](const QString& p) { writeBytes(p, QByteArray()); } },
+        HostileCase { "notAZip", Failure::Kind::Damaged,
+            [](const QString& p) { writeBytes(p, QByteArray(5000, 'z')); } },
+        HostileCase { "legacyXls", Failure::Kind::Damaged,
             [](const QString& p) {
                 writeBytes(
                     p, QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(4088, '\0'));
             } },
-        HostileCase { "truncatedZip",
+        HostileCase { "truncatedZip", Failure::Kind::Damaged,
             [](const QString& p) {
                 writePackage(p, workbookParts(sheetWithRows(std::string(5000, ' '))));
                 const QByteArray whole = test::ExternalTools::readFile(p);
                 writeBytes(p, whole.left(whole.size() / 2));
             } },
-        HostileCase { "corruptData",
+        HostileCase { "corruptData", Failure::Kind::Damaged,
             [](const QString& p) {
                 std::string rows;
                 for (int r = 1; r < 2000; ++r)
@@ -278,47 +282,47 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
                     bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
                 writeBytes(p, bytes);
             } },
-        HostileCase { "malformedSheet",
+        HostileCase { "malformedSheet", Failure::Kind::Damaged,
             [](const QString& p) {
                 writePackage(p, workbookParts("<worksheet><sheetData><row r=\"1\">"));
             } },
-        HostileCase { "notAWorksheet",
+        HostileCase { "notAWorksheet", Failure::Kind::Damaged,
             [](const QString& p) {
                 writePackage(p, workbookParts(Declaration + "<html><body/></html>"));
             } },
-        HostileCase { "rowsOutOfOrder",
+        HostileCase { "rowsOutOfOrder", Failure::Kind::Damaged,
             [](const QString& p) {
                 writePackage(p, workbookParts(sheetWithRows("<row r=\"5\"/><row r=\"2\"/>")));
             } },
-        HostileCase {
-            "entityExpansion", [](const QString& p) { writePackage(p, workbookParts(laughs)); } },
-        HostileCase { "sheetOutsideItsRowsOverTheTreeByteCap",
+        HostileCase { "entityExpansion", Failure::Kind::Damaged,
+            [](const QString& p) { writePackage(p, workbookParts(laughs)); } },
+        HostileCase { "sheetOutsideItsRowsOverTheTreeByteCap", Failure::Kind::TooLarge,
             [](const QString& p) {
                 std::string sheet = sheetWithRows("<row r=\"1\"/>");
                 sheet.insert(sheet.rfind("</worksheet>"),
                     "<extLst><!--" + std::string(XmlTree::MaxBytes, 'x') + "--></extLst>");
                 writePackage(p, workbookParts(sheet));
             } },
-        HostileCase { "missingWorkbookPart",
+        HostileCase { "missingWorkbookPart", Failure::Kind::Damaged,
             [](const QString& p) {
                 Parts parts = workbookParts(sheetWithRows(""));
                 parts.erase("xl/workbook.xml");
                 writePackage(p, parts);
             } },
-        HostileCase { "missingSheetPart",
+        HostileCase { "missingSheetPart", Failure::Kind::Damaged,
             [](const QString& p) {
                 Parts parts = workbookParts(sheetWithRows(""));
                 parts.erase("xl/worksheets/sheet1.xml");
                 writePackage(p, parts);
             } },
-        HostileCase { "relationshipLeavingThePackage",
+        HostileCase { "relationshipLeavingThePackage", Failure::Kind::Damaged,
             [](const QString& p) {
                 Parts parts = workbookParts(sheetWithRows(""));
                 std::string& rels = parts["xl/_rels/workbook.xml.rels"];
                 rels.replace(rels.find("worksheets/sheet1.xml"), 21, "../../../etc/passwd");
                 writePackage(p, parts);
             } },
-        HostileCase { "secondSheetData",
+        HostileCase { "secondSheetData", Failure::Kind::Damaged,
             [](const QString& p) {
                 writePackage(p,
                     workbookParts(Declaration + "<worksheet xmlns=\"" + MainNs
@@ -326,18 +330,18 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
                           "<sheetData><row r=\"1\"/></sheetData></worksheet>"));
             } },
         // A few hundred kilobytes deflated, millions of tree nodes inflated.
-        HostileCase { "elementBombOutsideTheRows",
+        HostileCase { "elementBombOutsideTheRows", Failure::Kind::TooLarge,
             [](const QString& p) {
                 writePackage(p,
                     workbookParts(Declaration + "<worksheet xmlns=\"" + MainNs
                         + "\"><sheetData/><extLst>" + elementBomb() + "</extLst></worksheet>"));
             } },
-        HostileCase { "elementBombInARow",
+        HostileCase { "elementBombInARow", Failure::Kind::TooLarge,
             [](const QString& p) {
                 writePackage(
                     p, workbookParts(sheetWithRows("<row r=\"1\">" + elementBomb() + "</row>")));
             } },
-        HostileCase { "attributeBombInTheWorkbookPart",
+        HostileCase { "attributeBombInTheWorkbookPart", Failure::Kind::TooLarge,
             [](const QString& p) {
                 Parts parts = workbookParts(sheetWithRows(""));
                 std::string& workbook = parts["xl/workbook.xml"];
@@ -348,7 +352,7 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
                 writePackage(p, parts);
             } },
         // Each tree just under its own cap; together past what a workbook may hold.
-        HostileCase { "partsEachUnderTheirCapTogetherOverTheMemoryBound",
+        HostileCase { "partsEachUnderTheirCapTogetherOverTheMemoryBound", Failure::Kind::TooLarge,
             [](const QString& p) {
                 const std::string filler = elements(XmlTree::MaxNodes * 95 / 100);
                 Parts parts = workbookParts(Declaration + "<worksheet xmlns=\"" + MainNs
@@ -366,7 +370,7 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest,
                 parts["xl/sharedStrings.xml"] = strings + "</t></si></sst>";
                 writePackage(p, parts);
             } },
-        HostileCase { "hugeSharedStrings",
+        HostileCase { "hugeSharedStrings", Failure::Kind::TooLarge,
             [](const QString& p) {
                 Parts parts = workbookParts(sheetWithRows(""));
                 // Compresses to a few hundred kilobytes; reading it
@@ -632,8 +636,12 @@ TEST_F(WorkbookFileTest, SaveThatCannotBeWrittenFailsWithTheReasonAndKeepsTheFil
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(trial.outcome, XlsxPackage::SaveTrial::Outcome::NotWritable)
         << trial.detail.toStdString();
+    ASSERT_TRUE(trial.failure);
+    EXPECT_EQ(trial.failure->kind(), Failure::Kind::TooLarge);
     ASSERT_FALSE(failed);
-    EXPECT_TRUE(failed.error().contains(qt_error_string(EFBIG))) << failed.error().toStdString();
+    EXPECT_EQ(failed.failure().kind(), Failure::Kind::TooLarge);
+    EXPECT_TRUE(failed.error().endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))))
+        << failed.error().toStdString();
     EXPECT_EQ(test::ExternalTools::readFile(path()), before);
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
         QStringList { WorkbookLayout::FileName });
@@ -742,7 +750,7 @@ TEST_F(WorkbookFileTest, WorkbookFilledToItsMemoryBoundTakesNoMoreRowsAndOpensAg
     }
     EXPECT_GT(row, 500);
     ASSERT_TRUE(layout->save());
-    layout = Failure {};
+    layout = Failure { Failure::Kind::IOError, u"dropped"_s };
 
     auto again = WorkbookLayout::open(path(), bound);
     ASSERT_TRUE(again) << again.error().toStdString();
