@@ -65,11 +65,16 @@ QStringList CatalogCrawler::pagesAhead(const ListingLinks& links, int depth) con
 
 void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
 {
-    const StopFlag& stop = m_context.state.StopRequested;
     if (m_context.pages.readsAhead())
         m_context.pages.expect(pagesAhead(links, depth));
-    for (qsizetype i = 0; i < links.subListings.size(); ++i) {
-        const QString url = m_context.catalogBaseUrl + links.subListings.at(i);
+    if (walkSubListings(links.subListings, depth))
+        walkProducts(links.products);
+}
+
+bool CatalogCrawler::walkSubListings(const LinkList& subListings, int depth)
+{
+    for (qsizetype i = 0; i < subListings.size(); ++i) {
+        const QString url = m_context.catalogBaseUrl + subListings.at(i);
         if (!IsSameOrigin(url, m_context.catalogBaseUrl) || m_walkedListings.contains(url))
             continue;
         if (depth >= MaxListingDepth) {
@@ -77,57 +82,76 @@ void CatalogCrawler::walkListing(const ListingLinks& links, int depth)
             continue;
         }
         m_walkedListings.insert(url);
-        ListingLinks below;
-        {
-            const QString subPage = fetchPage(url);
-            if (subPage.isEmpty())
-                return;
-            below = ListingLinks::read(subPage, MaxHeldLinkBytes - m_heldLinkBytes);
-        } // the page's text is gone before its sub-listings are fetched
-        if (below.cut) {
-            reportCut(ListingCutMessage);
-            continue;
-        }
-        const qint64 held = below.heldBytes();
-        m_heldLinkBytes += held;
-        walkListing(below, depth + 1);
-        m_heldLinkBytes -= held;
-        if (mustEnd())
-            return;
+        if (!walkSubListing(url, depth + 1))
+            return false;
     }
+    return true;
+}
 
-    for (qsizetype i = 0; i < links.products.size(); ++i) {
-        const QString link = links.products.at(i);
+bool CatalogCrawler::walkSubListing(const QString& url, int depth)
+{
+    const std::optional<ListingLinks> links = readSubListing(url);
+    if (!links)
+        return false;
+    if (links->cut) {
+        reportCut(ListingCutMessage);
+        return true;
+    }
+    const qint64 held = links->heldBytes();
+    m_heldLinkBytes += held;
+    walkListing(*links, depth);
+    m_heldLinkBytes -= held;
+    return !mustEnd();
+}
+
+std::optional<ListingLinks> CatalogCrawler::readSubListing(const QString& url)
+{
+    const QString page = fetchPage(url);
+    if (page.isEmpty())
+        return std::nullopt;
+    return ListingLinks::read(page, MaxHeldLinkBytes - m_heldLinkBytes);
+}
+
+void CatalogCrawler::walkProducts(const LinkList& products)
+{
+    for (qsizetype i = 0; i < products.size(); ++i) {
+        const QString link = products.at(i);
         const QString url = m_context.catalogBaseUrl + link;
         if (!IsSameOrigin(url, m_context.catalogBaseUrl))
             continue;
         const QString segment = GetFileNameFromURL(link);
         if (m_context.sheet.isStored(url, segment)) {
             skipStoredProduct(segment);
-            if (stop.isSet() || !fetchMissingPicture(url))
+            if (m_context.state.StopRequested.isSet() || !fetchMissingPicture(url))
                 return;
-            continue;
-        }
-        if (m_context.state.NextRow > CatalogSheet::MaxRow) {
-            m_failure = Failure::SheetFull;
-            return;
-        }
-        if (!m_context.sheet.hasRoom()) {
-            m_failure = Failure::WorkbookFull;
-            return;
-        }
-        bool skipped = false;
-        m_readProducts.insert(url);
-        const QString productPage = fetchPage(url, &skipped);
-        if (skipped)
-            continue;
-        if (productPage.isEmpty())
-            return;
-        if (!m_extractor.ParseProduct(productPage, url)) {
-            m_failure = Failure::SaveFailed;
+        } else if (!writeNewProduct(url)) {
             return;
         }
     }
+}
+
+bool CatalogCrawler::writeNewProduct(const QString& url)
+{
+    if (m_context.state.NextRow > CatalogSheet::MaxRow) {
+        m_failure = Failure::SheetFull;
+        return false;
+    }
+    if (!m_context.sheet.hasRoom()) {
+        m_failure = Failure::WorkbookFull;
+        return false;
+    }
+    bool skipped = false;
+    m_readProducts.insert(url);
+    const QString page = fetchPage(url, &skipped);
+    if (skipped)
+        return true;
+    if (page.isEmpty())
+        return false;
+    if (!m_extractor.ParseProduct(page, url)) {
+        m_failure = Failure::SaveFailed;
+        return false;
+    }
+    return true;
 }
 
 void CatalogCrawler::reportCut(const QString& message)

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace zp {
 
@@ -121,6 +122,22 @@ public:
 
 private:
     void walkListing(const ListingLinks& links, int depth);
+    // Walks each sub-listing not walked yet, depth-first, below a listing at
+    // depth; false when the walk must end.
+    bool walkSubListings(const LinkList& subListings, int depth);
+    // Reads the listing at url and walks it at depth; false when the walk
+    // must end.
+    bool walkSubListing(const QString& url, int depth);
+    // The links of the listing page at url, whose text is dropped before they
+    // are walked; none when the walk must end.
+    std::optional<ListingLinks> readSubListing(const QString& url);
+    // Writes each product not stored yet and repairs the pictures of the
+    // stored ones.
+    void walkProducts(const LinkList& products);
+    // Fetches the product page at url and writes its row; false when the walk
+    // must end (a stop or a failure). A page skipped after a failure is not
+    // the end.
+    bool writeNewProduct(const QString& url);
     // The pages the walk of links will ask for, in the order it will ask as
     // far as this page tells: its sub-listings not walked yet, then its
     // products not stored. The page reader may fetch them ahead.
