@@ -146,6 +146,84 @@ std::string firstSheetPart(
     return {};
 }
 
+const std::string XmlDeclaration
+    = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+
+std::string newContentTypesXml()
+{
+    return XmlDeclaration
+        + R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+          R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+          R"(<Default Extension="xml" ContentType="application/xml"/>)"
+          R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)"
+          R"(<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)"
+          R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)"
+          R"(</Types>)";
+}
+
+std::string relationshipsXml(std::string_view relationships)
+{
+    return XmlDeclaration + "<Relationships xmlns=\"" + OoxmlNamespaces::PackageRelationships
+        + "\">" + std::string(relationships) + "</Relationships>";
+}
+
+std::string newPackageRelationshipsXml()
+{
+    return relationshipsXml(
+        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)");
+}
+
+std::string newWorkbookXml()
+{
+    return XmlDeclaration + "<workbook xmlns=\"" + OoxmlNamespaces::Main + "\" xmlns:r=\""
+        + OoxmlNamespaces::Relationships
+        + "\">"
+          R"(<bookViews><workbookView/></bookViews>)"
+          R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets></workbook>)";
+}
+
+std::string newWorkbookRelationshipsXml()
+{
+    return relationshipsXml(
+        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+        R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)");
+}
+
+// An empty sheet with every column text-formatted, so that cells typed later
+// by hand are text too; a <col> without a width makes Excel repair the file.
+std::string newSheetXml(int textStyle)
+{
+    return XmlDeclaration + "<worksheet xmlns=\"" + OoxmlNamespaces::Main + "\" xmlns:r=\""
+        + OoxmlNamespaces::Relationships
+        + "\">"
+          R"(<dimension ref="A1"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>)"
+          R"(<sheetFormatPr defaultRowHeight="15"/>)"
+          R"(<cols><col min="1" max=")"
+        + std::to_string(CellAddress::MaxColumn) + R"(" width="9.140625" style=")"
+        + std::to_string(textStyle)
+        + R"("/></cols>)"
+          R"(<sheetData/>)"
+          R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
+          R"(</worksheet>)";
+}
+
+// Writes the parts of a workbook with one empty sheet; scratch bounds the
+// styles read on the way.
+Result<void> writeNewWorkbook(XlsxPackage& package, MemoryBudget scratch)
+{
+    package.write("[Content_Types].xml", newContentTypesXml());
+    package.write("_rels/.rels", newPackageRelationshipsXml());
+    package.write("xl/workbook.xml", newWorkbookXml());
+    package.write("xl/_rels/workbook.xml.rels", newWorkbookRelationshipsXml());
+    StyleSheet styles;
+    if (Result<void> loaded = styles.load(StyleSheet::newWorkbookXml(), scratch); !loaded)
+        return loaded;
+    const int textStyle = styles.textStyle(); // adds the style the sheet's columns name
+    package.write("xl/styles.xml", styles.serialize());
+    package.write("xl/worksheets/sheet1.xml", newSheetXml(textStyle));
+    return {};
+}
+
 } // namespace
 
 Workbook::Workbook(std::size_t heldBytes, SheetIndex index)
@@ -175,58 +253,8 @@ Result<std::unique_ptr<Workbook>> Workbook::create(const QString& path, SheetInd
 {
     std::unique_ptr<Workbook> workbook(new Workbook(MaxHeldBytes, index));
     workbook->m_package = XlsxPackage::create(path);
-    XlsxPackage& package = *workbook->m_package;
-
-    const std::string declaration
-        = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
-    package.write("[Content_Types].xml",
-        declaration
-            + R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
-              R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
-              R"(<Default Extension="xml" ContentType="application/xml"/>)"
-              R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)"
-              R"(<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)"
-              R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)"
-              R"(</Types>)");
-    const std::string relationshipsStart
-        = std::string("<Relationships xmlns=\"") + OoxmlNamespaces::PackageRelationships + "\">";
-    package.write("_rels/.rels",
-        declaration + relationshipsStart
-            + R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
-              R"(</Relationships>)");
-    package.write("xl/workbook.xml",
-        declaration + "<workbook xmlns=\"" + OoxmlNamespaces::Main + "\" xmlns:r=\""
-            + OoxmlNamespaces::Relationships
-            + "\">"
-              R"(<bookViews><workbookView/></bookViews>)"
-              R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets></workbook>)");
-    package.write("xl/_rels/workbook.xml.rels",
-        declaration + relationshipsStart
-            + R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
-              R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
-              R"(</Relationships>)");
-
-    StyleSheet styles;
-    MemoryBudget scratch = workbook->m_budget;
-    if (Result<void> loaded = styles.load(StyleSheet::newWorkbookXml(), scratch); !loaded)
-        return std::move(loaded).failure();
-    const int textStyle = styles.textStyle();
-    package.write("xl/styles.xml", styles.serialize());
-    // Every column text-formatted, so that cells typed later by hand are text
-    // too; a <col> without a width makes Excel repair the file.
-    package.write("xl/worksheets/sheet1.xml",
-        declaration + "<worksheet xmlns=\"" + OoxmlNamespaces::Main + "\" xmlns:r=\""
-            + OoxmlNamespaces::Relationships
-            + "\">"
-              R"(<dimension ref="A1"/><sheetViews><sheetView workbookViewId="0"/></sheetViews>)"
-              R"(<sheetFormatPr defaultRowHeight="15"/>)"
-              R"(<cols><col min="1" max=")"
-            + std::to_string(CellAddress::MaxColumn) + R"(" width="9.140625" style=")"
-            + std::to_string(textStyle)
-            + R"("/></cols>)"
-              R"(<sheetData/>)"
-              R"(<pageMargins left="0.7" right="0.7" top="0.75" bottom="0.75" header="0.3" footer="0.3"/>)"
-              R"(</worksheet>)");
+    if (Result<void> written = writeNewWorkbook(*workbook->m_package, workbook->m_budget); !written)
+        return std::move(written).failure();
     if (Result<void> loaded = workbook->load(); !loaded)
         return std::move(loaded).failure();
     return workbook;
